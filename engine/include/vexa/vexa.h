@@ -1,0 +1,155 @@
+/* The engine's exported interface: the DLL_* functions and the records they return.
+ *
+ * Every record has fixed-width fields so the 32- and 64-bit builds share one layout.
+ * Records are returned as addresses of engine-owned static storage that the next call
+ * of the same export overwrites: the caller copies what it needs and never frees them.
+ * A drive letter is one character; upper and lower case name the same volume. */
+#ifndef VEXA_VEXA_H
+#define VEXA_VEXA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define VEXA_CALL __stdcall
+#else
+#define VEXA_CALL
+#endif
+
+#if defined(VEXA_BUILDING_ENGINE) && !defined(_WIN32)
+#define VEXA_EXPORT __attribute__((visibility("default")))
+#else
+#define VEXA_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status states of VexaWorkingStatus.state. */
+enum {
+  VEXA_STATE_IDLE = 0,
+  VEXA_STATE_ANALYSING = 1,
+  VEXA_STATE_DEFRAGMENTING = 2,
+  VEXA_STATE_OPTIMIZING = 3
+};
+
+/* Colour codes of the cluster map. */
+enum {
+  VEXA_COLOR_EMPTY = 0,
+  VEXA_COLOR_FRAGMENTED_RECENT = 1,
+  VEXA_COLOR_SYSTEM = 2,
+  VEXA_COLOR_PARTLY_CONTIGUOUS = 3,
+  VEXA_COLOR_CONTIGUOUS = 4,
+  VEXA_COLOR_FRAGMENTED = 5
+};
+
+#define VEXA_MAP_CELLS 1000
+
+/* What DLL_GetWorkingStatus returns (536 bytes). */
+typedef struct VexaWorkingStatus {
+  int32_t state;            /* VEXA_STATE_* */
+  char letter;              /* letter of the volume being visited, 0 when none */
+  char reserved;            /* 0 */
+  char currentName[500];    /* name (no folder) of the directory entry found last */
+  char padding1[2];
+  int32_t progressRange;    /* 100, or the in-depth candidate count */
+  int32_t progressPosition; /* percent (-1 when it cannot be formed), or candidate index */
+  char padding2[4];
+  uint64_t moveSource;      /* cluster being moved from (grows while a move lasts) */
+  uint64_t moveTarget;      /* cluster being moved to */
+} VexaWorkingStatus;
+
+/* What DLL_GetVolumeInfo returns (248 bytes). */
+typedef struct VexaVolumeInfo {
+  char fileSystem[10];  /* "NTFS", "FAT32", ... */
+  char totalSize[100];  /* "74.5 GB" */
+  char usedSize[100];   /* "7.6 GB" */
+  char padding1[6];
+  uint64_t clustersPerCell;
+  uint64_t freeClusters;
+  uint64_t usedClusters;
+  uint32_t bytesPerCluster;
+  char padding2[4];
+} VexaVolumeInfo;
+
+/* What DLL_GetVolumeSectorFileInfo returns (300 bytes): three decimal texts. */
+typedef struct VexaFileDetails {
+  char extentCount[100];  /* extents of the file */
+  char clusters[100];     /* file size div bytes per cluster */
+  char bytes[100];        /* file size in bytes */
+} VexaFileDetails;
+
+/* One cluster-map cell (24 bytes), also the record of the "diskdata" file. */
+typedef struct VexaMapCell {
+  int32_t inUse;            /* 1 when the cell holds any counted entry */
+  int32_t systemCount;      /* entries found under a "system32" folder */
+  int32_t reserved;         /* kept as stored */
+  int32_t fragmentedCount;  /* extents of fragmented files starting here */
+  int32_t contiguousCount;  /* files in one piece covering part of this cell */
+  int32_t partlyCount;      /* extents of files with adjacent or virtual pieces */
+} VexaMapCell;
+
+/* Jobs: each runs one job over the volumes named by `letters` (for example "CE")
+ * and returns 1 when it has ended; the call blocks its thread for the whole job.
+ * A call made while a job runs returns 1 at once and starts nothing. */
+VEXA_EXPORT int32_t VEXA_CALL DLL_AnalyseVolume(const char* letters);
+VEXA_EXPORT int32_t VEXA_CALL DLL_DefragVolume(const char* letters);
+VEXA_EXPORT int32_t VEXA_CALL DLL_OptimizedDefragVolume(const char* letters);
+/* Asks the running job to stop at its next check point; returns at once. Any thread. */
+VEXA_EXPORT void VEXA_CALL DLL_WorkingStop(void);
+/* Fills and returns the status record. One polling thread at a time. */
+VEXA_EXPORT const VexaWorkingStatus* VEXA_CALL DLL_GetWorkingStatus(void);
+
+/* Makes the volume of `letter` the current one (status record, file details). */
+VEXA_EXPORT void VEXA_CALL DLL_SetCurrentVolume(char letter);
+/* The volume's figures, or NULL when the letter names no open volume. */
+VEXA_EXPORT const VexaVolumeInfo* VEXA_CALL DLL_GetVolumeInfo(char letter);
+
+/* The 1000 colour codes of the volume's map (all 0 for an unknown volume). */
+VEXA_EXPORT const int32_t* VEXA_CALL DLL_GetVolumeColorTable(char letter);
+/* The colour code of one cell (0 for an unknown volume or a cell outside 0..999). */
+VEXA_EXPORT int32_t VEXA_CALL DLL_GetVolumeSectorColor(char letter, int32_t cell);
+/* Writes the paths found in one cell to "FileList.txt" in the working folder,
+ * one per line; 1 written, 0 the file could not be created. */
+VEXA_EXPORT int32_t VEXA_CALL DLL_GetVolumeSectorFilesList(char letter, int32_t cell);
+/* Details of the file at a full path, or NULL when it cannot be opened. */
+VEXA_EXPORT const VexaFileDetails* VEXA_CALL DLL_GetVolumeSectorFileInfo(const char* path);
+
+#ifdef __cplusplus
+}  /* extern "C" */
+
+static_assert(sizeof(VexaWorkingStatus) == 536, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, letter) == 4, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, reserved) == 5, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, currentName) == 6, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, padding1) == 506, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, progressRange) == 508, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, progressPosition) == 512, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, padding2) == 516, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, moveSource) == 520, "status record layout");
+static_assert(offsetof(VexaWorkingStatus, moveTarget) == 528, "status record layout");
+
+static_assert(sizeof(VexaVolumeInfo) == 248, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, totalSize) == 10, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, usedSize) == 110, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, padding1) == 210, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, clustersPerCell) == 216, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, freeClusters) == 224, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, usedClusters) == 232, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, bytesPerCluster) == 240, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, padding2) == 244, "volume information layout");
+
+static_assert(sizeof(VexaFileDetails) == 300, "file details layout");
+static_assert(offsetof(VexaFileDetails, clusters) == 100, "file details layout");
+static_assert(offsetof(VexaFileDetails, bytes) == 200, "file details layout");
+
+static_assert(sizeof(VexaMapCell) == 24, "map cell layout");
+static_assert(offsetof(VexaMapCell, systemCount) == 4, "map cell layout");
+static_assert(offsetof(VexaMapCell, reserved) == 8, "map cell layout");
+static_assert(offsetof(VexaMapCell, fragmentedCount) == 12, "map cell layout");
+static_assert(offsetof(VexaMapCell, contiguousCount) == 16, "map cell layout");
+static_assert(offsetof(VexaMapCell, partlyCount) == 20, "map cell layout");
+#endif
+
+#endif /* VEXA_VEXA_H */

@@ -1,0 +1,78 @@
+// The volume seam: every drive and volume operation the engine performs, as one table.
+//
+// A Machine stands for the operating system as the engine sees it: the drives C to Z,
+// their volumes, and the files on them. Each member mirrors one Windows call and
+// answers as Windows does, so the engine's logic is the same over every provider:
+//   - the win32 provider makes the real calls (platform/win32);
+//   - the FAT provider serves one drive letter from an image file or an unmounted
+//     block device (platform/fat);
+//   - the simulation serves in-memory volumes for tests (platform/sim);
+//   - RoutedMachine (volume_map.h) sends each drive letter to one of them.
+// Calls that fail return a Windows error code (win_types.h) instead of setting a
+// thread's last error; 0 (kErrorSuccess) means success. Paths are Windows paths
+// ("C:\dir\file"), single-byte text; providers compare names case-insensitively.
+//
+// Threads: a Machine may be called from several threads at once (the engine's worker
+// and the front end's details query); each provider serialises what it must.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+class Machine {
+ public:
+  virtual ~Machine() = default;
+
+  // --- drives ---
+  // GetDriveTypeA for the root of `letter` (one of kDrive*).
+  virtual std::uint32_t DriveType(char letter) = 0;
+  // GetVolumeInformationA: copies the volume label and file-system name (each
+  // NUL-terminated and cut to its buffer). False when the root does not answer.
+  [[nodiscard]] virtual bool VolumeInformation(char letter, char* label, std::uint32_t labelSize,
+                                               char* fileSystem, std::uint32_t fileSystemSize) = 0;
+  // GetDiskFreeSpaceA. False when the root does not answer.
+  [[nodiscard]] virtual bool FreeSpace(char letter, DiskFreeSpace* out) = 0;
+
+  // --- volume I/O ---
+  // CreateFileA on \\.\L: with GENERIC_EXECUTE, FILE_SHARE_READ|FILE_SHARE_WRITE,
+  // OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS. kInvalidHandle on failure.
+  virtual Handle OpenVolume(char letter) = 0;
+  // CreateFileA on a full path with access 0, sharing 0, OPEN_EXISTING: a handle for
+  // the extent query, the size query and the move call. kInvalidHandle on failure.
+  virtual Handle OpenFileForQuery(const char* path) = 0;
+  // FSCTL_GET_VOLUME_BITMAP from `startingLcn` into `out` (`outSize` bytes). On
+  // kErrorMoreData the header (StartingLcn, BitmapSize) is filled and as many bitmap
+  // bytes as fit.
+  [[nodiscard]] virtual std::uint32_t GetVolumeBitmap(Handle volume, std::int64_t startingLcn,
+                                                      VOLUME_BITMAP_BUFFER* out,
+                                                      std::uint32_t outSize) = 0;
+  // FSCTL_GET_RETRIEVAL_POINTERS from `startingVcn` into `out` (`outSize` bytes).
+  // kErrorMoreData when not every extent fits (as many as fit are filled);
+  // kErrorHandleEof for a file that has no clusters.
+  [[nodiscard]] virtual std::uint32_t GetRetrievalPointers(Handle file, std::int64_t startingVcn,
+                                                           RETRIEVAL_POINTERS_BUFFER* out,
+                                                           std::uint32_t outSize) = 0;
+  // FSCTL_MOVE_FILE on a volume handle.
+  [[nodiscard]] virtual std::uint32_t MoveFile(Handle volume, const MOVE_FILE_DATA& move) = 0;
+  // GetFileSizeEx.
+  [[nodiscard]] virtual std::uint32_t FileSize(Handle file, std::uint64_t* size) = 0;
+  // FindFirstFileA on a pattern ending in "\*". kInvalidHandle when the folder
+  // cannot be searched.
+  virtual Handle FindFirst(const char* pattern, WIN32_FIND_DATAA* data) = 0;
+  // FindNextFileA: false when there is no further entry.
+  [[nodiscard]] virtual bool FindNext(Handle search, WIN32_FIND_DATAA* data) = 0;
+  // FindClose.
+  virtual void FindClose(Handle search) = 0;
+  // CloseHandle for volume and file handles.
+  virtual void CloseHandle(Handle handle) = 0;
+};
+
+// The machine the engine runs on when nothing else is given: the real volumes on
+// Windows, none elsewhere.
+std::unique_ptr<Machine> CreateNativeMachine();
+
+}  // namespace platform

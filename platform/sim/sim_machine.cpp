@@ -1,0 +1,451 @@
+// In-memory volumes served through the volume seam, for tests.
+#include "platform/sim_machine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace platform::sim {
+
+struct Node {
+  std::string name;
+  std::uint32_t attributes = 0;
+  std::uint64_t size = 0;
+  std::vector<Run> runs;  // merged where adjacent
+  std::vector<std::unique_ptr<Node>> children;
+  bool failOpen = false;
+  bool failExtents = false;
+  bool failSearch = false;
+
+  bool IsFolder() const { return (attributes & kAttributeDirectory) != 0; }
+};
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Splits a path into its components, dropping a leading "X:" and empty parts.
+std::vector<std::string> Components(const std::string& path) {
+  std::string rest = path;
+  if (rest.size() >= 2 && rest[1] == ':') rest = rest.substr(2);
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : rest) {
+    if (c == '\\' || c == '/') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+Node* Child(const Node* folder, const std::string& name) {
+  for (const auto& child : folder->children) {
+    if (SameName(child->name, name)) return child.get();
+  }
+  return nullptr;
+}
+
+void Merge(std::vector<Run>& runs) {
+  std::vector<Run> merged;
+  for (const Run& r : runs) {
+    if (r.length <= 0) continue;
+    if (!merged.empty()) {
+      Run& last = merged.back();
+      const bool bothVirtual = last.lcn == kVirtualLcn && r.lcn == kVirtualLcn;
+      const bool adjacent = last.lcn != kVirtualLcn && r.lcn != kVirtualLcn && last.lcn + last.length == r.lcn;
+      if (bothVirtual || adjacent) {
+        last.length += r.length;
+        continue;
+      }
+    }
+    merged.push_back(r);
+  }
+  runs = std::move(merged);
+}
+
+void CopyName(char* out, std::uint32_t size, const std::string& text) {
+  if (out == nullptr || size == 0) return;
+  const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+  std::memcpy(out, text.data(), n);
+  out[n] = 0;
+}
+
+WIN32_FIND_DATAA EntryOf(const std::string& name, const Node& node) {
+  WIN32_FIND_DATAA data{};
+  data.dwFileAttributes = node.attributes == 0 ? kAttributeNormal : node.attributes;
+  data.nFileSizeHigh = static_cast<std::uint32_t>(node.size >> 32);
+  data.nFileSizeLow = static_cast<std::uint32_t>(node.size);
+  CopyName(data.cFileName, sizeof data.cFileName, name);
+  return data;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+SimVolume::SimVolume(char letter, std::string fileSystem, std::uint64_t totalClusters,
+                     std::uint32_t bytesPerCluster)
+    : letter_(static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))),
+      fileSystem_(std::move(fileSystem)),
+      totalClusters_(totalClusters),
+      bytesPerCluster_(bytesPerCluster),
+      bitmap_((totalClusters + 7) / 8, 0),
+      root_(std::make_unique<Node>()) {
+  root_->attributes = kAttributeDirectory;
+}
+
+SimVolume::~SimVolume() = default;
+
+Node* SimVolume::Lookup(const std::string& path) const {
+  Node* node = root_.get();
+  for (const auto& part : Components(path)) {
+    if (!node->IsFolder()) return nullptr;
+    node = Child(node, part);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+Node* SimVolume::MakeFolders(const std::string& path) {
+  Node* node = root_.get();
+  for (const auto& part : Components(path)) {
+    Node* child = Child(node, part);
+    if (child == nullptr) {
+      auto made = std::make_unique<Node>();
+      made->name = part;
+      made->attributes = kAttributeDirectory;
+      child = made.get();
+      node->children.push_back(std::move(made));
+    }
+    node = child;
+  }
+  return node;
+}
+
+void SimVolume::AddFolder(const std::string& path, std::uint32_t attributes) {
+  Node* node = MakeFolders(path);
+  node->attributes = attributes | kAttributeDirectory;
+}
+
+void SimVolume::AddFile(const std::string& path, std::uint64_t size, const std::vector<Run>& runs,
+                        std::uint32_t attributes) {
+  auto parts = Components(path);
+  if (parts.empty()) return;
+  const std::string name = parts.back();
+  parts.pop_back();
+  std::string folder;
+  for (const auto& p : parts) folder += p + "\\";
+  Node* parent = MakeFolders(folder);
+  auto file = std::make_unique<Node>();
+  file->name = name;
+  file->attributes = attributes & ~kAttributeDirectory;
+  file->size = size;
+  file->runs = runs;
+  Merge(file->runs);
+  for (const Run& r : file->runs) {
+    if (r.lcn != kVirtualLcn) SetUsed(r.lcn, r.length, true);
+  }
+  parent->children.push_back(std::move(file));
+}
+
+void SimVolume::MarkUsed(std::int64_t first, std::int64_t count) { SetUsed(first, count, true); }
+
+void SimVolume::SetUsed(std::int64_t first, std::int64_t count, bool used) {
+  for (std::int64_t c = first; c < first + count; ++c) {
+    if (c < 0 || static_cast<std::uint64_t>(c) >= totalClusters_) continue;
+    const auto bit = static_cast<std::uint8_t>(1u << (c % 8));
+    if (used) {
+      bitmap_[c / 8] |= bit;
+    } else {
+      bitmap_[c / 8] &= static_cast<std::uint8_t>(~bit);
+    }
+  }
+}
+
+bool SimVolume::IsUsed(std::int64_t cluster) const {
+  if (cluster < 0 || static_cast<std::uint64_t>(cluster) >= totalClusters_) return true;
+  return (bitmap_[cluster / 8] >> (cluster % 8)) & 1;
+}
+
+std::uint64_t SimVolume::FreeClusters() const {
+  std::uint64_t free = 0;
+  for (std::uint64_t c = 0; c < totalClusters_; ++c) free += IsUsed(static_cast<std::int64_t>(c)) ? 0 : 1;
+  return free;
+}
+
+void SimVolume::FailOpen(const std::string& path) {
+  if (Node* n = Lookup(path)) n->failOpen = true;
+}
+void SimVolume::FailExtents(const std::string& path) {
+  if (Node* n = Lookup(path)) n->failExtents = true;
+}
+void SimVolume::FailSearch(const std::string& folder) {
+  if (Node* n = Lookup(folder)) n->failSearch = true;
+}
+
+std::optional<std::vector<Run>> SimVolume::RunsOf(const std::string& path) const {
+  const Node* n = Lookup(path);
+  if (n == nullptr || n->IsFolder()) return std::nullopt;
+  return n->runs;
+}
+
+// ---------------------------------------------------------------------------
+
+struct SimMachine::Open {
+  enum class Kind { Volume, File, Search } kind;
+  SimVolume* volume = nullptr;
+  Node* node = nullptr;
+  std::vector<WIN32_FIND_DATAA> entries;
+  std::size_t next = 0;
+};
+
+SimMachine::SimMachine() = default;
+SimMachine::~SimMachine() = default;
+
+SimVolume& SimMachine::AddVolume(char letter, const std::string& fileSystem,
+                                 std::uint64_t totalClusters, std::uint32_t bytesPerCluster) {
+  const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  auto& slot = volumes_[up];
+  slot = std::make_unique<SimVolume>(up, fileSystem, totalClusters, bytesPerCluster);
+  return *slot;
+}
+
+SimVolume* SimMachine::Volume(char letter) {
+  const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  auto it = volumes_.find(up);
+  return it == volumes_.end() ? nullptr : it->second.get();
+}
+
+SimVolume* SimMachine::VolumeOfPath(const char* path) {
+  if (path == nullptr || path[0] == 0 || path[1] != ':') return nullptr;
+  return Volume(path[0]);
+}
+
+std::size_t SimMachine::OpenHandles() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return open_.size();
+}
+
+Handle SimMachine::Add(Open open) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const Handle h = nextHandle_++;
+  open_[h] = std::make_unique<Open>(std::move(open));
+  return h;
+}
+
+std::uint32_t SimMachine::DriveType(char letter) {
+  SimVolume* v = Volume(letter);
+  return v == nullptr ? kDriveNoRootDir : v->driveType_;
+}
+
+bool SimMachine::VolumeInformation(char letter, char* label, std::uint32_t labelSize,
+                                   char* fileSystem, std::uint32_t fileSystemSize) {
+  SimVolume* v = Volume(letter);
+  if (v == nullptr || v->failVolumeInformation_) return false;
+  CopyName(label, labelSize, std::string("SIM") + v->letter_);
+  CopyName(fileSystem, fileSystemSize, v->fileSystem_);
+  return true;
+}
+
+bool SimMachine::FreeSpace(char letter, DiskFreeSpace* out) {
+  SimVolume* v = Volume(letter);
+  if (v == nullptr || out == nullptr) return false;
+  if (v->reportedSpace_) {
+    *out = *v->reportedSpace_;
+    return true;
+  }
+  out->bytesPerSector = 512;
+  out->sectorsPerCluster = v->bytesPerCluster_ / 512;
+  out->totalClusters = static_cast<std::uint32_t>(v->totalClusters_);
+  out->freeClusters = static_cast<std::uint32_t>(v->FreeClusters());
+  return true;
+}
+
+Handle SimMachine::OpenVolume(char letter) {
+  SimVolume* v = Volume(letter);
+  if (v == nullptr || v->failOpenVolume_) return kInvalidHandle;
+  return Add({Open::Kind::Volume, v, nullptr, {}, 0});
+}
+
+Handle SimMachine::OpenFileForQuery(const char* path) {
+  SimVolume* v = VolumeOfPath(path);
+  if (v == nullptr) return kInvalidHandle;
+  Node* n = v->Lookup(path);
+  if (n == nullptr || n == v->root_.get() || n->IsFolder() || n->failOpen) return kInvalidHandle;
+  return Add({Open::Kind::File, v, n, {}, 0});
+}
+
+std::uint32_t SimMachine::GetVolumeBitmap(Handle volume, std::int64_t startingLcn,
+                                          VOLUME_BITMAP_BUFFER* out, std::uint32_t outSize) {
+  SimVolume* v = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = open_.find(volume);
+    if (it == open_.end() || it->second->kind != Open::Kind::Volume) return kErrorInvalidHandle;
+    v = it->second->volume;
+  }
+  ++v->bitmapCalls_;
+  if (v->failBitmap_) return kErrorReadFault;
+  if (outSize < sizeof(VOLUME_BITMAP_BUFFER)) return kErrorInsufficientBuffer;
+  const auto total = static_cast<std::int64_t>(v->totalClusters_);
+  if (startingLcn < 0 || startingLcn >= total) return kErrorInvalidParameter;
+  const std::int64_t start = startingLcn & ~std::int64_t{7};
+  out->StartingLcn = start;
+  out->BitmapSize = total - start;
+  const std::uint64_t needed = static_cast<std::uint64_t>((total - start + 7) / 8);
+  const std::uint64_t room = outSize - kVolumeBitmapHeaderSize;
+  const std::uint64_t copy = std::min(needed, room);
+  std::memcpy(out->Buffer, v->bitmap_.data() + start / 8, copy);
+  return copy == needed ? kErrorSuccess : kErrorMoreData;
+}
+
+std::uint32_t SimMachine::GetRetrievalPointers(Handle file, std::int64_t startingVcn,
+                                               RETRIEVAL_POINTERS_BUFFER* out,
+                                               std::uint32_t outSize) {
+  Node* n = nullptr;
+  SimVolume* v = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = open_.find(file);
+    if (it == open_.end() || it->second->kind != Open::Kind::File) return kErrorInvalidHandle;
+    n = it->second->node;
+    v = it->second->volume;
+  }
+  ++v->extentCalls_;
+  if (n->failExtents) return kErrorAccessDenied;
+  if (outSize < sizeof(RETRIEVAL_POINTERS_BUFFER)) return kErrorInsufficientBuffer;
+  if (n->runs.empty()) return kErrorHandleEof;
+  // Extents from the one holding startingVcn onwards.
+  std::vector<RETRIEVAL_POINTERS_EXTENT> extents;
+  std::int64_t vcn = 0;
+  std::int64_t firstVcn = -1;
+  for (const Run& r : n->runs) {
+    const std::int64_t next = vcn + r.length;
+    if (next > startingVcn) {
+      if (firstVcn < 0) firstVcn = std::max(vcn, startingVcn);
+      const std::int64_t skip = std::max<std::int64_t>(0, startingVcn - vcn);
+      extents.push_back({next, r.lcn == kVirtualLcn ? kVirtualLcn : r.lcn + skip});
+    }
+    vcn = next;
+  }
+  if (extents.empty()) return kErrorHandleEof;
+  const std::size_t room = (outSize - kRetrievalHeaderSize) / sizeof(RETRIEVAL_POINTERS_EXTENT);
+  const std::size_t count = std::min(room, extents.size());
+  out->ExtentCount = static_cast<std::uint32_t>(count);
+  out->StartingVcn = firstVcn;
+  std::memcpy(out->Extents, extents.data(), count * sizeof(RETRIEVAL_POINTERS_EXTENT));
+  return count == extents.size() ? kErrorSuccess : kErrorMoreData;
+}
+
+std::uint32_t SimMachine::MoveFile(Handle volume, const MOVE_FILE_DATA& move) {
+  SimVolume* v = nullptr;
+  Node* n = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto vol = open_.find(volume);
+    auto file = open_.find(move.FileHandle);
+    if (vol == open_.end() || vol->second->kind != Open::Kind::Volume) return kErrorInvalidHandle;
+    if (file == open_.end() || file->second->kind != Open::Kind::File) return kErrorInvalidHandle;
+    if (file->second->volume != vol->second->volume) return kErrorInvalidParameter;
+    v = vol->second->volume;
+    n = file->second->node;
+  }
+  ++v->moveCalls_;
+  if (v->refuseMoves_) return kErrorAccessDenied;
+  const std::int64_t count = move.ClusterCount;
+  if (count == 0 || move.StartingVcn < 0 || move.StartingLcn < 0 ||
+      static_cast<std::uint64_t>(move.StartingLcn + count) > v->totalClusters_) {
+    return kErrorInvalidParameter;
+  }
+  // Expand the file to one logical cluster per virtual cluster.
+  std::vector<std::int64_t> lcns;
+  for (const Run& r : n->runs) {
+    for (std::int64_t i = 0; i < r.length; ++i) lcns.push_back(r.lcn == kVirtualLcn ? kVirtualLcn : r.lcn + i);
+  }
+  if (static_cast<std::uint64_t>(move.StartingVcn + count) > lcns.size()) return kErrorInvalidParameter;
+  for (std::int64_t i = 0; i < count; ++i) {
+    if (lcns[move.StartingVcn + i] == kVirtualLcn) return kErrorInvalidParameter;
+  }
+  // The target must be free, except for clusters the moved range itself occupies.
+  for (std::int64_t i = 0; i < count; ++i) {
+    const std::int64_t target = move.StartingLcn + i;
+    const bool ownedByRange = std::find(lcns.begin() + move.StartingVcn,
+                                        lcns.begin() + move.StartingVcn + count, target) !=
+                              lcns.begin() + move.StartingVcn + count;
+    if (v->IsUsed(target) && !ownedByRange) return kErrorAccessDenied;
+  }
+  for (std::int64_t i = 0; i < count; ++i) v->SetUsed(lcns[move.StartingVcn + i], 1, false);
+  for (std::int64_t i = 0; i < count; ++i) {
+    lcns[move.StartingVcn + i] = move.StartingLcn + i;
+    v->SetUsed(move.StartingLcn + i, 1, true);
+  }
+  std::vector<Run> runs;
+  for (std::int64_t lcn : lcns) runs.push_back({lcn, 1});
+  Merge(runs);
+  n->runs = std::move(runs);
+  return kErrorSuccess;
+}
+
+std::uint32_t SimMachine::FileSize(Handle file, std::uint64_t* size) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = open_.find(file);
+  if (it == open_.end() || it->second->kind != Open::Kind::File) return kErrorInvalidHandle;
+  *size = it->second->node->size;
+  return kErrorSuccess;
+}
+
+Handle SimMachine::FindFirst(const char* pattern, WIN32_FIND_DATAA* data) {
+  SimVolume* v = VolumeOfPath(pattern);
+  if (v == nullptr) return kInvalidHandle;
+  std::string folder = pattern;
+  if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "\\*") != 0) return kInvalidHandle;
+  folder.resize(folder.size() - 2);
+  Node* n = v->Lookup(folder);
+  if (n == nullptr || !n->IsFolder() || n->failSearch) return kInvalidHandle;
+  Open search{Open::Kind::Search, v, n, {}, 0};
+  if (n != v->root_.get()) {
+    search.entries.push_back(EntryOf(".", *n));
+    search.entries.push_back(EntryOf("..", *n));
+  }
+  for (const auto& child : n->children) search.entries.push_back(EntryOf(child->name, *child));
+  if (search.entries.empty()) return kInvalidHandle;  // Windows: ERROR_FILE_NOT_FOUND
+  *data = search.entries[0];
+  search.next = 1;
+  return Add(std::move(search));
+}
+
+bool SimMachine::FindNext(Handle search, WIN32_FIND_DATAA* data) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = open_.find(search);
+  if (it == open_.end() || it->second->kind != Open::Kind::Search) return false;
+  Open& s = *it->second;
+  if (s.next >= s.entries.size()) return false;
+  *data = s.entries[s.next++];
+  return true;
+}
+
+void SimMachine::FindClose(Handle search) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = open_.find(search);
+  if (it != open_.end() && it->second->kind == Open::Kind::Search) open_.erase(it);
+}
+
+void SimMachine::CloseHandle(Handle handle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = open_.find(handle);
+  if (it != open_.end() && it->second->kind != Open::Kind::Search) open_.erase(it);
+}
+
+}  // namespace platform::sim
