@@ -1,0 +1,159 @@
+// Job exports' start-and-wait, the worker hand-over and the status record.
+#include "core/job_control.h"
+
+#include <chrono>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "analysis/analysis_worker.h"
+#include "core/engine.h"
+#include "core/volume_table.h"
+#include "core/work_context.h"
+#include "defrag/defrag_worker.h"
+
+namespace vexa {
+
+JobState gJob;
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(gJobWaitMs)); }
+
+// Status-thread-only counter of polls during one move.
+std::uint64_t gPollCounter = 0;
+std::uint32_t gSeenMoveSerial = 0;
+
+}  // namespace
+
+std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
+  if (c == 0) return -1;
+  const std::int64_t p = static_cast<std::int64_t>(a) * b;
+  std::int64_t q = p / c;
+  const std::int64_t r = p % c;
+  const std::int64_t absR = r < 0 ? -r : r;
+  const std::int64_t absC = c < 0 ? -static_cast<std::int64_t>(c) : c;
+  if (2 * absR >= absC) q += ((p < 0) != (c < 0)) ? -1 : 1;
+  if (q > INT32_MAX || q < INT32_MIN) return -1;
+  return static_cast<std::int32_t>(q);
+}
+
+void ResetJobState() {
+  std::memset(gJob.letters, 0, sizeof gJob.letters);
+  gJob.mode.store(kJobAnalyse);
+  gJob.stop.store(true);
+  gJob.analysisRunning.store(false);
+  gJob.defragRunning.store(false);
+  gJob.currentSlot.store(0);
+  gJob.currentLetter.store(0);
+  gPollCounter = 0;
+  gSeenMoveSerial = gWork.moveSerial.load();
+}
+
+void RunJob(const char* letters, JobMode mode) {
+  // One job at a time: claim the analysis slot, or return when a job runs.
+  bool expected = false;
+  if (gJob.defragRunning.load() || !gJob.analysisRunning.compare_exchange_strong(expected, true)) return;
+  if (gJob.defragRunning.load()) {
+    gJob.analysisRunning.store(false);
+    return;
+  }
+  std::memset(gJob.letters, 0, sizeof gJob.letters);
+  if (letters != nullptr) {
+    // At most 255 letters: the buffer keeps its last byte as the terminator.
+    std::size_t n = 0;
+    while (n < sizeof gJob.letters - 1 && letters[n] != 0) ++n;
+    std::memcpy(gJob.letters, letters, n);
+  }
+  gJob.mode.store(mode);
+  gJob.stop.store(false);
+  try {
+    std::thread(AnalysisWorkerMain).detach();
+  } catch (const std::system_error&) {
+    gJob.stop.store(true);
+    gJob.analysisRunning.store(false);
+    return;
+  }
+  if (mode == kJobAnalyse) {
+    do {
+      Sleep();
+    } while (gJob.analysisRunning.load(std::memory_order_acquire));
+  } else {
+    while (gJob.analysisRunning.load(std::memory_order_acquire) ||
+           gJob.defragRunning.load(std::memory_order_acquire)) {
+      Sleep();
+    }
+  }
+}
+
+bool StartDefragWorker() {
+  gJob.defragRunning.store(true, std::memory_order_release);
+  try {
+    std::thread(DefragWorkerMain).detach();
+  } catch (const std::system_error&) {
+    gJob.defragRunning.store(false, std::memory_order_release);
+    return false;
+  }
+  return true;
+}
+
+void FillStatus(VexaWorkingStatus& status) {
+  status.letter = gJob.currentLetter.load(kRelaxed);
+  status.reserved = 0;
+  gWork.currentName.CopyTo(status.currentName, sizeof status.currentName);
+  status.padding1[0] = status.padding1[1] = 0;
+  std::memset(status.padding2, 0, sizeof status.padding2);
+
+  // The poll counter restarts with every move the worker begins.
+  const bool moving = gWork.moving.load(kRelaxed);
+  const std::uint32_t serial = gWork.moveSerial.load(kRelaxed);
+  if (serial != gSeenMoveSerial) {
+    gSeenMoveSerial = serial;
+    gPollCounter = 0;
+  }
+
+  const int s = gJob.currentSlot.load(kRelaxed);
+  status.progressRange = 100;
+  status.progressPosition = 1;
+  if (OpenVolumeOfSlot(s) == nullptr) {
+    status.state = VEXA_STATE_IDLE;
+    return;
+  }
+  auto percentage = [] {
+    const auto processed = static_cast<std::int32_t>(static_cast<std::uint32_t>(gWork.processedClusters.load(kRelaxed)));
+    const auto used = static_cast<std::int32_t>(static_cast<std::uint32_t>(gWork.usedClusters.load(kRelaxed)));
+    return MulDiv(processed, 100, used);
+  };
+  if (gJob.analysisRunning.load(kRelaxed)) {
+    status.state = VEXA_STATE_ANALYSING;
+    status.progressPosition = percentage();
+    return;
+  }
+  if (gJob.defragRunning.load(kRelaxed)) {
+    const bool optimizing = gWork.optimizing.load(kRelaxed);
+    std::uint64_t source = 0;
+    std::uint64_t target = 0;
+    if (moving) {
+      ++gPollCounter;
+      source = (optimizing ? gWork.candidateFirstCluster.load(kRelaxed) : gWork.moveStartingVcn.load(kRelaxed)) +
+               gPollCounter;
+      target = gWork.moveTargetLcn.load(kRelaxed) + gPollCounter;
+    }
+    if (optimizing) {
+      status.state = VEXA_STATE_OPTIMIZING;
+      status.progressRange = gWork.inDepthCount.load(kRelaxed);
+      status.progressPosition = gWork.inDepthIndex.load(kRelaxed);
+    } else {
+      status.state = VEXA_STATE_DEFRAGMENTING;
+      status.progressPosition = percentage();
+    }
+    status.moveSource = source;
+    status.moveTarget = target;
+    return;
+  }
+  status.state = VEXA_STATE_IDLE;
+}
+
+}  // namespace vexa

@@ -1,0 +1,55 @@
+// Engine jobs: the job state, the job exports' start-and-wait, the stop request and
+// the status record.
+//
+// A job export copies its letters, clears the stop flag, marks the analysis slot
+// busy and starts the analysis worker; the worker, when it has visited every letter
+// of a defragmentation job without a stop, marks the defragmentation slot busy before
+// it frees its own and starts the defragmentation worker. The export sleeps in
+// gJobWaitMs steps until both slots are free. A slot is an atomic flag that is set
+// before its worker starts and cleared by the worker as its very last step, so a
+// slot is free exactly when its worker has finished its output.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/shared_text.h"
+#include "vexa/vexa.h"
+
+namespace vexa {
+
+enum JobMode : std::int32_t { kJobAnalyse = 0, kJobDefrag = 1, kJobOptimize = 2 };
+
+struct JobState {
+  char letters[256] = {};  // the job's drive letters; written before the worker starts
+  std::atomic<std::int32_t> mode{kJobAnalyse};
+  std::atomic<bool> stop{true};
+  std::atomic<bool> analysisRunning{false};
+  std::atomic<bool> defragRunning{false};
+  std::atomic<std::int32_t> currentSlot{0};
+  std::atomic<char> currentLetter{0};
+};
+
+extern JobState gJob;
+
+inline bool StopRequested() { return gJob.stop.load(std::memory_order_relaxed); }
+
+// Runs one job in `mode` over `letters` and returns when every worker has ended.
+// A call while a job runs returns at once. Any thread but a worker's.
+void RunJob(const char* letters, JobMode mode);
+
+// Starts the defragmentation worker from the analysis worker (the hand-over).
+// Returns false when the thread could not be started.
+[[nodiscard]] bool StartDefragWorker();
+
+// Windows' MulDiv: a * b / c formed in 64 bits, rounded to nearest with halves away
+// from zero; -1 when c is 0 or the result does not fit in 32 bits.
+std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c);
+
+// Fills `status` from the job state and work context. One polling thread at a time.
+void FillStatus(VexaWorkingStatus& status);
+
+// Resets the job state to idle (start-up).
+void ResetJobState();
+
+}  // namespace vexa

@@ -1,0 +1,49 @@
+// Load and unload hooks of the engine library: start-up when the library is loaded
+// into a process, shut-down when it is unloaded.
+#include <memory>
+
+#include "core/engine.h"
+#include "platform/module.h"
+
+#ifdef _WIN32
+#include "platform/win_library.h"
+#endif
+
+namespace {
+
+std::unique_ptr<platform::Machine> gLoadedMachine;
+
+void LibraryLoaded() {
+  try {
+    const std::string folder = platform::EngineModuleFolder();
+    gLoadedMachine = platform::CreateNativeMachine();
+    vexa::Startup(*gLoadedMachine, folder);
+  } catch (...) {
+    gLoadedMachine.reset();
+  }
+}
+
+void LibraryUnloaded() {
+  try {
+    vexa::Shutdown();
+  } catch (...) {
+  }
+  gLoadedMachine.reset();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// The application object of the engine library: its initialisation and exit hooks
+// run the engine's start-up and shut-down.
+class CADApp {
+ public:
+  static void InitInstance() { LibraryLoaded(); }
+  static void ExitInstance() { LibraryUnloaded(); }
+};
+
+VEXA_DEFINE_DLL_MAIN(CADApp::InitInstance, CADApp::ExitInstance)
+#else
+__attribute__((constructor)) static void VexaLoaded() { LibraryLoaded(); }
+__attribute__((destructor)) static void VexaUnloaded() { LibraryUnloaded(); }
+#endif
