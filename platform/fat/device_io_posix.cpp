@@ -1,0 +1,144 @@
+// FatIo over an image file or a block device, with POSIX calls.
+//
+// Block devices are checked against the mount table (by device number) and then opened
+// with O_EXCL, which Linux grants only when no file system or other exclusive holder
+// has the device. Anything that cannot be opened for writing is opened read-only.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+#include "platform/fat_io.h"
+
+namespace platform::fat {
+namespace {
+
+class PosixDeviceIo final : public FatIo {
+ public:
+  PosixDeviceIo(int fd, std::uint64_t size, bool writable) : fd_(fd), size_(size), writable_(writable) {}
+  ~PosixDeviceIo() override { ::close(fd_); }
+
+  std::uint64_t Size() const override { return size_; }
+  bool Writable() const override { return writable_; }
+
+  bool Read(std::uint64_t offset, void* data, std::size_t size) override {
+    auto* out = static_cast<char*>(data);
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      out += n;
+      offset += static_cast<std::uint64_t>(n);
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
+    if (!writable_) return false;
+    const auto* in = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t n = ::pwrite(fd_, in, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      in += n;
+      offset += static_cast<std::uint64_t>(n);
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  bool Flush() override { return !writable_ || ::fsync(fd_) == 0; }
+
+ private:
+  int fd_;
+  std::uint64_t size_;
+  bool writable_;
+};
+
+// Undoes the octal escapes the kernel uses in /proc/self/mounts (\040 for a space).
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size()) {
+      const std::string digits = s.substr(i + 1, 3);
+      if (digits.size() == 3 && digits.find_first_not_of("01234567") == std::string::npos) {
+        out += static_cast<char>(std::stoi(digits, nullptr, 8));
+        i += 3;
+        continue;
+      }
+    }
+    out += s[i];
+  }
+  return out;
+}
+
+// True when a mounted file system sits on the block device `rdev`.
+bool IsMounted(dev_t rdev) {
+  std::ifstream mounts("/proc/self/mounts");
+  std::string line;
+  while (std::getline(mounts, line)) {
+    std::istringstream fields(line);
+    std::string source;
+    fields >> source;
+    if (source.empty() || source[0] != '/') continue;
+    struct stat st {};
+    if (::stat(Unescape(source).c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == rdev) {
+      return true;
+    }
+  }
+  return false;
+}
+
+FatOpenStatus StatusOfErrno(int error) {
+  if (error == ENOENT || error == ENOTDIR || error == ENXIO || error == ENODEV) return FatOpenStatus::kNotFound;
+  if (error == EBUSY) return FatOpenStatus::kMounted;
+  return FatOpenStatus::kAccessDenied;
+}
+
+}  // namespace
+
+std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* status) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    *status = StatusOfErrno(errno);
+    return nullptr;
+  }
+  const bool device = S_ISBLK(st.st_mode);
+  if (!device && !S_ISREG(st.st_mode)) {
+    *status = FatOpenStatus::kAccessDenied;
+    return nullptr;
+  }
+  if (device && IsMounted(st.st_rdev)) {
+    *status = FatOpenStatus::kMounted;
+    return nullptr;
+  }
+  const int exclusive = device ? O_EXCL : 0;
+  bool writable = true;
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | exclusive);
+  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    writable = false;
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | exclusive);
+  }
+  if (fd < 0) {
+    *status = StatusOfErrno(errno);
+    return nullptr;
+  }
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  if (end < 0) {
+    ::close(fd);
+    *status = FatOpenStatus::kReadError;
+    return nullptr;
+  }
+  *status = writable ? FatOpenStatus::kOk : FatOpenStatus::kReadOnlyNoWriteAccess;
+  return std::make_unique<PosixDeviceIo>(fd, static_cast<std::uint64_t>(end), writable);
+}
+
+}  // namespace platform::fat
+
+#endif  // !_WIN32

@@ -1,0 +1,387 @@
+// Opening a FAT volume: boot sector, FAT, and a bounded walk of the folder tree.
+//
+// The walk keeps one state byte per cluster: kFree (not yet claimed), kOwned (claimed
+// by a file or folder), and, for the pass over clusters no entry owns, kWalking and
+// kLost. A chain that reaches a cluster already owned is a loop, a cross-link or a
+// folder cycle; the volume is then marked inconsistent and the chain is not followed
+// further, so the walk ends whatever the image holds. Folders are visited from an
+// explicit list with their depth, never by recursion.
+#include "fat_volume.h"
+
+#include <algorithm>
+
+#include "le.h"
+
+namespace platform::fat {
+namespace {
+
+constexpr std::uint8_t kFree = 0;
+constexpr std::uint8_t kOwned = 1;
+constexpr std::uint8_t kWalking = 2;
+constexpr std::uint8_t kLost = 3;
+
+// Deeper folders cannot be reached through a Windows path (260 characters).
+constexpr int kMaxDepth = 128;
+
+constexpr std::int64_t kAnyLength = -1;
+
+constexpr std::uint32_t kFsInfoLead = 0x41615252;
+constexpr std::uint32_t kFsInfoStruct = 0x61417272;
+constexpr std::uint32_t kFsInfoTrail = 0xAA550000;
+
+std::vector<std::string> Components(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '\\' || c == '/') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+}  // namespace
+
+FatVolume::~FatVolume() = default;
+
+std::unique_ptr<FatVolume> FatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status) {
+  std::unique_ptr<FatVolume> volume(new FatVolume());
+  volume->io_ = std::move(io);
+  const FatOpenStatus loaded = volume->Load();
+  *status = loaded;
+  if (!FatOpened(loaded)) return nullptr;
+  return volume;
+}
+
+void FatVolume::Inconsistent(const std::string& why) {
+  if (!inconsistent_) problem_ = why;
+  inconsistent_ = true;
+}
+
+FatOpenStatus FatVolume::Load() {
+  if (io_->Size() < kBootSectorSize) return FatOpenStatus::kBadBootSector;
+  std::uint8_t boot[kBootSectorSize];
+  if (!io_->Read(0, boot, sizeof boot)) return FatOpenStatus::kReadError;
+  FatOpenStatus status = ComputeLayout(DecodeBootSector(boot), io_->Size(), &layout_);
+  if (!FatOpened(status)) return status;
+  const FatLayout& l = layout_;
+
+  if (l.fsInfoOffset != 0) {
+    std::uint8_t info[512];
+    if (!io_->Read(l.fsInfoOffset, info, sizeof info) || Le32(info) != kFsInfoLead ||
+        Le32(info + 484) != kFsInfoStruct || Le32(info + 508) != kFsInfoTrail) {
+      layout_.fsInfoOffset = 0;  // no usable FSInfo: nothing to keep up to date
+    }
+  }
+
+  // Only the bytes that hold entries of existing clusters are read.
+  const std::uint32_t bits = l.type == FatType::kFat12 ? 12 : l.type == FatType::kFat16 ? 16 : 32;
+  const std::uint64_t used = ((std::uint64_t{l.clusterCount} + 2) * bits + 7) / 8;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(used + 4), 0);
+  if (!io_->Read(l.FatCopyOffset(l.firstFat), bytes.data(), static_cast<std::size_t>(used))) {
+    return FatOpenStatus::kReadError;
+  }
+  bytes.resize(static_cast<std::size_t>(used));
+  fat_ = std::make_unique<FatTable>(l.type, l.clusterCount, std::move(bytes));
+
+  if (l.type == FatType::kFat12) {
+    wasDirty_ = (boot[l.stateOffset] & 1) != 0;
+  } else {
+    const std::uint32_t cleanBit = l.type == FatType::kFat16 ? 0x8000 : 0x08000000;
+    wasDirty_ = (fat_->Get(1) & cleanBit) == 0;
+  }
+
+  if (!CheckMirrors()) return FatOpenStatus::kReadError;
+  for (std::uint32_t c = 2; c <= l.clusterCount + 1; ++c) {
+    const std::uint32_t v = fat_->Get(c);
+    if (v == 0) {
+      ++freeClusters_;
+    } else if (!fat_->IsLink(v) && !fat_->IsEnd(v) && !fat_->IsBad(v)) {
+      Inconsistent("cluster " + std::to_string(c) + " holds an invalid entry");
+    }
+  }
+  state_.assign(std::size_t{l.clusterCount} + 2, kFree);
+  if (!WalkTree()) return FatOpenStatus::kReadError;
+  if (!inconsistent_) CheckLostChains();
+  state_.clear();
+  state_.shrink_to_fit();
+
+  if (inconsistent_) {
+    status = FatOpenStatus::kReadOnlyInconsistent;
+  } else if (status == FatOpenStatus::kOk && !io_->Writable()) {
+    status = FatOpenStatus::kReadOnlyNoWriteAccess;
+  }
+  readOnly_ = status != FatOpenStatus::kOk;
+  return status;
+}
+
+bool FatVolume::CheckMirrors() {
+  if (!layout_.mirrored) return true;
+  const auto& mine = fat_->Bytes();
+  constexpr std::size_t kChunk = 1 << 20;
+  std::vector<std::uint8_t> other(std::min(kChunk, mine.size()));
+  for (std::uint32_t copy = 0; copy < layout_.fatCount; ++copy) {
+    if (copy == layout_.firstFat) continue;
+    for (std::size_t at = 0; at < mine.size(); at += kChunk) {
+      const std::size_t n = std::min(kChunk, mine.size() - at);
+      if (!io_->Read(layout_.FatCopyOffset(copy) + at, other.data(), n)) return false;
+      if (!std::equal(other.begin(), other.begin() + static_cast<std::ptrdiff_t>(n),
+                      mine.begin() + static_cast<std::ptrdiff_t>(at))) {
+        Inconsistent("FAT copies differ");
+        return true;
+      }
+    }
+  }
+  return true;
+}
+
+bool FatVolume::ClaimChain(std::uint32_t first, std::int64_t expected, std::vector<std::uint32_t>* chain) {
+  std::int64_t length = 0;
+  std::uint32_t c = first;
+  while (true) {
+    if (!fat_->IsLink(c)) {
+      Inconsistent("chain from cluster " + std::to_string(first) + " leaves the volume");
+      return false;
+    }
+    if (state_[c] != kFree) {
+      Inconsistent("cluster " + std::to_string(c) + " is claimed twice (loop, cross-link or folder cycle)");
+      return false;
+    }
+    state_[c] = kOwned;
+    if (chain != nullptr) chain->push_back(c);
+    ++length;
+    const std::uint32_t v = fat_->Get(c);
+    if (fat_->IsEnd(v)) break;
+    if (!fat_->IsLink(v)) {
+      Inconsistent("chain from cluster " + std::to_string(first) + " is broken at " + std::to_string(c));
+      return false;
+    }
+    c = v;
+  }
+  if (expected != kAnyLength && length != expected) {
+    Inconsistent("chain from cluster " + std::to_string(first) + " does not match the file size");
+    return false;
+  }
+  return true;
+}
+
+bool FatVolume::WalkTree() {
+  FatNode root;
+  root.entry.attributes = kAttrDirectory;
+  root.firstCluster = layout_.rootCluster;
+  nodes_.push_back(root);
+
+  std::vector<std::pair<std::int32_t, int>> pending;  // folder node, depth
+  if (layout_.type != FatType::kFat32) {
+    const std::size_t size = std::size_t{layout_.rootEntries} * kDirEntrySize;
+    std::vector<std::uint8_t> data(size);
+    if (!io_->Read(layout_.rootOffset, data.data(), size)) return false;
+    LongNameCollector names;
+    bool ended = false;
+    if (!ParseEntries(kRoot, data.data(), size, layout_.rootOffset, 0, &names, &ended, &pending)) return false;
+  } else {
+    std::vector<std::uint32_t> chain;
+    if (ClaimChain(layout_.rootCluster, kAnyLength, &chain) &&
+        !ReadFolder(kRoot, chain, 0, &pending)) {
+      return false;
+    }
+  }
+  while (!pending.empty()) {
+    const auto [folder, depth] = pending.back();
+    pending.pop_back();
+    std::vector<std::uint32_t> chain;
+    if (nodes_[static_cast<std::size_t>(folder)].firstCluster == 0) {
+      Inconsistent("folder " + nodes_[static_cast<std::size_t>(folder)].name + " has no clusters");
+      continue;
+    }
+    if (!ClaimChain(nodes_[static_cast<std::size_t>(folder)].firstCluster, kAnyLength, &chain)) {
+      continue;
+    }
+    if (!ReadFolder(folder, chain, depth, &pending)) return false;
+  }
+  return true;
+}
+
+bool FatVolume::ReadFolder(std::int32_t folder, const std::vector<std::uint32_t>& chain, int depth,
+                           std::vector<std::pair<std::int32_t, int>>* pending) {
+  std::vector<std::uint8_t> data(layout_.bytesPerCluster);
+  LongNameCollector names;
+  bool ended = false;
+  for (std::uint32_t cluster : chain) {
+    const std::uint64_t offset = layout_.ClusterOffset(cluster);
+    if (!io_->Read(offset, data.data(), data.size())) return false;
+    if (!ParseEntries(folder, data.data(), data.size(), offset, depth, &names, &ended, pending)) return false;
+    if (ended) break;
+  }
+  return true;
+}
+
+bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std::size_t size,
+                             std::uint64_t diskOffset, int depth, LongNameCollector* names, bool* ended,
+                             std::vector<std::pair<std::int32_t, int>>* pending) {
+  const bool isRoot = folder == kRoot;
+  for (std::size_t at = 0; at + kDirEntrySize <= size; at += kDirEntrySize) {
+    const std::uint8_t* raw = data + at;
+    if (raw[0] == kEntryEnd) {
+      *ended = true;
+      return true;
+    }
+    if (raw[0] == kEntryDeleted) {
+      names->Reset();
+      continue;
+    }
+    if ((raw[11] & 0x3F) == kAttrLongName) {
+      names->Add(raw);
+      continue;
+    }
+    const DirEntry entry = DecodeDirEntry(raw);
+    if ((entry.attributes & kAttrVolumeLabel) != 0) {
+      names->Reset();
+      if (isRoot && label_.empty()) {
+        label_.assign(reinterpret_cast<const char*>(entry.name), 11);
+        while (!label_.empty() && label_.back() == ' ') label_.pop_back();
+      }
+      continue;
+    }
+    FatNode node;
+    node.entry = entry;
+    node.parent = folder;
+    node.entryOffset = diskOffset + at;
+    node.firstCluster = entry.clusterLow;
+    if (layout_.type == FatType::kFat32) node.firstCluster |= std::uint32_t{entry.clusterHigh} << 16;
+    node.shortName = ShortNameText(entry);
+    const bool dotEntry = entry.name[0] == '.';
+    if (dotEntry) {
+      names->Reset();
+      const bool self = node.shortName == ".";
+      const bool up = node.shortName == "..";
+      if (isRoot || (!self && !up) || !node.IsFolder()) {
+        Inconsistent("misplaced dot entry");
+        continue;
+      }
+      const FatNode& me = nodes_[static_cast<std::size_t>(folder)];
+      const std::uint32_t parentCluster =
+          me.parent == kRoot ? 0 : nodes_[static_cast<std::size_t>(me.parent)].firstCluster;
+      const std::uint32_t want = self ? me.firstCluster : parentCluster;
+      // ".." of a folder in the FAT32 root may name the root cluster instead of 0.
+      if (node.firstCluster != want && !(up && me.parent == kRoot && node.firstCluster == layout_.rootCluster)) {
+        Inconsistent("dot entry of " + me.name + " points elsewhere");
+      }
+      node.dot = true;
+      node.name = node.shortName;
+      nodes_[static_cast<std::size_t>(folder)].children.push_back(static_cast<std::int32_t>(nodes_.size()));
+      nodes_.push_back(std::move(node));
+      continue;
+    }
+    std::u16string longName;
+    if (names->Take(entry.name, &longName)) {
+      node.name = NarrowName(longName);
+      node.hasLongName = true;
+    } else {
+      node.name = node.shortName;
+    }
+    const auto index = static_cast<std::int32_t>(nodes_.size());
+    if (node.IsFolder()) {
+      if (depth + 1 > kMaxDepth) {
+        Inconsistent("folders nested too deeply");
+      } else {
+        pending->emplace_back(index, depth + 1);
+      }
+    } else {
+      const std::uint64_t clusters = (std::uint64_t{entry.size} + layout_.bytesPerCluster - 1) / layout_.bytesPerCluster;
+      if (node.firstCluster == 0) {
+        if (clusters != 0) Inconsistent("file " + node.name + " has a size but no clusters");
+      } else if (clusters == 0) {
+        Inconsistent("file " + node.name + " has clusters but no size");
+      } else {
+        ClaimChain(node.firstCluster, static_cast<std::int64_t>(clusters), nullptr);
+      }
+    }
+    nodes_[static_cast<std::size_t>(folder)].children.push_back(index);
+    nodes_.push_back(std::move(node));
+  }
+  return true;
+}
+
+void FatVolume::CheckLostChains() {
+  const std::uint32_t last = layout_.clusterCount + 1;
+  for (std::uint32_t c = 2; c <= last; ++c) {
+    const std::uint32_t v = fat_->Get(c);
+    if (state_[c] != kFree || v == 0 || fat_->IsBad(v)) continue;
+    std::uint32_t x = c;
+    while (true) {
+      state_[x] = kWalking;
+      const std::uint32_t next = fat_->Get(x);
+      if (!fat_->IsLink(next)) break;
+      if (state_[next] == kOwned) {
+        Inconsistent("lost chain at cluster " + std::to_string(c) + " runs into a file");
+        return;
+      }
+      if (state_[next] == kWalking) {
+        Inconsistent("loop in lost chain at cluster " + std::to_string(c));
+        return;
+      }
+      if (state_[next] == kLost) break;
+      if (fat_->Get(next) == 0) {
+        Inconsistent("lost chain at cluster " + std::to_string(c) + " runs into a free cluster");
+        return;
+      }
+      x = next;
+    }
+    for (x = c; state_[x] == kWalking;) {
+      state_[x] = kLost;
+      const std::uint32_t next = fat_->Get(x);
+      if (!fat_->IsLink(next)) break;
+      x = next;
+    }
+  }
+}
+
+std::int32_t FatVolume::Find(const std::string& path) const {
+  std::int32_t at = kRoot;
+  for (const std::string& part : Components(path)) {
+    const FatNode& folder = nodes_[static_cast<std::size_t>(at)];
+    if (!folder.IsFolder()) return -1;
+    if (part == ".") continue;
+    if (part == "..") {
+      if (at != kRoot) at = folder.parent;
+      continue;
+    }
+    std::int32_t found = -1;
+    for (std::int32_t child : folder.children) {
+      const FatNode& n = nodes_[static_cast<std::size_t>(child)];
+      if (n.dot) continue;
+      if (SameName(n.name, part) || SameName(n.shortName, part)) {
+        found = child;
+        break;
+      }
+    }
+    if (found < 0) return -1;
+    at = found;
+  }
+  return at;
+}
+
+std::vector<std::uint32_t> FatVolume::Chain(std::int32_t index) const {
+  std::vector<std::uint32_t> chain;
+  const FatNode& node = nodes_[static_cast<std::size_t>(index)];
+  std::uint32_t c = node.firstCluster;
+  // The bound keeps a chain finite even on a volume that failed validation: a file has
+  // no more clusters than its size needs, a folder no more than the volume.
+  const std::uint64_t limit =
+      node.IsFolder() ? layout_.clusterCount
+                      : (std::uint64_t{node.entry.size} + layout_.bytesPerCluster - 1) / layout_.bytesPerCluster;
+  while (fat_->IsLink(c) && chain.size() < limit) {
+    chain.push_back(c);
+    const std::uint32_t v = fat_->Get(c);
+    if (!fat_->IsLink(v)) break;
+    c = v;
+  }
+  return chain;
+}
+
+}  // namespace platform::fat

@@ -1,0 +1,33 @@
+// The FAT provider: one drive letter served from a FAT12/16/32 image file or an
+// unmounted block device, answering the volume seam as Windows answers for FAT.
+//
+// What it reports: a fixed drive; "FAT12", "FAT16" or "FAT32" and the label of the root
+// folder's label entry; logical cluster 0 = FAT cluster 2; a bitmap over the data
+// clusters in which bad clusters count as used; retrieval pointers as runs of
+// consecutive clusters (kErrorMoreData when the buffer is short, kErrorHandleEof for a
+// file without clusters); folder searches in on-disk order with the long name where
+// there is one, else the 8.3 name with its entry's case flags, "." and ".." in
+// subfolders only, never the label entry. Moves are crash-safe (see platform/fat/mover.cpp).
+// A volume that fails validation answers everything but refuses moves.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/fat_io.h"
+#include "platform/fat_open_status.h"
+#include "platform/machine.h"
+
+namespace platform::fat {
+
+// Opens the image file or block device at `path` and serves it as drive `letter`
+// (C to Z, either case). Returns null when the volume cannot be served; *status
+// (never null) says why, or, with a machine, whether it is read-only and why.
+// The caller owns the machine; it may be called from any thread (calls are serialised).
+std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status);
+
+// The same over an I/O object the caller supplies (memory images, crash-test layers);
+// the machine takes ownership of `io`.
+std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status);
+
+}  // namespace platform::fat
