@@ -116,6 +116,23 @@ VEXA_EXPORT int32_t VEXA_CALL DLL_GetVolumeSectorFilesList(char letter, int32_t 
 /* Details of the file at a full path, or NULL when it cannot be opened. */
 VEXA_EXPORT const VexaFileDetails* VEXA_CALL DLL_GetVolumeSectorFileInfo(const char* path);
 
+/* Opens the last job's report in the user's browser: kind 1 the analysis report, any
+ * other kind the defragmentation report. Returns once the shell has the request. */
+VEXA_EXPORT void VEXA_CALL DLL_ShowReport(int32_t kind);
+
+/* The live switches (0 off, 1 on), as read from "Setting" at load or set by a
+ * confirmed dialog: run at Windows start-up, turn the computer off after a
+ * defragmentation, restart it after a defragmentation. Any thread. */
+VEXA_EXPORT int32_t VEXA_CALL DLL_GetAutoRun(void);
+VEXA_EXPORT int32_t VEXA_CALL DLL_GetLogout(void);
+VEXA_EXPORT int32_t VEXA_CALL DLL_GetRestart(void);
+
+/* For front ends without windows: `handler` receives the text of every message the
+ * engine would show in a message box (NULL restores the default: a message box on
+ * Windows, a line on standard error elsewhere). The text is valid during the call only.
+ * The handler runs on the thread that raises the message. */
+VEXA_EXPORT void VEXA_CALL VexaSetMessageHandler(void (*handler)(const char* text));
+
 #ifdef __cplusplus
 }  /* extern "C" */
 
