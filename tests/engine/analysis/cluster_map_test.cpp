@@ -1,0 +1,123 @@
+// Cell geometry, the cluster-to-cell rule, cell updates, the colour rule and the
+// marking of files in one piece.
+#include "analysis/cluster_map.h"
+
+#include <gtest/gtest.h>
+
+#include "analysis/cell_file_lists.h"
+
+namespace vexa {
+namespace {
+
+TEST(ClusterMapGeometry, SmallVolumeHasOneClusterPerCell) {
+  const auto perCell = ClustersPerCell(999);
+  EXPECT_EQ(perCell, 1u);
+  EXPECT_EQ(CellOfCluster(1, perCell), 0);
+  EXPECT_EQ(CellOfCluster(998, perCell), 997);
+  EXPECT_EQ(CellOfCluster(0, perCell), 0);  // never cell -1
+}
+
+TEST(ClusterMapGeometry, RemainderAddsOneClusterPerCell) {
+  const auto perCell = ClustersPerCell(1000001);
+  EXPECT_EQ(perCell, 1001u);
+  EXPECT_EQ(CellOfCluster(1001, perCell), 0);
+  EXPECT_EQ(CellOfCluster(1002, perCell), 1);
+  EXPECT_EQ(ClustersPerCell(2000000), 2000u);
+}
+
+TEST(ClusterMapGeometry, CellsPastTheMapAreCellNineHundredNinetyNine) {
+  EXPECT_EQ(CellOfCluster(5000, 1), 999);
+  // Cluster numbers beyond 32 bits keep their cell.
+  const std::uint64_t perCell = 5000000;
+  EXPECT_EQ(CellOfCluster(std::uint64_t{3000000000}, perCell), 599);
+}
+
+VexaMapCell Cell(std::int32_t system, std::int32_t fragmented, std::int32_t contiguous, std::int32_t partly) {
+  return {1, system, 0, fragmented, contiguous, partly};
+}
+
+TEST(ClusterMapColour, ColourRule) {
+  EXPECT_EQ(ColorOfCell(Cell(0, 3, 3, 0), 2), VEXA_COLOR_CONTIGUOUS);
+  EXPECT_EQ(ColorOfCell(Cell(0, 3, 3, 3), 2), VEXA_COLOR_PARTLY_CONTIGUOUS);
+  EXPECT_EQ(ColorOfCell(Cell(0, 4, 3, 3), 2), VEXA_COLOR_FRAGMENTED);
+  EXPECT_EQ(ColorOfCell(Cell(0, 4, 3, 3), 1), VEXA_COLOR_FRAGMENTED_RECENT);
+  EXPECT_EQ(ColorOfCell(Cell(0, 4, 3, 3), 0), VEXA_COLOR_FRAGMENTED);
+  EXPECT_EQ(ColorOfCell(Cell(1, 10, 0, 0), 2), VEXA_COLOR_SYSTEM);
+  EXPECT_EQ(ColorOfCell(Cell(0, 0, 0, 0), 2), VEXA_COLOR_PARTLY_CONTIGUOUS);  // old diskdata
+  EXPECT_EQ(ColorOfCell(VexaMapCell{0, 5, 0, 5, 5, 5}, 2), VEXA_COLOR_EMPTY);
+}
+
+TEST(ClusterMapUpdates, RaiseLowerAndReclassify) {
+  ClusterMap map;
+  map.Raise(1200, CellKind::Fragmented, true);  // capped at 999
+  VexaMapCell c = map.Get(999);
+  EXPECT_EQ(c.inUse, 1);
+  EXPECT_EQ(c.systemCount, 1);
+  EXPECT_EQ(c.fragmentedCount, 1);
+
+  map.Reclassify(999, false);
+  c = map.Get(999);
+  EXPECT_EQ(c.fragmentedCount, 0);
+  EXPECT_EQ(c.partlyCount, 1);
+  EXPECT_EQ(c.systemCount, 1);
+
+  map.Raise(5, CellKind::Contiguous, false);
+  map.LowerContiguous(5, false);
+  EXPECT_EQ(map.Get(5).inUse, 0);
+  map.LowerContiguous(5, true);  // never below zero
+  EXPECT_EQ(map.Get(5).contiguousCount, 0);
+  EXPECT_EQ(map.Get(5).systemCount, 0);
+
+  map.Set(7, VexaMapCell{0, 0, 2, 1, 0, 0});
+  map.LowerFragmented(7, false);
+  EXPECT_EQ(map.Get(7).inUse, 1) << "the reserved field still counts as in use";
+
+  map.Clear();
+  for (int k = 0; k < kMapCells; ++k) ASSERT_EQ(map.Get(k).inUse + map.Get(k).reserved + map.Get(k).systemCount, 0);
+}
+
+TEST(ClusterMapMarking, ContiguousFileCoversFourCellsOnNtfs) {
+  ClusterMap map;
+  CellFileLists lists;
+  MarkContiguousFile(map, &lists, 1000, 2500, 1000, /*ntfs=*/true, false, "C:\\big.bin");
+  // Cell 0 holds cluster 1000 alone; cells 1 to 3 hold the rest.
+  for (int k = 0; k <= 3; ++k) {
+    EXPECT_EQ(map.Get(k).contiguousCount, 1) << k;
+    EXPECT_EQ(lists.List(k), std::vector<std::string>{"C:\\big.bin"}) << k;
+  }
+  EXPECT_EQ(map.Get(4).inUse, 0);
+}
+
+TEST(ClusterMapMarking, FatNumberingShiftsByTwo) {
+  ClusterMap map;
+  MarkContiguousFile(map, nullptr, 2500, 5, 1000, /*ntfs=*/false, false, "C:\\a");
+  EXPECT_EQ(map.Get(2).contiguousCount, 1);
+  EXPECT_EQ(map.Get(3).inUse, 0);
+  // Logical cluster 998 is cluster number 1000, the last of cell 0.
+  ClusterMap shifted;
+  MarkContiguousFile(shifted, nullptr, 998, 1, 1000, false, false, "C:\\b");
+  EXPECT_EQ(shifted.Get(0).contiguousCount, 1);
+}
+
+TEST(ClusterMapMarking, FileRunningPastTheMapKeepsMarkingTheLastCell) {
+  ClusterMap map;
+  MarkContiguousFile(map, nullptr, 995, 20, 1, true, true, "C:\\tail");
+  EXPECT_EQ(map.Get(994).contiguousCount, 1);
+  EXPECT_GT(map.Get(999).contiguousCount, 1);
+  EXPECT_EQ(map.Get(999).systemCount, map.Get(999).contiguousCount);
+}
+
+TEST(CellFileListsTest, ContainsIgnoresCaseAndLongPathsAreCut) {
+  CellFileLists lists;
+  lists.Add(3, "C:\\Data\\File.TXT");
+  EXPECT_TRUE(lists.Contains(3, "c:\\data\\file.txt"));
+  EXPECT_FALSE(lists.Contains(4, "c:\\data\\file.txt"));
+  const std::string longPath(600, 'x');
+  lists.Add(5, longPath);
+  EXPECT_EQ(lists.List(5).at(0).size(), CellFileLists::kMaxPath);
+  EXPECT_TRUE(lists.List(-1).empty());
+  EXPECT_TRUE(lists.List(1000).empty());
+}
+
+}  // namespace
+}  // namespace vexa

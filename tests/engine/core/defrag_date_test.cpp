@@ -1,0 +1,83 @@
+// The defragmentation age from "defragdate" records.
+#include "core/defrag_date.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace vexa {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+std::string Record(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
+  const unsigned fields[8] = {year, month, 0, day, hour, minute, second, 0};
+  std::string r;
+  for (unsigned f : fields) {
+    r += static_cast<char>(f & 0xFF);
+    r += static_cast<char>(f >> 8);
+  }
+  return r;
+}
+
+TEST(DefragDate, AgeFollowsTheRecordedDate) {
+  TempDir dir;
+  const std::string file = dir.File("defragdate");
+  const std::time_t now = std::time(nullptr);
+  ASSERT_TRUE(EnsureZeroFile(file, 26 * 16));
+  ASSERT_TRUE(WriteDefragDate(file, 0, now - 47 * 3600));
+  ASSERT_TRUE(WriteDefragDate(file, 1, now - 48 * 3600));
+  ASSERT_TRUE(WriteDefragDate(file, 2, now + 3600));
+  EXPECT_EQ(DefragmentationAge(file, 0, now), 1);
+  EXPECT_EQ(DefragmentationAge(file, 1, now), 2);
+  EXPECT_EQ(DefragmentationAge(file, 2, now), 1) << "a date in the future";
+  EXPECT_EQ(DefragmentationAge(file, 3, now), 2) << "a record of zeros";
+  EXPECT_EQ(DefragmentationAge(file, 25, now + 0), 2);
+}
+
+TEST(DefragDate, MissingOrEmptyFileGivesAgeZero) {
+  TempDir dir;
+  EXPECT_EQ(DefragmentationAge(dir.File("defragdate"), 0, std::time(nullptr)), 0);
+  WriteFile(dir.File("defragdate"), "");
+  EXPECT_EQ(DefragmentationAge(dir.File("defragdate"), 0, std::time(nullptr)), 0);
+}
+
+TEST(DefragDate, OutOfRangeFieldsCountAsTimeZero) {
+  TempDir dir;
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const unsigned year = static_cast<unsigned>(local.tm_year + 1900);
+  WriteFile(dir.File("defragdate"), Record(year, 13, 1, 0, 0, 0) + Record(year, 1, 1, 24, 0, 0) +
+                                        Record(year, 1, 0, 0, 0, 0) + Record(1899, 1, 1, 0, 0, 0) +
+                                        Record(year, static_cast<unsigned>(local.tm_mon + 1),
+                                               static_cast<unsigned>(local.tm_mday), 0, 0, 0));
+  EXPECT_EQ(DefragmentationAge(dir.File("defragdate"), 0, now), 2);
+  EXPECT_EQ(DefragmentationAge(dir.File("defragdate"), 1, now), 2);
+  EXPECT_EQ(DefragmentationAge(dir.File("defragdate"), 2, now), 2);
+  EXPECT_EQ(DefragmentationAge(dir.File("defragdate"), 3, now), 2);
+  EXPECT_EQ(DefragmentationAge(dir.File("defragdate"), 4, now), 1) << "today at midnight";
+}
+
+TEST(DefragDate, WrittenRecordHasTheDocumentedLayout) {
+  TempDir dir;
+  const std::string file = dir.File("defragdate");
+  ASSERT_TRUE(EnsureZeroFile(file, 26 * 16));
+  std::tm when{};
+  when.tm_year = 2009 - 1900;
+  when.tm_mon = 2;
+  when.tm_mday = 27;
+  when.tm_hour = 14;
+  when.tm_min = 5;
+  when.tm_sec = 9;
+  when.tm_isdst = -1;
+  ASSERT_TRUE(WriteDefragDate(file, 2, std::mktime(&when)));
+  const std::string bytes = test::ReadFile(file);
+  ASSERT_EQ(bytes.size(), 26u * 16);
+  EXPECT_EQ(bytes.substr(32, 16), Record(2009, 3, 27, 14, 5, 9));
+  EXPECT_EQ(bytes.substr(0, 32), std::string(32, '\0'));
+}
+
+}  // namespace
+}  // namespace vexa
