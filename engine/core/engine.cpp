@@ -8,6 +8,8 @@
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "settings/exclusions.h"
+#include "settings/switches.h"
 
 namespace vexa {
 
@@ -51,12 +53,15 @@ void Startup(platform::Machine& machine, const std::string& workingFolder) {
   gWork.usedClusters.store(0);
   gBitmapBuffer.Resize(BitmapBuffer::kStartSize);
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
+  LoadExclusions(gWorkingFolder);
+  LoadSwitches(gWorkingFolder);
   LoadVolumeTable();
 }
 
 void Shutdown() {
   if (gMachine == nullptr) return;
   SaveAndCloseVolumeTable();
+  (void)SaveSwitches(gWorkingFolder);
   gWork.freeRuns.clear();
   gBitmapBuffer.Resize(BitmapBuffer::kStartSize);
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);

@@ -39,6 +39,22 @@ int32_t VEXA_CALL DLL_AnalyseVolume(const char* letters) {
   return 1;
 }
 
+int32_t VEXA_CALL DLL_DefragVolume(const char* letters) {
+  try {
+    if (Started()) RunJob(letters, kJobDefrag);
+  } catch (...) {
+  }
+  return 1;
+}
+
+int32_t VEXA_CALL DLL_OptimizedDefragVolume(const char* letters) {
+  try {
+    if (Started()) RunJob(letters, kJobOptimize);
+  } catch (...) {
+  }
+  return 1;
+}
+
 void VEXA_CALL DLL_WorkingStop(void) { gJob.stop.store(true, std::memory_order_relaxed); }
 
 const VexaWorkingStatus* VEXA_CALL DLL_GetWorkingStatus(void) {

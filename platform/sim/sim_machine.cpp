@@ -152,8 +152,10 @@ void SimVolume::AddFile(const std::string& path, std::uint64_t size, const std::
   file->name = name;
   file->attributes = attributes & ~kAttributeDirectory;
   file->size = size;
-  file->runs = runs;
-  Merge(file->runs);
+  // Runs stay as given, adjacent or not, as a file system may report them.
+  for (const Run& r : runs) {
+    if (r.length > 0) file->runs.push_back(r);
+  }
   for (const Run& r : file->runs) {
     if (r.lcn != kVirtualLcn) SetUsed(r.lcn, r.length, true);
   }
@@ -282,6 +284,7 @@ Handle SimMachine::OpenVolume(char letter) {
 Handle SimMachine::OpenFileForQuery(const char* path) {
   SimVolume* v = VolumeOfPath(path);
   if (v == nullptr) return kInvalidHandle;
+  if (v->onOpenFile_) v->onOpenFile_(path);
   Node* n = v->Lookup(path);
   if (n == nullptr || n == v->root_.get() || n->IsFolder() || n->failOpen) return kInvalidHandle;
   return Add({Open::Kind::File, v, n, {}, 0});

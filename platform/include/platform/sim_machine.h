@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,9 @@ class SimVolume {
   void FailExtents(const std::string& path);    // its extent query fails
   void FailSearch(const std::string& folder);   // the folder cannot be searched
   void RefuseMoves(bool refuse = true) { refuseMoves_ = refuse; }
+  // Called with the path of every file opened for queries, before it is opened (a
+  // test uses it to act at an exact point of a pass, such as requesting a stop).
+  void OnOpenFile(std::function<void(const std::string&)> hook) { onOpenFile_ = std::move(hook); }
 
   // --- inspection ---
   bool IsUsed(std::int64_t cluster) const;
@@ -88,6 +92,7 @@ class SimVolume {
   bool failBitmap_ = false;
   bool failVolumeInformation_ = false;
   bool refuseMoves_ = false;
+  std::function<void(const std::string&)> onOpenFile_;
   int moveCalls_ = 0;
   int bitmapCalls_ = 0;
   int extentCalls_ = 0;
