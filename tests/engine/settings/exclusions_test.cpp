@@ -5,19 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
-#include "engine/settings/test_folder.h"
+#include "support/temp_dir.h"
 
 namespace vexa {
 namespace {
 
-using test::TestFolder;
+using test::FileExists;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
 
 class ExclusionsTest : public ::testing::Test {
  protected:
   void TearDown() override { LoadExclusions(folder_.Path() + "missing/"); }
-  TestFolder folder_;
+  TempDir folder_;
 };
 
 TEST_F(ExclusionsTest, MissingPresetFileLeavesTheBuiltInsOnly) {
@@ -30,13 +34,13 @@ TEST_F(ExclusionsTest, MissingPresetFileLeavesTheBuiltInsOnly) {
 }
 
 TEST_F(ExclusionsTest, LoadReplacesWhatAnEarlierLoadFound) {
-  folder_.Write("preset.ini", "[folder]\r\nTemp\r\n[file]\r\na.log\r\n[type]\r\nexe");
+  WriteFile(folder_.File("preset.ini"), "[folder]\r\nTemp\r\n[file]\r\na.log\r\n[type]\r\nexe");
   LoadExclusions(folder_.Path());
   EXPECT_EQ(GetExclusionTexts(), (ExclusionTexts{"Temp;", "a.log;", "exe;"}));
   EXPECT_TRUE(IsFolderExcluded(*CurrentExclusions(), "temp"));
   EXPECT_TRUE(IsFileExcluded(*CurrentExclusions(), "setup.exe"));
 
-  TestFolder empty;
+  TempDir empty;
   LoadExclusions(empty.Path());
   EXPECT_EQ(GetExclusionTexts(), ExclusionTexts{});
   EXPECT_FALSE(IsFolderExcluded(*CurrentExclusions(), "temp"));
@@ -44,13 +48,13 @@ TEST_F(ExclusionsTest, LoadReplacesWhatAnEarlierLoadFound) {
 }
 
 TEST_F(ExclusionsTest, RewriteWritesTheExactBytesAndKeepsTheTypedTexts) {
-  folder_.Write("preset.ini", "[folder]\r\nOld\r\n");
+  WriteFile(folder_.File("preset.ini"), "[folder]\r\nOld\r\n");
   LoadExclusions(folder_.Path());
   const ExclusionTexts typed{"Temp; My Data ;;Old;", "", ""};
   SetExclusionTexts(typed);
   ASSERT_TRUE(RewriteExclusions());
-  EXPECT_EQ(folder_.Read("preset.ini"), "[folder]\r\nTemp\r\nMyData\r\n\r\nOld\r\n[file]\r\n[type]");
-  EXPECT_FALSE(folder_.Exists("preset.ini.new"));
+  EXPECT_EQ(ReadFile(folder_.File("preset.ini")), "[folder]\r\nTemp\r\nMyData\r\n\r\nOld\r\n[file]\r\n[type]");
+  EXPECT_FALSE(FileExists(folder_.File("preset.ini.new")));
   EXPECT_EQ(GetExclusionTexts(), typed);
   const auto lists = CurrentExclusions();
   ASSERT_EQ(lists->folders.size(), 12u);
@@ -68,7 +72,7 @@ TEST_F(ExclusionsTest, RewritingTwiceLeavesNoDuplicates) {
   const auto lists = CurrentExclusions();
   EXPECT_EQ(lists->folders.size(), 10u);
   EXPECT_EQ(lists->files.size(), 2u);
-  EXPECT_EQ(folder_.Read("preset.ini"), "[folder]\r\nA\r\nB\r\n[file]\r\nf\r\n[type]\r\nexe");
+  EXPECT_EQ(ReadFile(folder_.File("preset.ini")), "[folder]\r\nA\r\nB\r\n[file]\r\nf\r\n[type]\r\nexe");
 }
 
 TEST_F(ExclusionsTest, NextLoadRebuildsTheTextsFromTheRewrittenFile) {
@@ -80,7 +84,7 @@ TEST_F(ExclusionsTest, NextLoadRebuildsTheTextsFromTheRewrittenFile) {
 }
 
 TEST_F(ExclusionsTest, WalkKeepsTheListsItStartedWith) {
-  folder_.Write("preset.ini", "[folder]\r\nTemp\r\n[type]\r\nexe");
+  WriteFile(folder_.File("preset.ini"), "[folder]\r\nTemp\r\n[type]\r\nexe");
   LoadExclusions(folder_.Path());
   const std::shared_ptr<const ExclusionLists> walk = CurrentExclusions();
   const std::string* firstUserEntry = &walk->folders[8];
@@ -127,13 +131,13 @@ TEST_F(ExclusionsTest, RewritesDuringWalksOnOtherThreads) {
 }
 
 TEST_F(ExclusionsTest, FileThatCannotBeWrittenKeepsTheOldOneButTheListsAreRebuilt) {
-  folder_.Write("preset.ini", "[folder]\r\nKeep\r\n");
+  WriteFile(folder_.File("preset.ini"), "[folder]\r\nKeep\r\n");
   LoadExclusions(folder_.Path());
   // A folder where the new file would go: creating it fails, even for root.
   std::filesystem::create_directory(folder_.Path() + "preset.ini.new");
   SetExclusionTexts({"New;", "", ""});
   EXPECT_FALSE(RewriteExclusions());
-  EXPECT_EQ(folder_.Read("preset.ini"), "[folder]\r\nKeep\r\n");
+  EXPECT_EQ(ReadFile(folder_.File("preset.ini")), "[folder]\r\nKeep\r\n");
   EXPECT_TRUE(IsFolderExcluded(*CurrentExclusions(), "New"));
   EXPECT_FALSE(IsFolderExcluded(*CurrentExclusions(), "Keep"));
 }

@@ -6,13 +6,16 @@
 
 #include <string>
 
-#include "engine/settings/test_folder.h"
+#include "support/temp_dir.h"
 #include "vexa/vexa.h"
 
 namespace vexa {
 namespace {
 
-using test::TestFolder;
+using test::FileExists;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
 
 // Bytes 0..8 that belong to nobody, and must survive every save.
 const std::string kForeignHead = "ABCDEFGHI";
@@ -20,11 +23,11 @@ const std::string kForeignHead = "ABCDEFGHI";
 class SwitchesTest : public ::testing::Test {
  protected:
   void TearDown() override { LoadSwitches(folder_.Path() + "missing/"); }
-  TestFolder folder_;
+  TempDir folder_;
 };
 
 TEST_F(SwitchesTest, ReadsBytesNineToTwelve) {
-  folder_.Write("Setting", kForeignHead + std::string("\x01\x00\x01\x01", 4));
+  WriteFile(folder_.File("Setting"), kForeignHead + std::string("\x01\x00\x01\x01", 4));
   LoadSwitches(folder_.Path());
   EXPECT_EQ(GetSwitch(Switch::kStartup), 1);
   EXPECT_EQ(GetSwitch(Switch::kTurnOff), 0);
@@ -36,7 +39,7 @@ TEST_F(SwitchesTest, ReadsBytesNineToTwelve) {
 }
 
 TEST_F(SwitchesTest, TurnOffByteReachesTheGetterRightAfterLoad) {
-  folder_.Write("Setting", std::string(10, '\0') + std::string("\x01\x00\x00", 3));
+  WriteFile(folder_.File("Setting"), std::string(10, '\0') + std::string("\x01\x00\x00", 3));
   LoadSwitches(folder_.Path());
   EXPECT_EQ(DLL_GetLogout(), 1);
   EXPECT_EQ(DLL_GetAutoRun(), 0);
@@ -44,7 +47,7 @@ TEST_F(SwitchesTest, TurnOffByteReachesTheGetterRightAfterLoad) {
 }
 
 TEST_F(SwitchesTest, ShortFileLeavesTheMissingSwitchesOff) {
-  folder_.Write("Setting", kForeignHead + std::string("\x01\x01", 2));
+  WriteFile(folder_.File("Setting"), kForeignHead + std::string("\x01\x01", 2));
   SetSwitch(Switch::kRestart, 1);
   SetSwitch(Switch::kRealTimeStartup, 1);
   LoadSwitches(folder_.Path());
@@ -53,7 +56,7 @@ TEST_F(SwitchesTest, ShortFileLeavesTheMissingSwitchesOff) {
   EXPECT_EQ(GetSwitch(Switch::kRestart), 0);
   EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 0);
 
-  folder_.Write("Setting", "abc");
+  WriteFile(folder_.File("Setting"), "abc");
   LoadSwitches(folder_.Path());
   EXPECT_EQ(GetSwitch(Switch::kStartup), 0);
   EXPECT_EQ(GetSwitch(Switch::kTurnOff), 0);
@@ -65,32 +68,32 @@ TEST_F(SwitchesTest, MissingFileTurnsEverySwitchOff) {
   LoadSwitches(folder_.Path());
   EXPECT_EQ(GetSwitch(Switch::kStartup), 0);
   EXPECT_EQ(GetSwitch(Switch::kTurnOff), 0);
-  EXPECT_FALSE(folder_.Exists("Setting"));
+  EXPECT_FALSE(FileExists(folder_.File("Setting")));
 }
 
 TEST_F(SwitchesTest, SaveTouchesOnlyBytesNineToTwelve) {
   const std::string tail = "after the switches";
-  folder_.Write("Setting", kForeignHead + std::string(4, '\0') + tail);
+  WriteFile(folder_.File("Setting"), kForeignHead + std::string(4, '\0') + tail);
   LoadSwitches(folder_.Path());
   SetSwitch(Switch::kStartup, 1);
   SetSwitch(Switch::kRestart, 1);
   ASSERT_TRUE(SaveSwitches(folder_.Path()));
-  EXPECT_EQ(folder_.Read("Setting"), kForeignHead + std::string("\x01\x00\x01\x00", 4) + tail);
+  EXPECT_EQ(ReadFile(folder_.File("Setting")), kForeignHead + std::string("\x01\x00\x01\x00", 4) + tail);
 
   SetSwitch(Switch::kStartup, 0);
   SetSwitch(Switch::kTurnOff, 1);
   SetSwitch(Switch::kRestart, 0);
   SetSwitch(Switch::kRealTimeStartup, 1);
   ASSERT_TRUE(SaveSwitches(folder_.Path()));
-  EXPECT_EQ(folder_.Read("Setting"), kForeignHead + std::string("\x00\x01\x00\x01", 4) + tail);
+  EXPECT_EQ(ReadFile(folder_.File("Setting")), kForeignHead + std::string("\x00\x01\x00\x01", 4) + tail);
 }
 
 TEST_F(SwitchesTest, SaveLengthensAShortFile) {
-  folder_.Write("Setting", "ABCDE");
+  WriteFile(folder_.File("Setting"), "ABCDE");
   LoadSwitches(folder_.Path());
   SetSwitch(Switch::kTurnOff, 1);
   ASSERT_TRUE(SaveSwitches(folder_.Path()));
-  EXPECT_EQ(folder_.Read("Setting"), std::string("ABCDE\0\0\0\0\0\x01\0\0", 13));
+  EXPECT_EQ(ReadFile(folder_.File("Setting")), std::string("ABCDE\0\0\0\0\0\x01\0\0", 13));
 }
 
 TEST_F(SwitchesTest, SaveCreatesAMissingFileAndTheNextLoadFindsTheSwitches) {
@@ -98,7 +101,7 @@ TEST_F(SwitchesTest, SaveCreatesAMissingFileAndTheNextLoadFindsTheSwitches) {
   SetSwitch(Switch::kStartup, 1);
   SetSwitch(Switch::kRealTimeStartup, 1);
   ASSERT_TRUE(SaveSwitches(folder_.Path()));
-  EXPECT_EQ(folder_.Read("Setting"), std::string("\0\0\0\0\0\0\0\0\0\x01\0\0\x01", 13));
+  EXPECT_EQ(ReadFile(folder_.File("Setting")), std::string("\0\0\0\0\0\0\0\0\0\x01\0\0\x01", 13));
 
   SetSwitch(Switch::kStartup, 0);
   LoadSwitches(folder_.Path());
@@ -113,7 +116,7 @@ TEST_F(SwitchesTest, SaveIntoAFolderThatDoesNotExistFailsQuietly) {
 }
 
 TEST_F(SwitchesTest, FlagTakesTheByteAsItIs) {
-  folder_.Write("Setting", kForeignHead + std::string("\x02\xff\x00\x00", 4));
+  WriteFile(folder_.File("Setting"), kForeignHead + std::string("\x02\xff\x00\x00", 4));
   LoadSwitches(folder_.Path());
   EXPECT_EQ(DLL_GetAutoRun(), 2);
   EXPECT_EQ(DLL_GetLogout(), 255);
