@@ -397,6 +397,17 @@ def check_job(page, folder_url, job, artifacts):
               f"{job['click']}: file name {shown_name!r} not shown as text")
     page.screenshot(os.path.join(artifacts, job["entry"].replace(".html", "_after.png")))
 
+    # The volume page on its own prints: black on white, every row kept.
+    page.call("Page.navigate", {"url": page_url})
+    frames = page.wait_loaded(lambda fs: frame_at(fs, page_url) and len(fs) == 1,
+                              f"{job['click']} on its own")
+    printed = page.evaluate(frames[0][1]["id"], "document.querySelectorAll('tr').length")
+    pdf = base64.b64decode(page.call("Page.printToPDF", {"printBackground": True})["data"])
+    check(pdf.startswith(b"%PDF") and len(pdf) > 2000, f"{job['click']}: printing gave no document")
+    check(printed >= 12, f"{job['click']}: only {printed} rows to print")
+    with open(os.path.join(artifacts, job["click"].replace(".html", ".pdf")), "wb") as out:
+        out.write(pdf)
+
 
 def check_requests(events, folder_url, session):
     """Every URL the tab asked for or navigated to stays in the working folder."""
