@@ -130,6 +130,7 @@ bool FatVolume::CopyClusters(const std::vector<std::uint32_t>& from, std::uint32
 }
 
 bool FatVolume::WriteFirstCluster(FatNode& node, std::uint32_t cluster) {
+  node.firstCluster = cluster;
   node.entry.clusterLow = static_cast<std::uint16_t>(cluster);
   if (layout_.type == FatType::kFat32) node.entry.clusterHigh = static_cast<std::uint16_t>(cluster >> 16);
   std::uint8_t raw[kDirEntrySize];

@@ -1,0 +1,323 @@
+// Moves on real FAT images: fsck.fat stays clean, contents stay the same, refusals are
+// Windows' refusals, writes go in the crash-safe order, and a crash at any write
+// leaves every file intact.
+#include <gtest/gtest.h>
+
+#include "fat_tools.h"
+#include "platform/fat_image_builder.h"
+#include "platform/fat_provider.h"
+#include "platform/fat_write_limit_io.h"
+
+namespace platform::fat {
+namespace {
+
+struct Geometry {
+  int fatBits;
+  int kib;
+  int sectorsPerCluster;
+};
+
+std::string GeometryName(const testing::TestParamInfo<Geometry>& info) {
+  return "fat" + std::to_string(info.param.fatBits) + "_spc" + std::to_string(info.param.sectorsPerCluster);
+}
+
+const Geometry kGeometries[] = {{12, 1440, 1}, {12, 4000, 4}, {16, 20000, 2}, {32, 34000, 1}};
+
+class MoveOnMtoolsImageTest : public testing::TestWithParam<Geometry> {};
+
+TEST_P(MoveOnMtoolsImageTest, DefragmentingKeepsFsckCleanAndContentsUnchanged) {
+  FAT_REQUIRE_TOOLS();
+  const Geometry g = GetParam();
+  fattest::ScratchDir dir;
+  const std::string image = dir / "vol.img";
+  fattest::MakeFs(image, g.fatBits, g.kib, g.sectorsPerCluster);
+  fattest::FillWithMtools(dir, image, 512u * static_cast<std::uint32_t>(g.sectorsPerCluster));
+  const auto before = fattest::MtoolsContents(image);
+
+  std::uint32_t freeBefore = 0;
+  {
+    FatOpenStatus status;
+    auto m = OpenFatVolume('D', image, &status);
+    ASSERT_EQ(status, FatOpenStatus::kOk);
+    DiskFreeSpace space{};
+    ASSERT_TRUE(m->FreeSpace('D', &space));
+    freeBefore = space.freeClusters;
+    int moved = 0;
+    for (const auto& [path, file] : fattest::Walk(*m, 'D')) {
+      if (file.runs.size() < 2) continue;
+      std::string win = "D:\\" + path;
+      std::replace(win.begin(), win.end(), '/', '\\');
+      EXPECT_EQ(fattest::DefragFile(*m, 'D', win), kErrorSuccess) << path;
+      EXPECT_EQ(fattest::Extents(*m, win).size(), 1u) << path;
+      ++moved;
+    }
+    ASSERT_GT(moved, 0);
+    // A contiguous file moved in two halves, the second half first.
+    const std::string copy = "D:\\Folder One\\deeper\\DEEPEST\\COPY.BIN";
+    const auto runs = fattest::Extents(*m, copy);
+    ASSERT_EQ(runs.size(), 1u);
+    const Handle v = m->OpenVolume('D');
+    const Handle f = m->OpenFileForQuery(copy.c_str());
+    const std::int64_t target = fattest::FindFreeRun(*m, v, runs[0].second);
+    ASSERT_GE(target, 0);
+    const std::int64_t half = runs[0].second / 2;
+    EXPECT_EQ(m->MoveFile(v, {f, half, target + half, static_cast<std::uint32_t>(runs[0].second - half)}),
+              kErrorSuccess);
+    EXPECT_EQ(m->MoveFile(v, {f, 0, target, static_cast<std::uint32_t>(half)}), kErrorSuccess);
+    m->CloseHandle(f);
+    m->CloseHandle(v);
+    EXPECT_EQ(fattest::Extents(*m, copy), (fattest::Runs{{target, runs[0].second}}));
+  }
+
+  std::string out;
+  EXPECT_EQ(fattest::Fsck(image, &out), 0) << out;
+  EXPECT_EQ(fattest::MtoolsContents(image), before);
+  // The provider, opened afresh, agrees with mtools on every extent and on free space.
+  FatOpenStatus status;
+  auto m = OpenFatVolume('D', image, &status);
+  ASSERT_EQ(status, FatOpenStatus::kOk);
+  for (const auto& [path, file] : fattest::Walk(*m, 'D')) {
+    if (path.back() != '/') EXPECT_EQ(file.runs, fattest::MtoolsRuns(image, path)) << path;
+  }
+  DiskFreeSpace space{};
+  ASSERT_TRUE(m->FreeSpace('D', &space));
+  EXPECT_EQ(space.freeClusters, freeBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometries, MoveOnMtoolsImageTest, testing::ValuesIn(kGeometries), GeometryName);
+
+// A FAT16 image from the builder: "a.bin" in 3 runs of 2 clusters, "b.bin" contiguous,
+// a bad cluster at 40.
+std::vector<std::uint8_t> SmallImage(FatType type = FatType::kFat16) {
+  const std::uint64_t size = type == FatType::kFat32 ? 34u << 20 : type == FatType::kFat16 ? 9u << 20 : 1u << 20;
+  const std::uint32_t cluster = type == FatType::kFat16 ? 2048 : 512;
+  auto b = FatImageBuilder::Create({type, size, cluster, ""}, nullptr);
+  EXPECT_NE(b, nullptr);
+  const std::uint32_t first = type == FatType::kFat32 ? 1 : 0;
+  EXPECT_TRUE(b->AddFile("a.bin", fattest::RandomBytes(cluster * 6 - 5, 1),
+                         {{first + 10, 2}, {first + 20, 2}, {first + 30, 2}}));
+  EXPECT_TRUE(b->AddFile("b.bin", fattest::RandomBytes(cluster * 3, 2), {{first + 12, 3}}));
+  EXPECT_TRUE(b->MarkBad(first + 40));
+  std::vector<std::uint8_t> image;
+  EXPECT_TRUE(b->Build(&image)) << b->Error();
+  return image;
+}
+
+TEST(FatMoveTest, RefusesWhatWindowsRefusesWithoutWriting) {
+  FAT_REQUIRE_TOOLS();
+  fattest::ScratchDir dir;
+  const std::string image = dir / "small.img";
+  const auto bytes = SmallImage();
+  fattest::WriteAll(image, std::string(bytes.begin(), bytes.end()));
+  {
+    FatOpenStatus status;
+    auto m = OpenFatVolume('C', image, &status);
+    ASSERT_EQ(status, FatOpenStatus::kOk);
+    const Handle v = m->OpenVolume('C');
+    const Handle a = m->OpenFileForQuery("C:\\a.bin");
+    ASSERT_NE(a, kInvalidHandle);
+    DiskFreeSpace space{};
+    ASSERT_TRUE(m->FreeSpace('C', &space));
+    const std::int64_t total = space.totalClusters;
+    EXPECT_EQ(m->MoveFile(v, {a, 0, 11, 2}), kErrorAccessDenied) << "target partly used by a.bin itself";
+    EXPECT_EQ(m->MoveFile(v, {a, 0, 13, 2}), kErrorAccessDenied) << "target used by b.bin";
+    EXPECT_EQ(m->MoveFile(v, {a, 0, 39, 2}), kErrorAccessDenied) << "target holds a bad cluster";
+    EXPECT_EQ(m->MoveFile(v, {a, 0, total - 1, 2}), kErrorInvalidParameter) << "target past the end";
+    EXPECT_EQ(m->MoveFile(v, {a, 5, 100, 2}), kErrorInvalidParameter) << "past the file's clusters";
+    EXPECT_EQ(m->MoveFile(v, {a, 0, 100, 0}), kErrorInvalidParameter);
+    EXPECT_EQ(m->MoveFile(v, {a, -1, 100, 1}), kErrorInvalidParameter);
+    EXPECT_EQ(m->MoveFile(a, {a, 0, 100, 1}), kErrorInvalidHandle) << "a file handle is no volume handle";
+    EXPECT_EQ(m->MoveFile(v, {v, 0, 100, 1}), kErrorInvalidHandle);
+    EXPECT_EQ(m->MoveFile(v, {a, 0, 10, 2}), kErrorSuccess) << "already there: nothing to do";
+    m->CloseHandle(a);
+    m->CloseHandle(v);
+  }
+  const std::string after = fattest::ReadAll(image);
+  EXPECT_TRUE(after == std::string(bytes.begin(), bytes.end())) << "a refused move wrote to the image";
+}
+
+// Records every write and flush, for checking their order.
+class RecordingIo final : public FatIo {
+ public:
+  struct Op {
+    bool flush;
+    std::uint64_t offset;
+    std::size_t size;
+  };
+  RecordingIo(std::vector<std::uint8_t> bytes, std::vector<Op>* log) : inner_(std::move(bytes)), log_(log) {}
+  std::uint64_t Size() const override { return inner_.Size(); }
+  bool Writable() const override { return true; }
+  bool Read(std::uint64_t offset, void* data, std::size_t size) override { return inner_.Read(offset, data, size); }
+  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
+    log_->push_back({false, offset, size});
+    return inner_.Write(offset, data, size);
+  }
+  bool Flush() override {
+    log_->push_back({true, 0, 0});
+    return true;
+  }
+
+ private:
+  MemoryFatIo inner_;
+  std::vector<Op>* log_;
+};
+
+TEST(FatMoveTest, WritesInTheCrashSafeOrder) {
+  // FAT32 with 512-byte clusters: FAT copy 0 at sector 32. a.bin lies in FAT clusters
+  // 13-14, 23-24 and 33-34; its middle run moves to FAT clusters 52-53.
+  const auto bytes = SmallImage(FatType::kFat32);
+  const std::uint64_t fatBytes = std::uint64_t{bytes[36] | (bytes[37] << 8) | (bytes[38] << 16)} * 512;
+  const std::uint64_t fat0 = 32 * 512;
+  const std::uint64_t fat1 = fat0 + fatBytes;
+  const std::uint64_t data = fat1 + fatBytes;
+  std::vector<RecordingIo::Op> log;
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', std::make_unique<RecordingIo>(bytes, &log), &status);
+  ASSERT_EQ(status, FatOpenStatus::kOk);
+  ASSERT_TRUE(log.empty()) << "opening writes nothing";
+  const Handle v = m->OpenVolume('C');
+  const Handle a = m->OpenFileForQuery("C:\\A.BIN");
+  ASSERT_EQ(m->MoveFile(v, {a, 2, 50, 2}), kErrorSuccess);
+
+  auto isFat = [&](const RecordingIo::Op& op, std::uint64_t copy, std::uint32_t cluster) {
+    return !op.flush && op.offset <= copy + cluster * 4 && op.offset + op.size >= copy + cluster * 4 + 4;
+  };
+  std::vector<std::string> steps;
+  for (const auto& op : log) {
+    if (op.flush) steps.push_back("flush");
+    else if (op.offset == 512 + 488) steps.push_back("fsinfo");
+    else if (isFat(op, fat0, 1) && op.size == 4) steps.push_back("dirty0");
+    else if (isFat(op, fat1, 1) && op.size == 4) steps.push_back("dirty1");
+    else if (isFat(op, fat0, 52) && isFat(op, fat0, 53)) steps.push_back("claim0");
+    else if (isFat(op, fat1, 52) && isFat(op, fat1, 53)) steps.push_back("claim1");
+    else if (op.offset == data + 50 * 512) steps.push_back("data");
+    else if (isFat(op, fat0, 53)) steps.push_back("link0");
+    else if (isFat(op, fat1, 53)) steps.push_back("link1");
+    else if (isFat(op, fat0, 14) && op.size == 4) steps.push_back("commit0");
+    else if (isFat(op, fat1, 14) && op.size == 4) steps.push_back("commit1");
+    else if (isFat(op, fat0, 23) && isFat(op, fat0, 24)) steps.push_back("free0");
+    else if (isFat(op, fat1, 23) && isFat(op, fat1, 24)) steps.push_back("free1");
+    else steps.push_back("other@" + std::to_string(op.offset));
+  }
+  const std::vector<std::string> expected = {"fsinfo", "dirty0", "dirty1", "flush",   "claim0", "claim1",
+                                             "data",   "flush",  "link0",  "link1",   "flush",  "commit0",
+                                             "commit1", "flush", "free0",  "free1",   "flush",  "fsinfo",
+                                             "dirty0", "dirty1", "flush"};
+  EXPECT_EQ(steps, expected);
+
+  // A first extent commits through the folder entry: one 8-byte write of bytes 20..27.
+  log.clear();
+  ASSERT_EQ(m->MoveFile(v, {a, 0, 60, 2}), kErrorSuccess);
+  int entryWrites = 0;
+  for (const auto& op : log) {
+    if (!op.flush && op.offset >= data && op.offset < data + 512 && op.size == 8 && op.offset % 32 == 20) ++entryWrites;
+  }
+  EXPECT_EQ(entryWrites, 1);
+  m->CloseHandle(a);
+  m->CloseHandle(v);
+}
+
+TEST(FatMoveTest, CopiesLongRunsWithRequestsOfAtLeastOneMebibyte) {
+  auto b = FatImageBuilder::Create({FatType::kFat16, 64u << 20, 4096, ""}, nullptr);
+  ASSERT_NE(b, nullptr);
+  const std::string content = fattest::RandomBytes(3u << 20, 3);  // 768 clusters
+  ASSERT_TRUE(b->AddFile("big.bin", content, {{100, 768}}));
+  std::vector<std::uint8_t> image;
+  ASSERT_TRUE(b->Build(&image));
+  std::vector<RecordingIo::Op> log;
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', std::make_unique<RecordingIo>(image, &log), &status);
+  const Handle v = m->OpenVolume('C');
+  const Handle f = m->OpenFileForQuery("C:\\big.bin");
+  ASSERT_EQ(m->MoveFile(v, {f, 0, 2000, 768}), kErrorSuccess);
+  std::size_t dataBytes = 0;
+  for (const auto& op : log) {
+    if (op.size >= 4096) {
+      EXPECT_GE(op.size, 1u << 20);
+      dataBytes += op.size;
+    }
+  }
+  EXPECT_EQ(dataBytes, content.size());
+}
+
+class CrashTest : public testing::TestWithParam<Geometry> {};
+
+// Runs the same moves with every possible number of writes let through: afterwards
+// fsck.fat finds at most what a crash may leave, and every file reads as before.
+TEST_P(CrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
+  FAT_REQUIRE_TOOLS();
+  const Geometry g = GetParam();
+  fattest::ScratchDir dir;
+  const std::string pristine = dir / "pristine.img";
+  const std::string work = dir / "work.img";
+  fattest::MakeFs(pristine, g.fatBits, g.kib, g.sectorsPerCluster);
+  const std::uint32_t bpc = 512u * static_cast<std::uint32_t>(g.sectorsPerCluster);
+  for (int i = 0; i < 4; ++i) {
+    fattest::WriteAll(dir / "p", fattest::RandomBytes(bpc * 2, 20 + i));
+    fattest::Mcopy(pristine, dir / "p", "P" + std::to_string(i));
+  }
+  fattest::Mmd(pristine, "Sub Folder");
+  fattest::Mdel(pristine, "P1");
+  fattest::Mdel(pristine, "P2");
+  fattest::ForgetNextFree(pristine);
+  fattest::WriteAll(dir / "f", fattest::RandomBytes(bpc * 5 + 3, 7));
+  fattest::Mcopy(pristine, dir / "f", "Sub Folder/fragmented file.bin");
+  fattest::WriteAll(dir / "g", fattest::RandomBytes(bpc * 3, 8));
+  fattest::Mcopy(pristine, dir / "g", "G.BIN");
+  const auto contents = fattest::MtoolsContents(pristine);
+  ASSERT_GT(fattest::MtoolsRuns(pristine, "Sub Folder/fragmented file.bin").size(), 1u);
+
+  // The run: defragment the fragmented file, then move G.BIN's tail on its own.
+  auto runMoves = [&](std::uint64_t allowed, std::uint64_t* writes) {
+    std::filesystem::copy_file(pristine, work, std::filesystem::copy_options::overwrite_existing);
+    FatOpenStatus status;
+    auto io = OpenFatDevice(work, &status);
+    auto limited = std::make_unique<WriteLimitIo>(std::move(io), allowed);
+    WriteLimitIo* counter = limited.get();
+    auto m = OpenFatVolume('C', std::move(limited), &status);
+    ASSERT_EQ(status, FatOpenStatus::kOk);
+    const std::uint32_t first = fattest::DefragFile(*m, 'C', "C:\\Sub Folder\\fragmented file.bin");
+    const Handle v = m->OpenVolume('C');
+    const Handle f = m->OpenFileForQuery("C:\\G.BIN");
+    const auto runs = fattest::Extents(*m, "C:\\G.BIN");
+    const std::int64_t target = fattest::FindFreeRun(*m, v, 2);
+    const std::uint32_t second = m->MoveFile(v, {f, 1, target, 2});
+    m->CloseHandle(f);
+    m->CloseHandle(v);
+    if (allowed == WriteLimitIo::kUnlimited) {
+      EXPECT_EQ(first, kErrorSuccess);
+      EXPECT_EQ(second, kErrorSuccess);
+    } else {
+      EXPECT_TRUE(first != kErrorSuccess || second != kErrorSuccess) << "the limit should have stopped a move";
+    }
+    *writes = counter->WritesSeen();
+  };
+
+  std::uint64_t total = 0;
+  runMoves(WriteLimitIo::kUnlimited, &total);
+  ASSERT_GT(total, 10u);
+  std::string out;
+  ASSERT_EQ(fattest::Fsck(work, &out), 0) << out;
+  ASSERT_EQ(fattest::MtoolsContents(work), contents);
+
+  for (std::uint64_t n = 0; n < total; ++n) {
+    SCOPED_TRACE("writes let through: " + std::to_string(n));
+    std::uint64_t seen = 0;
+    runMoves(n, &seen);
+    fattest::Fsck(work, &out);
+    EXPECT_EQ(fattest::DisallowedFsckLines(out), std::vector<std::string>{}) << out;
+    EXPECT_EQ(fattest::MtoolsContents(work), contents);
+    // The provider opens what a crash left, read-only at worst, and never crashes.
+    FatOpenStatus status;
+    auto m = OpenFatVolume('C', work, &status);
+    EXPECT_NE(m, nullptr) << FatOpenStatusText(status);
+    if (HasFailure()) break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometries, CrashTest,
+                         testing::Values(Geometry{12, 1440, 1}, Geometry{16, 20000, 4}, Geometry{32, 34000, 1}),
+                         GeometryName);
+
+}  // namespace
+}  // namespace platform::fat

@@ -1,0 +1,6 @@
+# The FAT provider's tests as a binary of their own (also part of vexa_tests), so the
+# provider can be built and checked alone: cmake --build <dir> --target vexa_fat_tests
+file(GLOB VEXA_FAT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp)
+add_executable(vexa_fat_tests EXCLUDE_FROM_ALL ${VEXA_FAT_TEST_SOURCES})
+target_include_directories(vexa_fat_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(vexa_fat_tests PRIVATE vexa_platform GTest::gtest GTest::gtest_main)
