@@ -80,15 +80,7 @@ void LoadExclusions(const std::string& workingFolder) noexcept {
     }
     Publish(std::move(lists));
   } catch (...) {
-    // Out of memory: keep the built-in names alone in force.
-    try {
-      ExclusionState& state = State();
-      std::lock_guard lock(state.mutex);
-      state.workingFolder = workingFolder;
-      state.texts = {};
-      state.lists = std::make_shared<const ExclusionLists>(ExclusionLists::WithBuiltIns());
-    } catch (...) {
-    }
+    // Out of memory while reading: whatever was in force stays in force.
   }
 }
 
