@@ -167,6 +167,7 @@ void AnalyseFile(const PassVariant& variant, const std::string& path, std::uint6
   const bool system = gWork.systemFile;
 
   if (n == 1 && extents.Lcn(0) != platform::kVirtualLcn) {
+    gWork.currentCellSet = true;
     addProcessed(static_cast<std::uint64_t>(extents.NextVcn(0)));
     MarkContiguousFile(*v.cells, v.lists.get(), extents.Lcn(0), extents.NextVcn(0) - extents.StartingVcn(),
                        gWork.clustersPerCell, variant.ntfs, system, path);
@@ -186,6 +187,7 @@ void AnalyseFile(const PassVariant& variant, const std::string& path, std::uint6
         break;
       }
       const int k = cellOf(lcn);
+      gWork.currentCellSet = true;
       if (!v.lists->Contains(k, path)) v.lists->Add(k, path);
       v.cells->Raise(k, CellKind::Fragmented, system);
       const std::int64_t before = j >= 2 ? extents.NextVcn(j - 2) : extents.StartingVcn();

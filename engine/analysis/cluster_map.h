@@ -85,4 +85,9 @@ class CellFileLists;
 void MarkContiguousFile(ClusterMap& map, CellFileLists* lists, std::int64_t lcn, std::int64_t length,
                         std::uint64_t clustersPerCell, bool ntfs, bool system, std::string_view path);
 
+// Takes a file in one piece out of the map again: the same cells MarkContiguousFile
+// marks for it each lose one contiguous count. The lists are not touched.
+void UnmarkContiguousFile(ClusterMap& map, std::int64_t lcn, std::int64_t length, std::uint64_t clustersPerCell,
+                          bool ntfs, bool system);
+
 }  // namespace vexa

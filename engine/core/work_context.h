@@ -33,6 +33,9 @@ struct WorkContext {
 
   // --- the walk ---
   bool systemFile = false;
+  // Set once an analysis has marked any cell; cell updates of the moves need it.
+  bool currentCellSet = false;
+  bool stopped = false;  // a walk, a file's moves or the in-depth pass noticed a stop
   SharedText<260> currentName;  // name of the directory entry found last
 
   // --- moves (read by the status call) ---

@@ -11,7 +11,7 @@ struct Node {
   std::string name;
   std::uint32_t attributes = 0;
   std::uint64_t size = 0;
-  std::vector<Run> runs;  // merged where adjacent
+  std::vector<ClusterRun> runs;  // merged where adjacent
   std::vector<std::unique_ptr<Node>> children;
   bool failOpen = false;
   bool failExtents = false;
@@ -57,12 +57,12 @@ Node* Child(const Node* folder, const std::string& name) {
   return nullptr;
 }
 
-void Merge(std::vector<Run>& runs) {
-  std::vector<Run> merged;
-  for (const Run& r : runs) {
+void Merge(std::vector<ClusterRun>& runs) {
+  std::vector<ClusterRun> merged;
+  for (const ClusterRun& r : runs) {
     if (r.length <= 0) continue;
     if (!merged.empty()) {
-      Run& last = merged.back();
+      ClusterRun& last = merged.back();
       const bool bothVirtual = last.lcn == kVirtualLcn && r.lcn == kVirtualLcn;
       const bool adjacent = last.lcn != kVirtualLcn && r.lcn != kVirtualLcn && last.lcn + last.length == r.lcn;
       if (bothVirtual || adjacent) {
@@ -139,7 +139,7 @@ void SimVolume::AddFolder(const std::string& path, std::uint32_t attributes) {
   node->attributes = attributes | kAttributeDirectory;
 }
 
-void SimVolume::AddFile(const std::string& path, std::uint64_t size, const std::vector<Run>& runs,
+void SimVolume::AddFile(const std::string& path, std::uint64_t size, const std::vector<ClusterRun>& runs,
                         std::uint32_t attributes) {
   auto parts = Components(path);
   if (parts.empty()) return;
@@ -153,10 +153,10 @@ void SimVolume::AddFile(const std::string& path, std::uint64_t size, const std::
   file->attributes = attributes & ~kAttributeDirectory;
   file->size = size;
   // Runs stay as given, adjacent or not, as a file system may report them.
-  for (const Run& r : runs) {
+  for (const ClusterRun& r : runs) {
     if (r.length > 0) file->runs.push_back(r);
   }
-  for (const Run& r : file->runs) {
+  for (const ClusterRun& r : file->runs) {
     if (r.lcn != kVirtualLcn) SetUsed(r.lcn, r.length, true);
   }
   parent->children.push_back(std::move(file));
@@ -197,7 +197,7 @@ void SimVolume::FailSearch(const std::string& folder) {
   if (Node* n = Lookup(folder)) n->failSearch = true;
 }
 
-std::optional<std::vector<Run>> SimVolume::RunsOf(const std::string& path) const {
+std::optional<std::vector<ClusterRun>> SimVolume::RunsOf(const std::string& path) const {
   const Node* n = Lookup(path);
   if (n == nullptr || n->IsFolder()) return std::nullopt;
   return n->runs;
@@ -334,7 +334,7 @@ std::uint32_t SimMachine::GetRetrievalPointers(Handle file, std::int64_t startin
   std::vector<RETRIEVAL_POINTERS_EXTENT> extents;
   std::int64_t vcn = 0;
   std::int64_t firstVcn = -1;
-  for (const Run& r : n->runs) {
+  for (const ClusterRun& r : n->runs) {
     const std::int64_t next = vcn + r.length;
     if (next > startingVcn) {
       if (firstVcn < 0) firstVcn = std::max(vcn, startingVcn);
@@ -366,6 +366,7 @@ std::uint32_t SimMachine::MoveFile(Handle volume, const MOVE_FILE_DATA& move) {
     n = file->second->node;
   }
   ++v->moveCalls_;
+  if (v->onMove_) v->onMove_(move);
   if (v->refuseMoves_) return kErrorAccessDenied;
   const std::int64_t count = move.ClusterCount;
   if (count == 0 || move.StartingVcn < 0 || move.StartingLcn < 0 ||
@@ -374,7 +375,7 @@ std::uint32_t SimMachine::MoveFile(Handle volume, const MOVE_FILE_DATA& move) {
   }
   // Expand the file to one logical cluster per virtual cluster.
   std::vector<std::int64_t> lcns;
-  for (const Run& r : n->runs) {
+  for (const ClusterRun& r : n->runs) {
     for (std::int64_t i = 0; i < r.length; ++i) lcns.push_back(r.lcn == kVirtualLcn ? kVirtualLcn : r.lcn + i);
   }
   if (static_cast<std::uint64_t>(move.StartingVcn + count) > lcns.size()) return kErrorInvalidParameter;
@@ -394,7 +395,7 @@ std::uint32_t SimMachine::MoveFile(Handle volume, const MOVE_FILE_DATA& move) {
     lcns[move.StartingVcn + i] = move.StartingLcn + i;
     v->SetUsed(move.StartingLcn + i, 1, true);
   }
-  std::vector<Run> runs;
+  std::vector<ClusterRun> runs;
   for (std::int64_t lcn : lcns) runs.push_back({lcn, 1});
   Merge(runs);
   n->runs = std::move(runs);
@@ -413,7 +414,14 @@ Handle SimMachine::FindFirst(const char* pattern, WIN32_FIND_DATAA* data) {
   SimVolume* v = VolumeOfPath(pattern);
   if (v == nullptr) return kInvalidHandle;
   std::string folder = pattern;
-  if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "\\*") != 0) return kInvalidHandle;
+  if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "\\*") != 0) {
+    // A plain path finds that one entry, as FindFirstFileA does.
+    Node* n = v->Lookup(folder);
+    if (n == nullptr || n == v->root_.get()) return kInvalidHandle;
+    Open one{Open::Kind::Search, v, n, {EntryOf(n->name, *n)}, 1};
+    *data = one.entries[0];
+    return Add(std::move(one));
+  }
   folder.resize(folder.size() - 2);
   Node* n = v->Lookup(folder);
   if (n == nullptr || !n->IsFolder() || n->failSearch) return kInvalidHandle;

@@ -22,9 +22,10 @@
 namespace platform::sim {
 
 // One run of a file: `length` clusters at logical cluster `lcn` (kVirtualLcn: a hole).
-struct Run {
+struct ClusterRun {
   std::int64_t lcn;
   std::int64_t length;
+  bool operator==(const ClusterRun&) const = default;
 };
 
 struct Node;
@@ -44,7 +45,7 @@ class SimVolume {
   void AddFolder(const std::string& path, std::uint32_t attributes = kAttributeDirectory);
   // Creates a file whose clusters lie exactly at `runs`, marking them in use.
   // `size` is the byte size reported by the directory entry and GetFileSizeEx.
-  void AddFile(const std::string& path, std::uint64_t size, const std::vector<Run>& runs,
+  void AddFile(const std::string& path, std::uint64_t size, const std::vector<ClusterRun>& runs,
                std::uint32_t attributes = 0);
   // Marks clusters in use that belong to no file (metadata, other programs).
   void MarkUsed(std::int64_t first, std::int64_t count);
@@ -64,12 +65,14 @@ class SimVolume {
   // Called with the path of every file opened for queries, before it is opened (a
   // test uses it to act at an exact point of a pass, such as requesting a stop).
   void OnOpenFile(std::function<void(const std::string&)> hook) { onOpenFile_ = std::move(hook); }
+  // Called at the start of every move call, before the move is checked or made.
+  void OnMove(std::function<void(const MOVE_FILE_DATA&)> hook) { onMove_ = std::move(hook); }
 
   // --- inspection ---
   bool IsUsed(std::int64_t cluster) const;
   std::uint64_t FreeClusters() const;
   // The file's runs, merged where adjacent; nullopt when there is no such file.
-  std::optional<std::vector<Run>> RunsOf(const std::string& path) const;
+  std::optional<std::vector<ClusterRun>> RunsOf(const std::string& path) const;
   int MoveCalls() const { return moveCalls_; }
   int BitmapCalls() const { return bitmapCalls_; }
   int ExtentCalls() const { return extentCalls_; }
@@ -93,6 +96,7 @@ class SimVolume {
   bool failVolumeInformation_ = false;
   bool refuseMoves_ = false;
   std::function<void(const std::string&)> onOpenFile_;
+  std::function<void(const MOVE_FILE_DATA&)> onMove_;
   int moveCalls_ = 0;
   int bitmapCalls_ = 0;
   int extentCalls_ = 0;

@@ -13,14 +13,14 @@
 namespace vexa {
 namespace {
 
-using platform::sim::Run;
+using platform::sim::ClusterRun;
 using test::JobTest;
 
 constexpr std::uint32_t kCluster = 4096;
 
 // 20 one-cluster extents, ten clusters apart from `first` on.
-std::vector<Run> Scattered(std::int64_t first, int count = 20) {
-  std::vector<Run> runs;
+std::vector<ClusterRun> Scattered(std::int64_t first, int count = 20) {
+  std::vector<ClusterRun> runs;
   for (int i = 0; i < count; ++i) runs.push_back({first + 10 * i, 1});
   return runs;
 }

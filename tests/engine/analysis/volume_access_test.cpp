@@ -8,7 +8,7 @@
 namespace vexa {
 namespace {
 
-using SimRun = platform::sim::Run;
+using SimRun = platform::sim::ClusterRun;
 using platform::sim::SimMachine;
 
 TEST(VolumeAccess, FirstBitmapReadGrowsTheBufferOnceAndLaterReadsReuseIt) {

@@ -1,0 +1,10 @@
+// The in-depth candidate map.
+#include "defrag/candidates.h"
+
+namespace vexa {
+
+void AddCandidate(CandidateMap& map, std::int64_t clusters, const std::string& path, std::uint64_t firstCluster) {
+  map.emplace(clusters, Candidate{path.substr(0, Candidate::kMaxPath), firstCluster});
+}
+
+}  // namespace vexa

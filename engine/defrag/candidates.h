@@ -1,0 +1,25 @@
+// The in-depth candidate map: files in one piece that the in-depth pass may move
+// toward the start of the volume, largest first.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace vexa {
+
+struct Candidate {
+  std::string path;           // full path, at most kMaxPath characters
+  std::uint64_t firstCluster; // the file's first logical cluster
+  static constexpr std::size_t kMaxPath = 503;
+};
+
+// Cluster count -> candidate, largest count first; equal counts keep the order in
+// which they were inserted.
+using CandidateMap = std::multimap<std::int64_t, Candidate, std::greater<std::int64_t>>;
+
+// Adds a candidate (path cut to Candidate::kMaxPath characters).
+void AddCandidate(CandidateMap& map, std::int64_t clusters, const std::string& path, std::uint64_t firstCluster);
+
+}  // namespace vexa

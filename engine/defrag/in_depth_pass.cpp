@@ -1,0 +1,107 @@
+// The in-depth pass: candidates largest first, each into the first free run before it
+// that holds it whole.
+//
+// For every candidate the bitmap is read again and the free runs by start rebuilt, so
+// each placement sees the space the previous moves left. The runs are examined from
+// the start of the volume; the examination stops at the first run that starts at or
+// after the file, or that is long enough; that run is taken only when it is both
+// before the file and long enough. A moved file leaves the map at once; the moving
+// flag is lowered before its entry is removed.
+#include "defrag/in_depth_pass.h"
+
+#include <optional>
+
+#include "analysis/cluster_map.h"
+#include "analysis/free_runs.h"
+#include "analysis/volume_access.h"
+#include "core/engine.h"
+#include "core/job_control.h"
+#include "core/text.h"
+#include "core/volume_table.h"
+#include "core/work_context.h"
+
+namespace vexa {
+namespace {
+
+constexpr std::uint64_t kLargeFileBytes = 1048576;
+
+// The free run the candidate moves to, or nullopt.
+std::optional<std::int64_t> ChooseRun(const FreeRunsByStart& runs, std::int64_t first, std::int64_t clusters) {
+  for (const auto& [start, length] : runs) {
+    if (StopRequested()) return std::nullopt;
+    if (start >= first || length >= clusters) {
+      if (start < first && length >= clusters) return start;
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void RunInDepthPass(CandidateMap& candidates) {
+  VolumeRecord& v = gVolumes[gWork.walkSlot.load(std::memory_order_relaxed)];
+  gWork.inDepthCount.store(static_cast<std::int32_t>(candidates.size()), std::memory_order_relaxed);
+  gWork.inDepthIndex.store(1, std::memory_order_relaxed);
+  auto nextIndex = [] { gWork.inDepthIndex.fetch_add(1, std::memory_order_relaxed); };
+
+  auto cursor = candidates.begin();
+  while (cursor != candidates.end() && !StopRequested()) {
+    const std::int64_t clusters = cursor->first;
+    const Candidate& candidate = cursor->second;
+    const auto first = static_cast<std::int64_t>(candidate.firstCluster);
+    gWork.candidateFirstCluster.store(candidate.firstCluster, std::memory_order_relaxed);
+
+    // Size and attributes as the directory shows them now.
+    platform::WIN32_FIND_DATAA data{};
+    const platform::Handle search = gMachine->FindFirst(candidate.path.c_str(), &data);
+    const bool found = search != platform::kInvalidHandle;
+    if (found) gMachine->FindClose(search);
+
+    std::int64_t volumeClusters = 0;
+    if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &volumeClusters)) {
+      ++cursor;
+      nextIndex();
+      continue;
+    }
+    FreeRunsByStart runs;
+    BuildFreeRunsByStart(gBitmapBuffer.Bits(), volumeClusters, runs);
+    const std::optional<std::int64_t> run = found ? ChooseRun(runs, first, clusters) : std::nullopt;
+
+    bool moved = false;
+    if (run) {
+      const platform::Handle file = gMachine->OpenFileForQuery(candidate.path.c_str());
+      if (file != platform::kInvalidHandle) {
+        BeginMove();
+        platform::MOVE_FILE_DATA move{};
+        move.FileHandle = file;
+        move.StartingVcn = 0;
+        move.StartingLcn = *run;
+        move.ClusterCount = static_cast<std::uint32_t>(clusters);
+        gWork.moveStartingVcn.store(0, std::memory_order_relaxed);
+        gWork.moveTargetLcn.store(static_cast<std::uint64_t>(*run), std::memory_order_relaxed);
+        const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (!StopRequested() && gMachine->MoveFile(v.volume, move) == platform::kErrorSuccess) {
+          if (gWork.currentCellSet && size > kLargeFileBytes && data.dwFileAttributes != platform::kAttributeReadOnly) {
+            const bool system = ContainsNoCase(candidate.path, "system32");
+            UnmarkContiguousFile(*v.cells, first, clusters, gWork.clustersPerCell, gWork.ntfs, system);
+            MarkContiguousFile(*v.cells, nullptr, *run, clusters, gWork.clustersPerCell, gWork.ntfs, system, {});
+          }
+          gReport.AppendInDepthRow(candidate.path, candidate.firstCluster, static_cast<std::uint64_t>(*run),
+                                   static_cast<std::uint64_t>(clusters));
+          moved = true;
+        }
+        EndMove();
+        gMachine->CloseHandle(file);
+      }
+    }
+    cursor = moved ? candidates.erase(cursor) : std::next(cursor);
+    if (StopRequested()) {
+      gWork.stopped = true;
+      break;
+    }
+    nextIndex();
+  }
+}
+
+}  // namespace vexa

@@ -1,0 +1,28 @@
+// File relocation: the per-file step of the defragmentation walk.
+//
+// A file in several pieces, none a hole and no two back to back, is moved extent by
+// extent into the smallest free run that holds it whole (of equal lengths, the run
+// nearest the start), with one move call per extent; the map follows the moves, the
+// report gets one row, and in an in-depth job the file becomes a candidate.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "defrag/candidates.h"
+
+namespace vexa {
+
+struct RelocationFile {
+  const std::string& path;
+  std::uint64_t size;        // bytes, from the directory entry
+  std::uint32_t attributes;  // attribute word of the directory entry
+  bool system;               // the path contains "system32"
+};
+
+// Relocates one file of the walk slot's volume. `candidates` is the in-depth
+// candidate map in an in-depth job, else null; `large` selects the large variants'
+// size condition for map updates. Defragmentation worker only.
+void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidates);
+
+}  // namespace vexa

@@ -1,0 +1,300 @@
+// Defragmentation jobs on simulated volumes, driven through the exports: the best-fit
+// choice, the map updates, the rows, the free-space check, stops and the status.
+#include "defrag/defrag_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/volume_table.h"
+#include "platform/message_box.h"
+#include "support/job_fixture.h"
+#include "vexa/vexa.h"
+
+namespace vexa {
+namespace {
+
+using platform::sim::ClusterRun;
+using platform::sim::SimVolume;
+using test::JobTest;
+
+constexpr std::uint32_t kCluster = 4096;
+
+std::vector<std::string> gMessages;
+void CaptureMessage(const char* text) { gMessages.emplace_back(text); }
+
+class DefragTest : public JobTest {
+ protected:
+  void SetUp() override {
+    JobTest::SetUp();
+    gMessages.clear();
+    platform::SetMessageHandler(&CaptureMessage);
+  }
+  void TearDown() override {
+    platform::SetMessageHandler(nullptr);
+    JobTest::TearDown();
+  }
+  // A volume whose every cluster is used except the given free runs; 512-byte
+  // clusters keep test volumes small while passing the 50 MiB free-space check
+  // through the reported figures.
+  SimVolume& VolumeWithFreeRuns(char letter, const std::string& fs, std::int64_t total,
+                                const std::vector<ClusterRun>& free) {
+    auto& v = machine.AddVolume(letter, fs, total, kCluster);
+    for (std::int64_t c = 0; c < total; ++c) {
+      bool isFree = false;
+      for (const ClusterRun& r : free) isFree = isFree || (c >= r.lcn && c < r.lcn + r.length);
+      if (!isFree) v.MarkUsed(c, 1);
+    }
+    v.SetReportedFreeSpace({8, 512, 100000, static_cast<std::uint32_t>(total)});
+    return v;
+  }
+  static std::vector<ClusterRun> Pieces(std::int64_t first, int count, std::int64_t length, std::int64_t gap) {
+    std::vector<ClusterRun> runs;
+    for (int i = 0; i < count; ++i) runs.push_back({first + i * (length + gap), length});
+    return runs;
+  }
+};
+
+TEST_F(DefragTest, EachFileGoesToTheSmallestRunThatHoldsIt) {
+  // Free: 20 at 10, 8 at 40, 5 at 100, 8 at 900; everything else in use.
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{10, 20}, {40, 8}, {100, 5}, {900, 8}});
+  c.AddFile("a.bin", 8 * kCluster, {{200, 4}, {300, 4}});
+  c.AddFile("b.bin", 6 * kCluster, {{400, 2}, {410, 2}, {420, 2}});
+  c.AddFile("c.bin", 21 * kCluster, {{500, 11}, {600, 10}});
+  c.AddFile("touching.bin", 4 * kCluster, {{700, 2}, {702, 2}});  // back to back: left alone
+  auto holey = std::vector<ClusterRun>{{800, 2}, {platform::kVirtualLcn, 2}, {810, 2}};
+  c.AddFile("holey.bin", 6 * kCluster, holey);
+  Start();
+  EXPECT_EQ(DLL_DefragVolume("C"), 1);
+  // a: the first run of length 8 (at 40); b: runs now 4 at 200 and 300, 5 at 100, 8 at
+  // 900, 20 at 10, so the smallest that holds 6 is at 900; c: 21 clusters fit nowhere.
+  EXPECT_EQ(c.RunsOf("a.bin"), (std::vector<ClusterRun>{{40, 8}}));
+  EXPECT_EQ(c.RunsOf("b.bin"), (std::vector<ClusterRun>{{900, 6}}));
+  EXPECT_EQ(c.RunsOf("c.bin"), (std::vector<ClusterRun>{{500, 11}, {600, 10}}));
+  EXPECT_EQ(c.RunsOf("touching.bin"), (std::vector<ClusterRun>{{700, 2}, {702, 2}}));
+  EXPECT_EQ(c.RunsOf("holey.bin")->size(), 3u);
+  EXPECT_EQ(c.MoveCalls(), 2 + 3);
+
+  const std::string page = Page("defragreport1.html");
+  EXPECT_NE(page.find("C:\\a.bin"), std::string::npos);
+  EXPECT_NE(page.find("C:\\b.bin"), std::string::npos);
+  EXPECT_EQ(page.find("C:\\c.bin"), std::string::npos);
+  EXPECT_EQ(page.find("touching.bin"), std::string::npos);
+  EXPECT_NE(page.find("<!--optimize-->"), std::string::npos) << "a quick job leaves the in-depth table out";
+  EXPECT_NE(Page("defragreporttop.html").find("defragreport1.html target=mainFrame>C:\\</a>"), std::string::npos);
+  EXPECT_EQ(machine.OpenHandles(), 1u);
+  EXPECT_EQ(DLL_GetWorkingStatus()->state, VEXA_STATE_IDLE);
+}
+
+TEST_F(DefragTest, MovedExtentsLeaveTheirCellsAndTheFileIsMarkedWhole) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{9000, 1000}});
+  c.AddFile("frag.bin", 12 * kCluster, Pieces(100, 12, 1, 99));  // clusters 100, 200, ... 1200
+  c.AddFile("ro.bin", 12 * kCluster, Pieces(2000, 12, 1, 9), platform::kAttributeReadOnly);
+  c.AddFile("roa.bin", 12 * kCluster, Pieces(4000, 12, 1, 9),
+            platform::kAttributeReadOnly | platform::kAttributeArchive);
+  Start();
+  DLL_DefragVolume("C");
+  const ClusterMap& map = *gVolumes[0].cells;
+  // frag.bin's old cells (10 clusters per cell: 100 is cell 9, 200 cell 19, ...) are empty.
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(map.Get(CellOfCluster(100 + 100 * i, 10)).fragmentedCount, 0) << i;
+  // Its new place: 12 clusters from 9000, which are cluster numbers 8991-9000 (cell
+  // 899), 9001-9010 (cell 900) and 9011 (cell 901).
+  EXPECT_EQ(c.RunsOf("frag.bin"), (std::vector<ClusterRun>{{9000, 12}}));
+  EXPECT_EQ(map.Get(899).contiguousCount, 1);
+  EXPECT_EQ(map.Get(900).contiguousCount, 1);
+  // Read-only alone (9012-9023, cells 901 and 902): moved, but no mark of its own.
+  EXPECT_EQ(c.RunsOf("ro.bin"), (std::vector<ClusterRun>{{9012, 12}}));
+  EXPECT_EQ(map.Get(901).contiguousCount, 1);
+  // Read-only with archive (9024-9035, cells 902 and 903): marked.
+  EXPECT_EQ(c.RunsOf("roa.bin"), (std::vector<ClusterRun>{{9024, 12}}));
+  EXPECT_EQ(map.Get(902).contiguousCount, 1);
+  EXPECT_EQ(map.Get(903).contiguousCount, 1);
+  // A second analysis finds nothing left to join.
+  DLL_AnalyseVolume("C");
+  EXPECT_NE(Page("analysisreport1.html")
+                .find("Big Fragment files :</div></TD> <TD class=foot align=left><div align=left> 0</div>"),
+            std::string::npos);
+}
+
+TEST_F(DefragTest, LargeVariantChangesCellsOnlyForFilesAboveOneMebibyte) {
+  // 300,000 clusters of 4 KiB with 290,000 in use: more than 1 GiB used.
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 300000, {{290000, 10000}});
+  c.SetReportedFreeSpace({8, 512, 20000, 300000});
+  c.AddFile("big.bin", 768 * kCluster, Pieces(1000, 12, 64, 1000));      // 3 MiB
+  c.AddFile("small.bin", 228 * kCluster, Pieces(100000, 12, 19, 1000));  // 912 KiB
+  Start();
+  DLL_DefragVolume("C");
+  const ClusterMap& map = *gVolumes[0].cells;
+  EXPECT_EQ(c.RunsOf("big.bin")->size(), 1u);
+  EXPECT_EQ(c.RunsOf("small.bin")->size(), 1u);
+  EXPECT_EQ(map.Get(CellOfCluster(1000, 300)).fragmentedCount, 0);
+  EXPECT_EQ(map.Get(CellOfCluster(290000, 300)).contiguousCount, 1);
+  // The small file was never examined by the analysis and changes no cell.
+  EXPECT_EQ(map.Get(CellOfCluster(100000, 300)).inUse, 0);
+  // big.bin now covers cells 966 to 969; small.bin lies in cell 969 and adds nothing.
+  EXPECT_EQ(c.RunsOf("small.bin"), (std::vector<ClusterRun>{{290768, 228}}));
+  EXPECT_EQ(map.Get(966).contiguousCount, 1);
+  EXPECT_EQ(map.Get(969).contiguousCount, 1);
+}
+
+TEST_F(DefragTest, TooLittleFreeSpaceSkipsTheVolumeWithAMessage) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.SetReportedFreeSpace({8, 512, 10239, 20000});  // 10,239 x 4096 bytes: just under 40 MiB
+  c.AddFile("a.bin", 8 * kCluster, {{200, 4}, {300, 4}});
+  auto& d = VolumeWithFreeRuns('D', "NTFS", 1000, {{900, 100}});
+  d.SetReportedFreeSpace({8, 512, 12800, 20000});  // exactly 50 MiB
+  d.AddFile("a.bin", 8 * kCluster, {{200, 4}, {300, 4}});
+  Start();
+  DLL_DefragVolume("CD");
+  EXPECT_EQ(gMessages, std::vector<std::string>{"Not enough disk space, volume C can not be defragged."});
+  EXPECT_EQ(c.MoveCalls(), 0);
+  EXPECT_EQ(d.MoveCalls(), 2);
+  EXPECT_FALSE(HasPage("defragreport1.html"));
+  EXPECT_TRUE(HasPage("defragreport2.html"));
+  const std::string top = Page("defragreporttop.html");
+  EXPECT_EQ(top.find("defragreport1.html"), std::string::npos);
+  EXPECT_NE(top.find("defragreport2.html"), std::string::npos);
+}
+
+TEST_F(DefragTest, StopBetweenTwoExtentsKeepsWhatMovedAndSkipsTheDate) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 3 * kCluster, {{200, 1}, {300, 1}, {400, 1}});
+  c.AddFile("b.bin", 2 * kCluster, {{500, 1}, {600, 1}});
+  int moves = 0;
+  c.OnMove([&](const platform::MOVE_FILE_DATA&) {
+    if (++moves == 2) DLL_WorkingStop();
+  });
+  Start();
+  DLL_DefragVolume("C");
+  EXPECT_EQ(moves, 2);
+  // The second move was made; the stop is seen before the third.
+  EXPECT_EQ(c.RunsOf("a.bin"), (std::vector<ClusterRun>{{900, 2}, {400, 1}}));
+  EXPECT_EQ(c.RunsOf("b.bin"), (std::vector<ClusterRun>{{500, 1}, {600, 1}}));
+  const std::string page = Page("defragreport1.html");
+  EXPECT_EQ(page.find("a.bin"), std::string::npos) << "no row for a file cut short";
+  EXPECT_TRUE(HasPage("defragreporttop.html"));
+  EXPECT_EQ(test::ReadFile(dir.File("defragdate")), std::string(26 * 16, '\0'));
+}
+
+TEST_F(DefragTest, FinishedVolumeRecordsTheDateAndShowsRecentColours) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 12 * kCluster, Pieces(100, 12, 1, 9));
+  Start();
+  DLL_DefragVolume("C");
+  const std::string date = test::ReadFile(dir.File("defragdate"));
+  ASSERT_EQ(date.size(), 26u * 16);
+  EXPECT_NE(date.substr(0, 2), std::string(2, '\0'));
+  gVolumes[0].cells->Raise(0, CellKind::Fragmented, false);
+  EXPECT_EQ(DLL_GetVolumeSectorColor('C', 0), VEXA_COLOR_FRAGMENTED_RECENT);
+  // An analysis right after: the report says there is no need.
+  DLL_AnalyseVolume("C");
+  EXPECT_NE(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos);
+}
+
+TEST_F(DefragTest, StatusWhileAFileMoves) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 2 * kCluster, {{200, 1}, {300, 1}});
+  std::vector<VexaWorkingStatus> seen;
+  c.OnMove([&](const platform::MOVE_FILE_DATA& move) {
+    if (move.StartingVcn != 1) return;
+    for (int i = 0; i < 5; ++i) seen.push_back(*DLL_GetWorkingStatus());
+  });
+  Start();
+  DLL_DefragVolume("C");
+  ASSERT_EQ(seen.size(), 5u);
+  for (std::uint64_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(seen[i].state, VEXA_STATE_DEFRAGMENTING);
+    EXPECT_EQ(seen[i].moveSource, 1 + i + 1) << "starting virtual cluster 1 plus the poll count";
+    EXPECT_EQ(seen[i].moveTarget, 901 + i + 1);
+    EXPECT_STREQ(seen[i].currentName, "a.bin");
+  }
+}
+
+TEST_F(DefragTest, InDepthPassMovesWholeFilesTowardTheStart) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{100, 50}, {300, 150}, {2000, 500}});
+  c.AddFile("big.bin", 100 * kCluster, {{5000, 100}});
+  c.AddFile("first.bin", 10 * kCluster, {{10, 10}});  // nothing free before it
+  Start();
+  DLL_OptimizedDefragVolume("C");
+  EXPECT_EQ(c.RunsOf("big.bin"), (std::vector<ClusterRun>{{300, 100}}));
+  EXPECT_EQ(c.RunsOf("first.bin"), (std::vector<ClusterRun>{{10, 10}}));
+  const std::string page = Page("defragreport1.html");
+  EXPECT_EQ(page.find("<!--optimize-->"), std::string::npos);
+  EXPECT_NE(page.find("5000 - 5099"), std::string::npos);
+  EXPECT_NE(page.find("300 - 399"), std::string::npos);
+  EXPECT_NE(page.find("Sequence"), std::string::npos);
+}
+
+TEST_F(DefragTest, InDepthPassLeavesAFileWhoseOnlyLargeRunLiesAfterIt) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{100, 50}, {6000, 1000}});
+  c.AddFile("big.bin", 100 * kCluster, {{5000, 100}});
+  Start();
+  DLL_OptimizedDefragVolume("C");
+  EXPECT_EQ(c.RunsOf("big.bin"), (std::vector<ClusterRun>{{5000, 100}}));
+  EXPECT_EQ(c.MoveCalls(), 0);
+}
+
+TEST_F(DefragTest, InDepthPassOnFatUsesRealClusters) {
+  auto& c = VolumeWithFreeRuns('C', "FAT32", 10000, {{300, 100}});
+  c.AddFile("big.bin", 100 * kCluster, {{5000, 100}});
+  Start();
+  DLL_OptimizedDefragVolume("C");
+  EXPECT_EQ(c.RunsOf("big.bin"), (std::vector<ClusterRun>{{300, 100}}));
+  const std::string page = Page("defragreport1.html");
+  EXPECT_NE(page.find("5000 - 5099"), std::string::npos);
+  EXPECT_NE(page.find("300 - 399"), std::string::npos);
+}
+
+TEST_F(DefragTest, InDepthCandidatesLargestFirstInInsertionOrder) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{100, 1000}, {1200, 500}});
+  c.AddFile("a500.bin", 500 * kCluster, {{5000, 500}});
+  c.AddFile("b20.bin", 20 * kCluster, {{6000, 20}});
+  c.AddFile("c500.bin", 500 * kCluster, {{7000, 500}});
+  std::vector<std::int32_t> indexes;
+  std::vector<std::int32_t> ranges;
+  c.OnMove([&](const platform::MOVE_FILE_DATA&) {
+    const VexaWorkingStatus* s = DLL_GetWorkingStatus();
+    EXPECT_EQ(s->state, VEXA_STATE_OPTIMIZING);
+    indexes.push_back(s->progressPosition);
+    ranges.push_back(s->progressRange);
+  });
+  Start();
+  DLL_OptimizedDefragVolume("C");
+  // a500 takes 100..599 (first run long enough), c500 600..1099, b20 1100..1119? No:
+  // the remaining run at 1100 is 0 long, so b20 goes to the next run that fits, at 1200.
+  EXPECT_EQ(c.RunsOf("a500.bin"), (std::vector<ClusterRun>{{100, 500}}));
+  EXPECT_EQ(c.RunsOf("c500.bin"), (std::vector<ClusterRun>{{600, 500}}));
+  EXPECT_EQ(c.RunsOf("b20.bin"), (std::vector<ClusterRun>{{1200, 20}}));
+  EXPECT_EQ(indexes, (std::vector<std::int32_t>{1, 2, 3}));
+  EXPECT_EQ(ranges, (std::vector<std::int32_t>{3, 3, 3}));
+}
+
+TEST_F(DefragTest, StopDuringTheInDepthPassEndsWithItsRows) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{100, 1000}});
+  c.AddFile("a.bin", 300 * kCluster, {{5000, 300}});
+  c.AddFile("b.bin", 200 * kCluster, {{6000, 200}});
+  c.OnMove([&](const platform::MOVE_FILE_DATA&) { DLL_WorkingStop(); });
+  Start();
+  DLL_OptimizedDefragVolume("C");
+  EXPECT_EQ(c.RunsOf("a.bin"), (std::vector<ClusterRun>{{100, 300}}));
+  EXPECT_EQ(c.RunsOf("b.bin"), (std::vector<ClusterRun>{{6000, 200}}));
+  EXPECT_TRUE(HasPage("defragreport1.html"));
+  EXPECT_TRUE(HasPage("defragreporttop.html"));
+}
+
+TEST_F(DefragTest, ExcludedFilesAndFoldersAreNotMoved) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("setup.exe", 2 * kCluster, {{200, 1}, {300, 1}});
+  c.AddFile("MyRECYCLER\\x.bin", 2 * kCluster, {{400, 1}, {500, 1}});
+  c.AddFile("recycler\\y.bin", 2 * kCluster, {{600, 1}, {700, 1}});
+  test::WriteFile(dir.File("preset.ini"), "[folder]\r\n[file]\r\n[type]\r\nexe");
+  Start();
+  DLL_DefragVolume("C");
+  EXPECT_EQ(c.RunsOf("setup.exe")->size(), 2u);
+  EXPECT_EQ(c.RunsOf("MyRECYCLER\\x.bin")->size(), 2u);
+  EXPECT_EQ(c.RunsOf("recycler\\y.bin")->size(), 1u) << "folder entries match case-sensitively";
+}
+
+}  // namespace
+}  // namespace vexa
