@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace vexa {
 namespace {
@@ -17,16 +18,8 @@ ExclusionLists Lists(std::initializer_list<const char*> folders, std::initialize
 
 TEST(ExclusionListsTest, BuiltInFoldersComeFirstInTheirOrder) {
   const ExclusionLists lists = Lists({"Temp"}, {});
-  ASSERT_EQ(lists.folders.size(), 9u);
-  EXPECT_EQ(lists.folders[0], "System Volume Information");
-  EXPECT_EQ(lists.folders[1], "RECYCLER");
-  EXPECT_EQ(lists.folders[2], "dllcache");
-  EXPECT_EQ(lists.folders[3], "Help");
-  EXPECT_EQ(lists.folders[4], "cache");
-  EXPECT_EQ(lists.folders[5], "Fonts");
-  EXPECT_EQ(lists.folders[6], "Installer");
-  EXPECT_EQ(lists.folders[7], "Local Settings");
-  EXPECT_EQ(lists.folders[8], "Temp");
+  EXPECT_EQ(lists.folders, (std::vector<std::string>{"System Volume Information", "RECYCLER", "dllcache", "Help",
+                                                      "cache", "Fonts", "Installer", "Local Settings", "Temp"}));
   EXPECT_TRUE(lists.files.empty());
 }
 
@@ -88,17 +81,13 @@ TEST(ExclusionListsTest, EmptyEntriesExcludeNothing) {
 }
 
 TEST(ExclusionListsTest, EntriesAreCutTo255BytesAndAtAZeroByte) {
-  const std::string longName(300, 'x');
-  const ExclusionLists lists = Lists({}, {});
-  ExclusionLists cut = lists;
-  cut.AddFolder(longName);
-  cut.AddFile(longName, FileEntryKind::kName);
+  ExclusionLists cut = Lists({}, {});
+  cut.AddFolder(std::string(300, 'x'));
   cut.AddFile(std::string("ab\0cd", 5), FileEntryKind::kType);
   EXPECT_EQ(cut.folders.back(), std::string(255, 'x'));
-  EXPECT_EQ(cut.files[0].name, std::string(255, 'x'));
-  EXPECT_EQ(cut.files[1].name, "ab");
+  EXPECT_EQ(cut.files[0].name, "ab");
   EXPECT_TRUE(IsFolderExcluded(cut, std::string(255, 'X')));
-  EXPECT_FALSE(IsFolderExcluded(cut, longName));
+  EXPECT_FALSE(IsFolderExcluded(cut, std::string(300, 'x')));
 }
 
 }  // namespace
