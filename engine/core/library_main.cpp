@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/engine.h"
+#include "platform/engine_machine.h"
 #include "platform/module.h"
 
 #ifdef _WIN32
@@ -16,7 +17,8 @@ std::unique_ptr<platform::Machine> gLoadedMachine;
 void LibraryLoaded() {
   try {
     const std::string folder = platform::EngineModuleFolder();
-    gLoadedMachine = platform::CreateNativeMachine();
+    // Drive letters of the volume map are served from their images or devices.
+    gLoadedMachine = platform::CreateEngineMachine(folder);
     vexa::Startup(*gLoadedMachine, folder);
   } catch (...) {
     gLoadedMachine.reset();
