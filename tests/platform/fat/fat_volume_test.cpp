@@ -1,0 +1,137 @@
+// Corrupt FAT images: loops, cross-links, out-of-range clusters, folder cycles, wrong
+// sizes and differing FAT copies open read-only, answer analysis calls, never hang and
+// are never written.
+#include <gtest/gtest.h>
+
+#include "fat_image_patch.h"
+#include "fat_tools.h"
+#include "platform/fat_image_builder.h"
+#include "platform/fat_provider.h"
+#include "platform/fat_write_limit_io.h"
+
+namespace platform::fat {
+namespace {
+
+// FAT16, 2 KiB clusters: A.BIN at logical 10-12 (FAT 12-14), B.BIN at 20-21 (FAT 22-23),
+// folder DIR at 30 (FAT 32) holding C.BIN at 31 (FAT 33) and folder SUB at 32 (FAT 34).
+std::vector<std::uint8_t> BaseImage(FatType type = FatType::kFat16) {
+  const bool fat32 = type == FatType::kFat32;
+  auto b = FatImageBuilder::Create({type, fat32 ? 34u << 20 : 9u << 20, fat32 ? 512u : 2048u, ""}, nullptr);
+  EXPECT_NE(b, nullptr);
+  const std::uint32_t bpc = b->BytesPerCluster();
+  EXPECT_TRUE(b->AddFile("A.BIN", fattest::RandomBytes(bpc * 3, 1), {{10, 3}}));
+  EXPECT_TRUE(b->AddFile("B.BIN", fattest::RandomBytes(bpc * 2, 2), {{20, 2}}));
+  EXPECT_TRUE(b->AddFolder("DIR", {{30, 1}}));
+  EXPECT_TRUE(b->AddFile("DIR/C.BIN", fattest::RandomBytes(bpc, 3), {{31, 1}}));
+  EXPECT_TRUE(b->AddFolder("DIR/SUB", {{32, 1}}));
+  std::vector<std::uint8_t> image;
+  EXPECT_TRUE(b->Build(&image));
+  return image;
+}
+
+struct Corruption {
+  const char* name;
+  void (*apply)(std::vector<std::uint8_t>&);
+  FatOpenStatus expected;
+};
+
+void SetCluster(std::vector<std::uint8_t>& b, const char* name11, std::uint32_t cluster) {
+  const std::size_t at = fattest::EntryOffset(b, name11);
+  ASSERT_NE(at, 0u);
+  fattest::Put16(b, at + 26, cluster);
+}
+
+const Corruption kCorruptions[] = {
+    {"chain_loop", [](auto& b) { fattest::SetFat(b, 16, 14, 12); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"cross_link", [](auto& b) { fattest::SetFat(b, 16, 23, 13); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"link_past_the_end", [](auto& b) { fattest::SetFat(b, 16, 13, 0xFF00); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"link_to_cluster_1", [](auto& b) { fattest::SetFat(b, 16, 13, 1); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"chain_into_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 13, 400); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"reserved_value_in_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 500, 0xFFF0); },
+     FatOpenStatus::kReadOnlyInconsistent},
+    {"entry_points_past_the_end", [](auto& b) { SetCluster(b, "B       BIN", 0xFFF0); },
+     FatOpenStatus::kReadOnlyInconsistent},
+    {"folder_cycle", [](auto& b) { SetCluster(b, "SUB        ", 32); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"size_longer_than_chain",
+     [](auto& b) { fattest::Put32(b, fattest::EntryOffset(b, "A       BIN") + 28, 2048 * 5); },
+     FatOpenStatus::kReadOnlyInconsistent},
+    {"fat_copies_differ", [](auto& b) { fattest::SetFat(b, 16, 600, 0xFFFF, 1); },
+     FatOpenStatus::kReadOnlyInconsistent},
+    {"lost_chain_loop",
+     [](auto& b) {
+       fattest::SetFat(b, 16, 600, 601);
+       fattest::SetFat(b, 16, 601, 600);
+     },
+     FatOpenStatus::kReadOnlyInconsistent},
+    {"lost_chain_into_a_file", [](auto& b) { fattest::SetFat(b, 16, 600, 12); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"lost_clusters_only",
+     [](auto& b) {
+       fattest::SetFat(b, 16, 600, 601);
+       fattest::SetFat(b, 16, 601, 0xFFFF);
+     },
+     FatOpenStatus::kOk},
+};
+
+class CorruptImageTest : public testing::TestWithParam<Corruption> {};
+
+TEST_P(CorruptImageTest, OpensAsExpectedAnswersAndNeverWrites) {
+  std::vector<std::uint8_t> image = BaseImage();
+  GetParam().apply(image);
+  FatOpenStatus status;
+  auto io = std::make_unique<WriteLimitIo>(std::make_unique<MemoryFatIo>(image), 0);
+  WriteLimitIo* writes = io.get();
+  auto m = OpenFatVolume('C', std::move(io), &status);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(status, GetParam().expected) << FatOpenStatusText(status);
+
+  // Analysis still answers: every folder is searched, every file's extents read.
+  const auto seen = fattest::Walk(*m, 'C');
+  EXPECT_TRUE(seen.count("A.BIN") == 1 && seen.count("DIR/") == 1);
+  const Handle v = m->OpenVolume('C');
+  const Handle a = m->OpenFileForQuery("C:\\A.BIN");
+  ASSERT_NE(a, kInvalidHandle);
+  const std::uint32_t rc = m->MoveFile(v, {a, 0, 1000, 1});
+  if (status == FatOpenStatus::kOk) {
+    EXPECT_EQ(rc, kErrorWriteFault) << "writable: the move tried to write (and the layer refused)";
+  } else {
+    EXPECT_EQ(rc, kErrorWriteProtect);
+    EXPECT_EQ(writes->WritesSeen(), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corruptions, CorruptImageTest, testing::ValuesIn(kCorruptions),
+                         [](const testing::TestParamInfo<Corruption>& info) { return std::string(info.param.name); });
+
+TEST(FatVolumeTest, FolderCycleOnFat32EndsTheWalk) {
+  std::vector<std::uint8_t> image = BaseImage(FatType::kFat32);
+  // SUB (logical 32 = FAT cluster 34) now names the root folder (FAT cluster 2).
+  SetCluster(image, "SUB        ", 2);
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', std::make_unique<MemoryFatIo>(image), &status);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
+  EXPECT_EQ(fattest::Walk(*m, 'C').count("DIR/C.BIN"), 1u);
+}
+
+TEST(FatVolumeTest, MismatchedLongNamesFallBackToTheShortName) {
+  auto b = FatImageBuilder::Create({FatType::kFat12, 1u << 20, 512, ""}, nullptr);
+  ASSERT_NE(b, nullptr);
+  ASSERT_TRUE(b->AddFile("First long name.txt", "1"));
+  ASSERT_TRUE(b->AddFile("Second long name.txt", "2"));
+  ASSERT_TRUE(b->AddFile("Third long name.txt", "3"));
+  std::vector<std::uint8_t> image;
+  ASSERT_TRUE(b->Build(&image));
+  // Root folder of this FAT12 layout: entries 0-2 are the first name (2 LFN + short).
+  const std::size_t root = fattest::PlaceOf(image, 12).fat0 + 2 * fattest::PlaceOf(image, 12).fatBytes;
+  image[root + 13] ^= 0xFF;          // first name: checksum of an LFN entry broken
+  image[root + 3 * 32] = 0x01;       // second name: its last part lost its 0x40 flag
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', std::make_unique<MemoryFatIo>(image), &status);
+  ASSERT_NE(m, nullptr);
+  std::set<std::string> names;
+  for (const auto& [path, file] : fattest::Walk(*m, 'C')) names.insert(path);
+  EXPECT_EQ(names, (std::set<std::string>{"FIRSTL~1.TXT", "SECOND~1.TXT", "Third long name.txt"}));
+}
+
+}  // namespace
+}  // namespace platform::fat
