@@ -37,6 +37,24 @@ std::optional<std::int64_t> ChooseRun(const FreeRunsByStart& runs, std::int64_t 
   return std::nullopt;
 }
 
+// The directory entry of the file at `path`, searched in its folder (every provider
+// answers folder searches; not every one answers a search for a plain path).
+bool FindEntry(const std::string& path, platform::WIN32_FIND_DATAA* data) {
+  const auto cut = path.rfind('\\');
+  if (cut == std::string::npos) return false;
+  const std::string pattern = path.substr(0, cut + 1) + "*";
+  const std::string_view name = std::string_view(path).substr(cut + 1);
+  const platform::Handle search = gMachine->FindFirst(pattern.c_str(), data);
+  if (search == platform::kInvalidHandle) return false;
+  bool found = false;
+  do {
+    data->cFileName[sizeof data->cFileName - 1] = 0;
+    found = EqualsNoCase(data->cFileName, name);
+  } while (!found && gMachine->FindNext(search, data));
+  gMachine->FindClose(search);
+  return found;
+}
+
 }  // namespace
 
 void RunInDepthPass(CandidateMap& candidates) {
@@ -54,9 +72,7 @@ void RunInDepthPass(CandidateMap& candidates) {
 
     // Size and attributes as the directory shows them now.
     platform::WIN32_FIND_DATAA data{};
-    const platform::Handle search = gMachine->FindFirst(candidate.path.c_str(), &data);
-    const bool found = search != platform::kInvalidHandle;
-    if (found) gMachine->FindClose(search);
+    const bool found = FindEntry(candidate.path, &data);
 
     std::int64_t volumeClusters = 0;
     if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &volumeClusters)) {
