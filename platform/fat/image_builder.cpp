@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -490,10 +491,20 @@ bool FatImageBuilder::Build(std::vector<std::uint8_t>* image) {
 bool FatImageBuilder::Save(const std::string& path) {
   std::vector<std::uint8_t> image;
   if (!Build(&image)) return false;
+  // Blocks of zeros are left as holes: a large, mostly empty image costs little disk.
+  constexpr std::size_t kBlock = 64 * 1024;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  for (std::size_t at = 0; at < image.size() && out; at += kBlock) {
+    const std::size_t n = std::min(kBlock, image.size() - at);
+    const auto* block = image.data() + at;
+    if (std::all_of(block, block + n, [](std::uint8_t v) { return v == 0; })) continue;
+    out.seekp(static_cast<std::streamoff>(at));
+    out.write(reinterpret_cast<const char*>(block), static_cast<std::streamsize>(n));
+  }
   out.close();
-  if (!out) return impl_->Fail("cannot write " + path);
+  std::error_code resized;
+  if (out) std::filesystem::resize_file(path, image.size(), resized);
+  if (!out || resized) return impl_->Fail("cannot write " + path);
   return true;
 }
 

@@ -3,6 +3,7 @@
 // leaves every file intact.
 #include <gtest/gtest.h>
 
+#include "fat_image_patch.h"
 #include "fat_tools.h"
 #include "platform/fat_image_builder.h"
 #include "platform/fat_provider.h"
@@ -77,7 +78,9 @@ TEST_P(MoveOnMtoolsImageTest, DefragmentingKeepsFsckCleanAndContentsUnchanged) {
   auto m = OpenFatVolume('D', image, &status);
   ASSERT_EQ(status, FatOpenStatus::kOk);
   for (const auto& [path, file] : fattest::Walk(*m, 'D')) {
-    if (path.back() != '/') EXPECT_EQ(file.runs, fattest::MtoolsRuns(image, path)) << path;
+    if (path.back() != '/') {
+      EXPECT_EQ(file.runs, fattest::MtoolsRuns(image, path)) << path;
+    }
   }
   DiskFreeSpace space{};
   ASSERT_TRUE(m->FreeSpace('D', &space));
@@ -166,7 +169,7 @@ TEST(FatMoveTest, WritesInTheCrashSafeOrder) {
   // FAT32 with 512-byte clusters: FAT copy 0 at sector 32. a.bin lies in FAT clusters
   // 13-14, 23-24 and 33-34; its middle run moves to FAT clusters 52-53.
   const auto bytes = SmallImage(FatType::kFat32);
-  const std::uint64_t fatBytes = std::uint64_t{bytes[36] | (bytes[37] << 8) | (bytes[38] << 16)} * 512;
+  const std::uint64_t fatBytes = std::uint64_t{fattest::Get32(bytes, 36)} * 512;
   const std::uint64_t fat0 = 32 * 512;
   const std::uint64_t fat1 = fat0 + fatBytes;
   const std::uint64_t data = fat1 + fatBytes;
@@ -238,6 +241,50 @@ TEST(FatMoveTest, CopiesLongRunsWithRequestsOfAtLeastOneMebibyte) {
     }
   }
   EXPECT_EQ(dataBytes, content.size());
+}
+
+// Runs one move of a.bin's first extent on `image`, in memory; returns the image after.
+std::vector<std::uint8_t> MoveFirstExtent(std::vector<std::uint8_t> image, std::int64_t target) {
+  auto io = std::make_unique<MemoryFatIo>(std::move(image));
+  MemoryFatIo* memory = io.get();
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', std::move(io), &status);
+  EXPECT_EQ(status, FatOpenStatus::kOk);
+  const Handle v = m->OpenVolume('C');
+  const Handle a = m->OpenFileForQuery("C:\\a.bin");
+  EXPECT_EQ(m->MoveFile(v, {a, 0, target, 2}), kErrorSuccess);
+  return memory->Bytes();
+}
+
+TEST(FatMoveTest, LeavesTheVolumeCleanWithAnExactFreeCountUnlessItWasDirty) {
+  const auto image = SmallImage(FatType::kFat32);
+  auto after = MoveFirstExtent(image, 100);
+  EXPECT_EQ(fattest::GetFat(after, 32, 1) & 0x08000000u, 0x08000000u) << "clean";
+  EXPECT_EQ(fattest::GetFat(after, 32, 1, 1) & 0x08000000u, 0x08000000u) << "clean in the mirror";
+  EXPECT_EQ(fattest::Get32(after, 512 + 488), fattest::Get32(image, 512 + 488)) << "a move frees what it claims";
+  auto unknown = image;
+  fattest::Put32(unknown, 512 + 488, 0xFFFFFFFF);
+  after = MoveFirstExtent(unknown, 100);
+  EXPECT_EQ(fattest::Get32(after, 512 + 488), fattest::Get32(image, 512 + 488)) << "counted afresh";
+
+  auto dirty = SmallImage(FatType::kFat16);
+  fattest::SetFat(dirty, 16, 1, 0x7FFF);
+  after = MoveFirstExtent(dirty, 100);
+  EXPECT_EQ(fattest::GetFat(after, 16, 1), 0x7FFFu) << "a volume dirty before stays dirty";
+  EXPECT_EQ(fattest::GetFat(after, 16, 2 + 100), 2u + 101) << "and the move was made";
+
+  auto fat12 = SmallImage(FatType::kFat12);
+  after = MoveFirstExtent(fat12, 100);
+  EXPECT_EQ(after[37] & 1, 0) << "FAT12 keeps its dirty flag in the boot sector";
+}
+
+TEST(FatMoveTest, WritesOnlyTheActiveFatWhenMirroringIsOff) {
+  auto image = SmallImage(FatType::kFat32);
+  fattest::Put16(image, 40, 0x80);  // mirroring off, FAT 0 active
+  const auto after = MoveFirstExtent(image, 100);
+  EXPECT_EQ(fattest::GetFat(after, 32, 2 + 100), 2u + 101);
+  EXPECT_EQ(fattest::GetFat(after, 32, 2 + 100, 1), 0u) << "FAT 1 untouched";
+  EXPECT_EQ(fattest::GetFat(after, 32, 2 + 11, 1), 2u + 12);
 }
 
 class CrashTest : public testing::TestWithParam<Geometry> {};
