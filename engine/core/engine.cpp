@@ -50,6 +50,8 @@ void Startup(platform::Machine& machine, const std::string& workingFolder) {
   gWork.bytesPerCluster.store(0);
   SetCurrentDefragmentationAge(0);
   gWork.processedClusters.store(0);
+  gWork.currentCellSet = false;
+  gWork.stopped = false;
   gWork.usedClusters.store(0);
   gBitmapBuffer.Resize(BitmapBuffer::kStartSize);
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);

@@ -87,6 +87,18 @@ TEST_F(DefragTest, EachFileGoesToTheSmallestRunThatHoldsIt) {
   EXPECT_EQ(DLL_GetWorkingStatus()->state, VEXA_STATE_IDLE);
 }
 
+TEST_F(DefragTest, RowsCountClustersFromSizeInTheAnalysisAndFromExtentsAfterTheMove) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{8000, 2000}});
+  c.AddFile("five-million.bin", 5000000, Pieces(100, 11, 111, 50));  // 1,221 clusters
+  Start();
+  DLL_DefragVolume("C");
+  const std::string cell = "</div></TD><TD class=foot><div align=center>";
+  EXPECT_NE(Page("analysisreport1.html").find(">11" + cell + "4883 KB" + cell + "1220" + cell + "Defragment<"),
+            std::string::npos);
+  EXPECT_NE(Page("defragreport1.html").find(">11" + cell + "4883 KB" + cell + "1221" + cell + "0<"),
+            std::string::npos);
+}
+
 TEST_F(DefragTest, MovedExtentsLeaveTheirCellsAndTheFileIsMarkedWhole) {
   auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{9000, 1000}});
   c.AddFile("frag.bin", 12 * kCluster, Pieces(100, 12, 1, 99));  // clusters 100, 200, ... 1200
