@@ -46,6 +46,19 @@ class CADApp {
 
 VEXA_DEFINE_DLL_MAIN(CADApp::InitInstance, CADApp::ExitInstance)
 #else
-__attribute__((constructor)) static void VexaLoaded() { LibraryLoaded(); }
-__attribute__((destructor)) static void VexaUnloaded() { LibraryUnloaded(); }
+namespace {
+
+// Constructed when the library is loaded, after the engine's own globals (the hooks
+// are linked last; see engine/CMakeLists.txt), and so destroyed before them when it
+// is unloaded or the process ends: the engine starts on constructed state and shuts
+// down before any of it is torn down.
+struct LoadHooks {
+  LoadHooks() { LibraryLoaded(); }
+  ~LoadHooks() { LibraryUnloaded(); }
+  LoadHooks(const LoadHooks&) = delete;
+  LoadHooks& operator=(const LoadHooks&) = delete;
+};
+LoadHooks gLoadHooks;
+
+}  // namespace
 #endif

@@ -1,0 +1,204 @@
+// Parsing vexa's command line.
+#include "command_line.h"
+
+#include <cctype>
+
+namespace cli {
+namespace {
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+// Drive letters as typed: "CE", "c", "C:E:". Each letter once, upper case.
+bool ParseLetters(const std::string& text, std::string* letters, std::string* error) {
+  letters->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ':' && i > 0 && IsLetter(text[i - 1])) continue;
+    if (!IsLetter(c)) {
+      *error = "\"" + text + "\" is not a list of drive letters (for example CE)";
+      return false;
+    }
+    if (letters->find(Upper(c)) == std::string::npos) *letters += Upper(c);
+  }
+  if (letters->empty()) {
+    *error = "no drive letters given";
+    return false;
+  }
+  return true;
+}
+
+bool ParseVolume(const std::string& text, VolumeOption* volume, std::string* error) {
+  const auto eq = text.find('=');
+  std::string key = text.substr(0, eq == std::string::npos ? 0 : eq);
+  if (key.size() == 2 && key[1] == ':') key.pop_back();
+  if (eq == std::string::npos || key.size() != 1 || !IsLetter(key[0]) || eq + 1 >= text.size()) {
+    *error = "--volume wants LETTER=PATH (for example C=card.img), not \"" + text + "\"";
+    return false;
+  }
+  const char letter = Upper(key[0]);
+  if (letter < 'C' || letter > 'Z') {
+    *error = "--volume " + text + ": drive letters C to Z can be mapped";
+    return false;
+  }
+  volume->letter = letter;
+  volume->path = text.substr(eq + 1);
+  return true;
+}
+
+struct CommandName {
+  const char* name;
+  Command command;
+};
+constexpr CommandName kCommands[] = {
+    {"analyze", Command::kAnalyze}, {"defrag", Command::kDefrag}, {"optimize", Command::kOptimize},
+    {"demo", Command::kDemo},
+};
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, Options* options, std::string* error) {
+  *options = Options{};
+  std::vector<std::string> positional;
+  bool help = false;
+  bool version = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      positional.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--version") {
+      version = true;
+    } else if (arg == "--open") {
+      options->open = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+      options->quiet = true;
+    } else if (arg == "--json") {
+      options->json = true;
+    } else if (arg == "--volume" || arg.rfind("--volume=", 0) == 0) {
+      std::string value;
+      if (arg == "--volume") {
+        if (i + 1 >= args.size()) {
+          *error = "--volume wants LETTER=PATH";
+          return false;
+        }
+        value = args[++i];
+      } else {
+        value = arg.substr(9);
+      }
+      VolumeOption volume;
+      if (!ParseVolume(value, &volume, error)) return false;
+      options->volumes.push_back(volume);
+    } else {
+      *error = "unknown option " + arg;
+      return false;
+    }
+  }
+  if (help) {
+    options->command = Command::kHelp;
+    return true;
+  }
+  if (version) {
+    options->command = Command::kVersion;
+    return true;
+  }
+  if (positional.empty()) {
+    *error = "no command given";
+    return false;
+  }
+
+  Command command = Command::kNone;
+  for (const CommandName& c : kCommands) {
+    if (positional[0] == c.name) command = c.command;
+  }
+  if (command == Command::kDemo) {
+    if (positional.size() > 2) {
+      *error = "demo takes at most one folder";
+      return false;
+    }
+    if (options->json) {
+      *error = "--json is for analyze, defrag and optimize";
+      return false;
+    }
+    options->command = command;
+    if (positional.size() == 2) options->demoFolder = positional[1];
+    return true;
+  }
+  std::size_t lettersAt = 1;
+  if (command == Command::kNone) {
+    // Letters alone, as a scheduled run passes them: a quick defragmentation.
+    command = Command::kDefrag;
+    lettersAt = 0;
+    bool letters = true;
+    for (char c : positional[0]) letters = letters && (IsLetter(c) || c == ':');
+    if (!letters) {
+      *error = "unknown command \"" + positional[0] + "\"";
+      return false;
+    }
+  }
+  if (positional.size() <= lettersAt) {
+    *error = positional[0] + " wants the drive letters of the volumes (for example CE)";
+    return false;
+  }
+  if (positional.size() > lettersAt + 1) {
+    *error = "unexpected argument \"" + positional[lettersAt + 1] + "\" (give the letters as one word, for example CE)";
+    return false;
+  }
+  if (!ParseLetters(positional[lettersAt], &options->letters, error)) return false;
+  options->command = command;
+  return true;
+}
+
+std::string UsageText(const std::string& engineFolder) {
+  std::string text =
+      "Usage: vexa [OPTIONS] analyze|defrag|optimize LETTERS\n"
+      "       vexa [OPTIONS] LETTERS\n"
+      "       vexa [OPTIONS] demo [DIR]\n"
+      "\n"
+      "Tolvane Disk Defrag from the command line: analyses and defragments the volumes named\n"
+      "by drive letters. On Linux a letter is a FAT12/16/32 file system in an image file or an\n"
+      "unmounted block device, given by --volume or the volume map (volumes.ini).\n"
+      "\n"
+      "Commands:\n"
+      "  analyze LETTERS    analyse the volumes (for example CE) and write the analysis report\n"
+      "  defrag LETTERS     quick defragmentation: analyse, then put every fragmented file\n"
+      "                     together in the smallest free run that holds it\n"
+      "  optimize LETTERS   in-depth defragmentation: as defrag, then move files that are in one\n"
+      "                     piece towards the start of the volume, largest first\n"
+      "  LETTERS            the same as defrag LETTERS (the form a scheduled run uses)\n"
+      "  demo [DIR]         build a fragmented FAT32 demo image in DIR (default: a new folder\n"
+      "                     under your cache folder), map it as C, analyse it, defragment it\n"
+      "                     in depth and print a summary\n"
+      "\n"
+      "Options:\n"
+      "  --volume L=PATH    serve drive letter L from the image file or unmounted block device\n"
+      "                     PATH for this run, on top of the volume map (repeatable)\n"
+      "  --open             open the report in the browser afterwards\n"
+      "  --quiet, -q        no progress and no summary; errors only\n"
+      "  --json             one JSON object per volume (one per line) with the report's figures\n"
+      "  --help, -h         this text\n"
+      "  --version          the version\n"
+      "\n"
+      "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
+      "Unmount a device and back it up before you defragment it.\n"
+      "\n"
+      "Exit status: 0 done; 1 bad usage; 2 a volume does not exist, cannot be opened or is\n"
+      "read-only for a defragmentation; 3 the engine cannot be loaded; 130 stopped.\n"
+      "\n"
+      "Examples:\n"
+      "  vexa demo\n"
+      "  vexa analyze C --volume C=card.img\n"
+      "  vexa optimize CE --volume C=disk.img --volume E=/dev/sdb1\n"
+      "  vexa --json --quiet analyze C --volume C=card.img > figures.json\n"
+      "  vexa CE\n";
+  text += "\nReports are written to the engine's folder: ";
+  text += engineFolder.empty() ? std::string("(the folder of the vexa program)") : engineFolder;
+  text += "\n";
+  return text;
+}
+
+}  // namespace cli

@@ -1,0 +1,35 @@
+// The command line of vexa: commands, drive letters and options, and the usage text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion };
+
+// One --volume L=PATH: drive letter (upper case, C to Z) and the path as given.
+struct VolumeOption {
+  char letter = 0;
+  std::string path;
+};
+
+struct Options {
+  Command command = Command::kNone;
+  std::string letters;               // upper case, each letter once, in the order given
+  std::string demoFolder;            // demo [DIR]; empty = a new folder of its own
+  std::vector<VolumeOption> volumes; // in the order given; a later one for a letter wins
+  bool open = false;
+  bool quiet = false;
+  bool json = false;
+};
+
+// Parses the arguments after the program name. Command names are matched before
+// drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation.
+// False, with *error saying what is wrong, for bad usage.
+[[nodiscard]] bool ParseCommandLine(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// The usage text with examples; `engineFolder` is where reports land.
+std::string UsageText(const std::string& engineFolder);
+
+}  // namespace cli

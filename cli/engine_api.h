@@ -1,0 +1,48 @@
+// The engine's exports as the command-line program reaches them: the library loaded at
+// run time from the program's folder and its DLL_* functions resolved by name.
+#pragma once
+
+#include <string>
+
+#include "platform/library.h"
+#include "vexa/vexa.h"
+
+namespace cli {
+
+// The exports the program calls, as function pointers into the loaded library.
+struct EngineApi {
+  int32_t(VEXA_CALL* analyseVolume)(const char* letters) = nullptr;
+  int32_t(VEXA_CALL* defragVolume)(const char* letters) = nullptr;
+  int32_t(VEXA_CALL* optimizedDefragVolume)(const char* letters) = nullptr;
+  void(VEXA_CALL* workingStop)() = nullptr;
+  const VexaWorkingStatus*(VEXA_CALL* getWorkingStatus)() = nullptr;
+  const VexaVolumeInfo*(VEXA_CALL* getVolumeInfo)(char letter) = nullptr;
+  void(VEXA_CALL* showReport)(int32_t kind) = nullptr;
+  void(VEXA_CALL* setMessageHandler)(void (*handler)(const char* text)) = nullptr;
+};
+
+// The engine library of one run. Loading it runs the engine's start-up (volume map,
+// volume table, settings); unloading it runs the shut-down (saved maps and switches).
+class EngineLibrary {
+ public:
+  EngineLibrary() = default;
+  ~EngineLibrary();
+  EngineLibrary(const EngineLibrary&) = delete;
+  EngineLibrary& operator=(const EngineLibrary&) = delete;
+
+  // Loads platform::kEngineLibraryName from `folder` (ending with its separator) and
+  // resolves every export of EngineApi. False, with *error set, when the library cannot
+  // be loaded or lacks an export (it is unloaded again then). Main thread.
+  [[nodiscard]] bool Load(const std::string& folder, std::string* error);
+  // Unloads the library; no job may be running. Main thread.
+  void Unload();
+
+  bool Loaded() const { return library_ != nullptr; }
+  const EngineApi& Api() const { return api_; }
+
+ private:
+  platform::LibraryHandle library_ = nullptr;
+  EngineApi api_;
+};
+
+}  // namespace cli

@@ -1,0 +1,39 @@
+// Bringing up the engine for one run: the run's volume map, the checks that keep a job
+// from starting on bad input, the engine library loaded after the map is in place, and
+// the stop handlers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "engine_api.h"
+#include "progress_display.h"
+
+namespace cli {
+
+class EngineSession {
+ public:
+  // Maps `volumes` on top of the volume map, checks every letter of `letters` (it must
+  // name a volume that opens, and one that opens for writing when `needWritable`), loads
+  // the engine from `engineFolder` and installs the stop handlers. Returns kExitDone, or
+  // the exit code to end with after the problems have been printed to standard error;
+  // notes (read-only volumes for an analysis) are printed unless `quiet`. Main thread.
+  int Open(const std::string& engineFolder, const std::vector<VolumeOption>& volumes, const std::string& letters,
+           bool needWritable, bool quiet);
+  // Unloads the engine (it saves its state). Main thread, no job running.
+  void Close() { library_.Unload(); }
+
+  const EngineApi& Api() const { return library_.Api(); }
+
+ private:
+  EngineLibrary library_;
+};
+
+// The progress display for a run with these options: nothing with --quiet; on standard
+// output (standard error with --json), a status line on a terminal, plain lines otherwise.
+ProgressDisplay::Mode DisplayMode(const Options& options);
+std::FILE* DisplayStream(const Options& options);
+int DisplayColumns(const Options& options);
+
+}  // namespace cli

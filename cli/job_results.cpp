@@ -1,0 +1,157 @@
+// Results of a job from its report pages.
+#include "job_results.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "json_text.h"
+
+namespace cli {
+namespace {
+
+struct FigureKey {
+  const char* label;
+  const char* key;
+};
+// Page labels and the JSON names of their figures.
+constexpr FigureKey kFigureKeys[] = {
+    {"Target volume", "targetVolume"},   {"File system", "fileSystem"},
+    {"Size", "size"},                    {"Total clusters", "totalClusters"},
+    {"Used", "used"},                    {"Used clusters", "usedClusters"},
+    {"Scanned directories", "scannedDirectories"}, {"Byte per cluster", "bytesPerCluster"},
+    {"Scanned files", "scannedFiles"},   {"Starting time", "startingTime"},
+    {"Small Fragment files", "smallFragmentFiles"}, {"Finishing time", "finishingTime"},
+    {"Big Fragment files", "bigFragmentFiles"}, {"Used time", "usedTime"},
+    {"Report", "verdict"},               {"Defragged files", "defraggedFiles"},
+    {"Fragment before", "fragmentBefore"}, {"Fragment now", "fragmentNow"},
+};
+
+// A label the table above does not know, in the same style: "Some label" -> "someLabel".
+std::string KeyOf(const std::string& label) {
+  for (const FigureKey& k : kFigureKeys) {
+    if (label == k.label) return k.key;
+  }
+  std::string key;
+  bool upper = false;
+  for (char c : label) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) {
+      upper = !key.empty();
+      continue;
+    }
+    key += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
+                 : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    upper = false;
+  }
+  return key;
+}
+
+std::string Cell(const std::vector<std::string>& cells, std::size_t i) { return i < cells.size() ? cells[i] : std::string(); }
+
+std::string RowsJson(const std::vector<std::vector<std::string>>& rows, const std::vector<const char*>& names,
+                     const std::vector<bool>& numeric) {
+  std::string out = "[";
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (r > 0) out += ',';
+    out += '{';
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (i > 0) out += ',';
+      out += JsonString(names[i]) + ':' + (numeric[i] ? JsonNumberOrString(Cell(rows[r], i)) : JsonString(Cell(rows[r], i)));
+    }
+    out += '}';
+  }
+  return out + "]";
+}
+
+std::string PageJson(const VolumePage& page, bool defrag) {
+  std::string out = "{\"page\":" + JsonString(page.path);
+  for (const auto& [label, value] : page.figures) out += "," + JsonString(KeyOf(label)) + ":" + JsonNumberOrString(value);
+  if (defrag) {
+    out += ",\"files\":" + RowsJson(page.files, {"path", "fragmentsBefore", "size", "clusters", "fragmentsNow"},
+                                    {false, true, false, true, true});
+    out += ",\"optimizedFiles\":";
+    out += page.hasOptimization
+               ? RowsJson(page.optimizedFiles, {"path", "locationBefore", "locationNow", "state"}, {false, false, false, false})
+               : std::string("null");
+  } else {
+    out += ",\"files\":" + RowsJson(page.files, {"path", "fragments", "size", "clusters", "advice"},
+                                    {false, true, false, true, false});
+  }
+  return out + "}";
+}
+
+const char* CommandName(JobKind kind) {
+  switch (kind) {
+    case JobKind::kAnalyse:
+      return "analyze";
+    case JobKind::kDefrag:
+      return "defrag";
+    case JobKind::kOptimize:
+      return "optimize";
+  }
+  return "";
+}
+
+std::string VolumePageName(const std::string& folder, const char* stem, std::size_t number) {
+  return folder + stem + std::to_string(number) + ".html";
+}
+
+}  // namespace
+
+long long FigureNumber(const VolumePage& page, const std::string& label) {
+  return std::atoll(page.Figure(label).c_str());
+}
+
+std::vector<VolumeResult> CollectResults(const std::string& folder, const std::string& letters, JobKind kind,
+                                         std::int64_t notBeforeTicks) {
+  std::vector<VolumeResult> results;
+  for (std::size_t i = 0; i < letters.size(); ++i) {
+    VolumeResult result;
+    result.letter = letters[i];
+    result.hasAnalysis =
+        ReadVolumePageSince(VolumePageName(folder, "analysisreport", i + 1), notBeforeTicks, &result.analysis);
+    if (kind != JobKind::kAnalyse) {
+      result.hasDefrag = ReadVolumePageSince(VolumePageName(folder, "defragreport", i + 1), notBeforeTicks, &result.defrag);
+    }
+    results.push_back(std::move(result));
+  }
+  return results;
+}
+
+std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped) {
+  std::string out = "{\"volume\":" + JsonString(std::string(1, result.letter));
+  out += ",\"command\":" + JsonString(CommandName(kind));
+  out += std::string(",\"stopped\":") + (stopped ? "true" : "false");
+  out += ",\"analysis\":" + (result.hasAnalysis ? PageJson(result.analysis, false) : std::string("null"));
+  out += ",\"defragmentation\":" + (result.hasDefrag ? PageJson(result.defrag, true) : std::string("null"));
+  return out + "}";
+}
+
+std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind) {
+  std::vector<std::string> lines;
+  const std::string volume = std::string(1, result.letter) + ":";
+  if (result.hasAnalysis) {
+    const VolumePage& a = result.analysis;
+    lines.push_back(volume + " analysed " + a.Figure("Scanned files") + " files in " + a.Figure("Scanned directories") +
+                    " folders: " + a.Figure("Big Fragment files") + " badly fragmented, " +
+                    a.Figure("Small Fragment files") + " in a few pieces; report: " + a.Figure("Report"));
+  } else {
+    lines.push_back(volume + " no analysis page was written (the job ended before this volume)");
+  }
+  if (kind == JobKind::kAnalyse) return lines;
+  if (result.hasDefrag) {
+    const VolumePage& d = result.defrag;
+    std::string line = volume + " defragmented " + d.Figure("Defragged files") + " files in " + d.Figure("Used time") +
+                       "; fragmentation before: " + d.Figure("Fragment before") + ", now: " + d.Figure("Fragment now");
+    if (d.hasOptimization) line += "; in-depth pass moved " + std::to_string(d.optimizedFiles.size()) + " files";
+    lines.push_back(line);
+  } else {
+    lines.push_back(volume + " not defragmented");
+  }
+  return lines;
+}
+
+std::string EntryPage(const std::string& folder, JobKind kind) {
+  return folder + (kind == JobKind::kAnalyse ? "analysisreport.html" : "defragreport.html");
+}
+
+}  // namespace cli

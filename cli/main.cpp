@@ -1,0 +1,46 @@
+// vexa: the command-line front end of the engine (scripted and scheduled runs, and FAT
+// images and unmounted devices on Linux).
+//
+// The engine library is loaded at run time from the program's own folder, after the
+// run's volume map is in place, and driven only through its DLL_* exports.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "demo_command.h"
+#include "exit_codes.h"
+#include "platform/library.h"
+#include "volume_command.h"
+
+#ifndef VEXA_VERSION
+#define VEXA_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv) {
+  try {
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+    const std::string engineFolder = platform::ProgramFolder();
+    cli::Options options;
+    std::string error;
+    if (!cli::ParseCommandLine(args, &options, &error)) {
+      std::fprintf(stderr, "vexa: %s\n\n%s", error.c_str(), cli::UsageText(engineFolder).c_str());
+      return cli::kExitUsage;
+    }
+    switch (options.command) {
+      case cli::Command::kHelp:
+        std::printf("%s", cli::UsageText(engineFolder).c_str());
+        return cli::kExitDone;
+      case cli::Command::kVersion:
+        std::printf("vexa %s (Tolvane Disk Defrag)\n", VEXA_VERSION);
+        return cli::kExitDone;
+      case cli::Command::kDemo:
+        return cli::RunDemoCommand(options, engineFolder);
+      default:
+        return cli::RunVolumeCommand(options, engineFolder);
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vexa: %s\n", e.what());
+    return cli::kExitEngine;
+  }
+}

@@ -1,0 +1,102 @@
+// The run's volume map and the checks before the engine loads.
+#include "volume_setup.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/fat_provider.h"
+#include "platform/library.h"
+
+namespace cli {
+
+std::vector<platform::VolumeMapEntry> CombinedVolumeMap(const std::string& engineFolder,
+                                                        const std::vector<VolumeOption>& overrides) {
+  std::vector<platform::VolumeMapEntry> map = platform::LoadVolumeMap(engineFolder);
+  for (const VolumeOption& option : overrides) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(option.path, error);
+    const std::string path = error ? option.path : absolute.string();
+    bool replaced = false;
+    for (auto& entry : map) {
+      if (entry.letter == option.letter) {
+        entry.path = path;
+        replaced = true;
+      }
+    }
+    if (!replaced) map.push_back({option.letter, path});
+  }
+  return map;
+}
+
+bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter) {
+  for (const auto& entry : map) {
+    if (entry.letter == letter) return true;
+  }
+  return false;
+}
+
+void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
+                        bool needWritable, std::vector<std::string>* problems, std::vector<std::string>* notes) {
+  using platform::fat::FatOpenStatus;
+  for (char letter : letters) {
+    for (const auto& entry : map) {
+      if (entry.letter != letter) continue;
+      FatOpenStatus status = FatOpenStatus::kOk;
+      // Opened and closed at once: the engine opens it again when it loads.
+      const bool opened = platform::fat::OpenFatVolume(letter, entry.path, &status) != nullptr;
+      const std::string volume = std::string("volume ") + letter + ": (" + entry.path + ")";
+      std::string why = platform::fat::FatOpenStatusText(status);
+      if (status == FatOpenStatus::kMounted) why += "; unmount it first";
+      if (!opened) {
+        problems->push_back(volume + " cannot be opened: " + why);
+      } else if (status != FatOpenStatus::kOk && needWritable) {
+        problems->push_back(volume + " cannot be defragmented: " + why);
+      } else if (status != FatOpenStatus::kOk) {
+        notes->push_back(volume + ": " + why + "; analysis only");
+      }
+    }
+  }
+}
+
+TemporaryVolumeMap::~TemporaryVolumeMap() { Remove(); }
+
+bool TemporaryVolumeMap::Install(const std::vector<platform::VolumeMapEntry>& map, std::string* error) {
+  Remove();
+  std::error_code code;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path(code);
+  if (code) {
+    *error = "no temporary folder for the volume map: " + code.message();
+    return false;
+  }
+  std::random_device device;
+  const std::uint64_t tag = (std::uint64_t{device()} << 32) | device();
+  const std::filesystem::path file = folder / ("vexa-volumes-" + std::to_string(tag) + ".ini");
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << "; volume map of one vexa run\n[volumes]\n";
+    for (const auto& entry : map) out << entry.letter << '=' << entry.path << '\n';
+    out.close();
+    if (!out) {
+      *error = "cannot write the volume map " + file.string();
+      std::filesystem::remove(file, code);
+      return false;
+    }
+  }
+  path_ = file.string();
+  if (!platform::SetProcessEnvironment("VEXA_VOLUMES", path_.c_str())) {
+    *error = "cannot set VEXA_VOLUMES";
+    Remove();
+    return false;
+  }
+  return true;
+}
+
+void TemporaryVolumeMap::Remove() {
+  if (path_.empty()) return;
+  std::error_code code;
+  std::filesystem::remove(path_, code);
+  path_.clear();
+}
+
+}  // namespace cli

@@ -1,0 +1,46 @@
+// The volumes of one run: the volume map with --volume on top, the checks made before
+// the engine is loaded, and the temporary map file the engine reads while loading.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "platform/volume_map.h"
+
+namespace cli {
+
+// The engine's volume map (VEXA_VOLUMES, else volumes.ini in `engineFolder`) with
+// `overrides` on top; override paths are made absolute from the current folder.
+std::vector<platform::VolumeMapEntry> CombinedVolumeMap(const std::string& engineFolder,
+                                                        const std::vector<VolumeOption>& overrides);
+
+// Opens every letter of `letters` that `map` serves, as the engine will, and closes it
+// again. Appends one line per problem to *problems: an image or device that cannot be
+// opened (and why), or, when `needWritable`, one that would only open read-only (and
+// why). Appends to *notes a line per read-only volume an analysis will only read.
+void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
+                        bool needWritable, std::vector<std::string>* problems, std::vector<std::string>* notes);
+
+// True when `map` serves `letter`.
+bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter);
+
+// A volume map file for the engine to read while it loads: written to the temporary
+// folder and named by VEXA_VOLUMES; removed when this object goes.
+class TemporaryVolumeMap {
+ public:
+  TemporaryVolumeMap() = default;
+  ~TemporaryVolumeMap();
+  TemporaryVolumeMap(const TemporaryVolumeMap&) = delete;
+  TemporaryVolumeMap& operator=(const TemporaryVolumeMap&) = delete;
+
+  // Writes `map` and points VEXA_VOLUMES at it. False, with *error set, on failure.
+  [[nodiscard]] bool Install(const std::vector<platform::VolumeMapEntry>& map, std::string* error);
+  // Removes the file (the engine reads it only while it loads).
+  void Remove();
+
+ private:
+  std::string path_;
+};
+
+}  // namespace cli
