@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "core/job_control.h"
 #include "core/volume_table.h"
 #include "support/job_fixture.h"
 #include "vexa/vexa.h"
@@ -210,6 +211,23 @@ TEST_F(AnalysisTest, PollingWhileAJobRuns) {
   poller.join();
   EXPECT_GT(polls.load(), 0);
   EXPECT_EQ(CellOf('C', 249).contiguousCount, 1);
+}
+
+TEST_F(AnalysisTest, LettersOutsideCToZVisitVolumeC) {
+  machine.AddVolume('C', "NTFS", 1000).AddFile("x.bin", kCluster, {{10, 1}});
+  Start();
+  DLL_AnalyseVolume("1");
+  EXPECT_TRUE(HasPage("analysisreport1.html"));
+  EXPECT_NE(Page("analysisreporttop.html").find("analysisreport1.html target=mainFrame>1:\\</a>"), std::string::npos);
+  EXPECT_EQ(CellOf('C', 9).contiguousCount, 1);
+}
+
+TEST_F(AnalysisTest, LongLetterStringsKeepTheirFirst255Letters) {
+  Start();
+  const std::string letters(300, 'Q');
+  EXPECT_EQ(DLL_AnalyseVolume(letters.c_str()), 1);
+  EXPECT_EQ(std::string(gJob.letters), std::string(255, 'Q'));
+  EXPECT_EQ(gJob.letters[255], 0);
 }
 
 TEST(PassVariantTest, ChosenByNameAndUsedBytes) {
