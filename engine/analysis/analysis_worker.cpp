@@ -25,6 +25,7 @@
 #include "core/engine.h"
 #include "core/job_control.h"
 #include "core/text.h"
+#include "core/volume_pass.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
 #include "settings/exclusions.h"
@@ -46,25 +47,6 @@ std::uint64_t EntrySize(const platform::WIN32_FIND_DATAA& data) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-report::ReportVolumeFigures FiguresOf(const VolumeRecord& v, char letter) {
-  report::ReportVolumeFigures f;
-  f.letter = letter;
-  f.totalSize = v.totalSizeText;
-  f.usedSize = v.usedSizeText;
-  f.fileSystem = v.fileSystem;
-  f.fragmentationText = v.fragmentationText;
-  f.bytesPerCluster = v.bytesPerCluster;
-  f.usedClusters = v.usedClusters;
-  f.freeClusters = v.freeClusters;
-  f.scannedFolders = gWork.scannedFolders;
-  f.scannedFiles = gWork.scannedFiles;
-  f.bigFragmentFiles = gWork.bigFragmentFiles;
-  f.smallFragmentFiles = gWork.smallFragmentFiles;
-  f.defraggedFiles = gWork.defragmentedFiles;
-  f.defragAge = CurrentDefragmentationAge();
-  return f;
-}
-
 // Analyses volume `letter` of report number `number`; the volume is open.
 void AnalyseVolume(VolumeRecord& v, char letter, int number) {
   gReport.AppendHeaderLink(report::ReportKind::kAnalysis, number, letter);
@@ -72,21 +54,10 @@ void AnalyseVolume(VolumeRecord& v, char letter, int number) {
   std::int64_t totalClusters = 0;
   if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &totalClusters)) return;
   const int slot = SlotOfLetter(letter);
-  gWork.totalClusters = totalClusters;
-  gWork.clustersPerCell = ClustersPerCell(static_cast<std::uint64_t>(totalClusters));
+  BeginVolumePass(v, slot, totalClusters);
   BuildFreeRunMap(gBitmapBuffer.Bits(), totalClusters, gWork.freeRuns);
   gWork.largestFreeRun = LargestFreeRun(gWork.freeRuns);
   v.lists->Clear();
-
-  gWork.walkSlot.store(slot, std::memory_order_relaxed);
-  gWork.bytesPerCluster.store(v.bytesPerCluster, std::memory_order_relaxed);
-  gWork.usedClusters.store(v.usedClusters, std::memory_order_relaxed);
-  gWork.processedClusters.store(1, std::memory_order_relaxed);
-  gWork.scannedFolders = 0;
-  gWork.scannedFiles = 0;
-  gWork.bigFragmentFiles = 0;
-  gWork.smallFragmentFiles = 0;
-  gWork.systemFile = false;
   gWalkExclusions = CurrentExclusions();
   gReport.ClearFragmentList();
 
@@ -100,7 +71,7 @@ void AnalyseVolume(VolumeRecord& v, char letter, int number) {
   gWork.freeRuns.clear();
   gWalkExclusions.reset();
   const std::vector<VexaMapCell> cells = v.cells->Snapshot();
-  v.fragmentationText = gReport.FillAnalysisTable(FiguresOf(v, letter), cells.data());
+  v.fragmentationText = gReport.FillAnalysisTable(VolumeReportFigures(v, letter), cells.data());
   (void)gReport.WriteVolumePage(gWorkingFolder, report::ReportKind::kAnalysis, number);
 }
 

@@ -20,6 +20,7 @@
 #include "core/engine.h"
 #include "core/job_control.h"
 #include "core/text.h"
+#include "core/volume_pass.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
 #include "defrag/candidates.h"
@@ -84,23 +85,6 @@ void DefragFolder(const std::string& path, bool isRoot, bool large, CandidateMap
   gMachine->FindClose(search);
 }
 
-report::ReportVolumeFigures FiguresOf(const VolumeRecord& v, char letter) {
-  report::ReportVolumeFigures f;
-  f.letter = letter;
-  f.totalSize = v.totalSizeText;
-  f.usedSize = v.usedSizeText;
-  f.fileSystem = v.fileSystem;
-  f.fragmentationText = v.fragmentationText;
-  f.bytesPerCluster = v.bytesPerCluster;
-  f.usedClusters = v.usedClusters;
-  f.freeClusters = v.freeClusters;
-  f.scannedFolders = gWork.scannedFolders;
-  f.scannedFiles = gWork.scannedFiles;
-  f.defraggedFiles = gWork.defragmentedFiles;
-  f.defragAge = CurrentDefragmentationAge();
-  return f;
-}
-
 void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < kMinimumFreeBytes) {
     const std::string text = "Not enough disk space, volume " + std::string(1, letter) + " can not be defragged.";
@@ -111,15 +95,7 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   std::int64_t totalClusters = 0;
   if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &totalClusters)) return;
   const int slot = SlotOfLetter(letter);
-  gWork.totalClusters = totalClusters;
-  gWork.clustersPerCell = ClustersPerCell(static_cast<std::uint64_t>(totalClusters));
-  gWork.walkSlot.store(slot, std::memory_order_relaxed);
-  gWork.bytesPerCluster.store(v.bytesPerCluster, std::memory_order_relaxed);
-  gWork.usedClusters.store(v.usedClusters, std::memory_order_relaxed);
-  gWork.processedClusters.store(1, std::memory_order_relaxed);
-  gWork.defragmentedFiles = 0;
-  gWork.scannedFolders = 0;
-  gWork.scannedFiles = 0;
+  BeginVolumePass(v, slot, totalClusters);
   gDefragExclusions = CurrentExclusions();
   CandidateMap candidates;
   gReport.ClearFragmentList();
@@ -142,7 +118,7 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   }
   candidates.clear();
   gReport.RecordFinishTime();
-  gReport.FillDefragTable(FiguresOf(v, letter), mode, gWork.stopped);
+  gReport.FillDefragTable(VolumeReportFigures(v, letter), mode, gWork.stopped);
   (void)gReport.WriteVolumePage(gWorkingFolder, report::ReportKind::kDefrag, number);
 }
 
