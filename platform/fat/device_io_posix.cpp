@@ -53,7 +53,7 @@ class PosixDeviceIo final : public FatIo {
     return true;
   }
 
-  bool Flush() override { return !writable_ || ::fsync(fd_) == 0; }
+  bool Flush() override { return !writable_ || ::fdatasync(fd_) == 0; }
 
  private:
   int fd_;

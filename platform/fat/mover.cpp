@@ -4,14 +4,17 @@
 // the mirrors, and a flush separates the steps that depend on each other:
 //   0. FSInfo's free count is set to unknown and the volume marked dirty (once per move).
 //   1. The target clusters are claimed as a chain of their own, ending in an end mark.
-//   2. The data is copied with large sequential requests, then flushed.
-//   3. The last target cluster is linked to the cluster that followed the moved range.
+//   2. The data is copied with large sequential requests.
+//   3. The last target cluster is linked to the cluster that followed the moved range;
+//      then one flush makes the claim, the data and the link durable together.
 //   4. Commit: one write of the predecessor's FAT entry (or of the first-cluster field of
 //      the folder entry) points the file at the new run; flush.
 //   5. The old clusters are freed; flush.
 //   6. FSInfo gets the exact free count and the volume is marked clean; flush.
 // Until step 4 reaches the disk the file still reads from its old clusters; after it,
-// from the new ones, which hold the same bytes. A crash leaves at worst lost clusters
+// from the new ones, which hold the same bytes. The flush before the commit covers the
+// link too: a disk that reorders writes could otherwise store the commit before the
+// link and cut the file short at the end of the new run. A crash leaves at worst lost clusters
 // (the claimed run, or the old one) and FAT copies that differ. Any failed write or
 // flush ends the move and leaves the volume read-only for the rest of the session.
 #include <algorithm>
@@ -126,7 +129,7 @@ bool FatVolume::CopyClusters(const std::vector<std::uint32_t>& from, std::uint32
     if (!io_->Write(layout_.ClusterOffset(target), buffer.data(), take * bpc)) return false;
     done += take;
   }
-  return io_->Flush();
+  return true;
 }
 
 bool FatVolume::WriteFirstCluster(FatNode& node, std::uint32_t cluster) {
@@ -207,8 +210,9 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
 
   if (hasSucc) {
     set(last, succ);
-    if (!WriteEntries({last}) || !io_->Flush()) return fail(kErrorWriteFault);
+    if (!WriteEntries({last})) return fail(kErrorWriteFault);
   }
+  if (!io_->Flush()) return fail(kErrorWriteFault);
 
   if (hasPred) {
     set(pred, first);

@@ -185,6 +185,21 @@ inline std::map<std::string, std::string> MtoolsContents(const std::string& imag
   return contents;
 }
 
+// Paths whose content differs between two MtoolsContents results (or that one lacks),
+// so a failure names the files instead of printing their bytes.
+inline std::vector<std::string> ChangedFiles(const std::map<std::string, std::string>& before,
+                                             const std::map<std::string, std::string>& after) {
+  std::vector<std::string> changed;
+  for (const auto& [path, content] : before) {
+    auto it = after.find(path);
+    if (it == after.end() || it->second != content) changed.push_back(path);
+  }
+  for (const auto& [path, content] : after) {
+    if (before.count(path) == 0) changed.push_back(path);
+  }
+  return changed;
+}
+
 inline int Fsck(const std::string& image, std::string* out = nullptr) {
   return Run("fsck.fat -n " + Quote(image), out);
 }

@@ -1,0 +1,194 @@
+// Crashes in the middle of moves: stopped after any write, or with any part of the
+// writes since the last flush lost, every file of the image still reads as before and
+// fsck.fat finds no more than a crash may leave (lost clusters, differing FATs, dirty
+// bit, free count).
+#include <gtest/gtest.h>
+
+#include "fat_tools.h"
+#include "platform/fat_provider.h"
+#include "platform/fat_write_limit_io.h"
+
+namespace platform::fat {
+namespace {
+
+struct Geometry {
+  int fatBits;
+  int kib;
+  int sectorsPerCluster;
+};
+
+std::string GeometryName(const testing::TestParamInfo<Geometry>& info) {
+  return "fat" + std::to_string(info.param.fatBits) + "_spc" + std::to_string(info.param.sectorsPerCluster);
+}
+
+// An mkfs.fat image filled by mtools with a fragmented file in a folder and G.BIN.
+void MakeCrashImage(const fattest::ScratchDir& dir, const std::string& image, const Geometry& g) {
+  fattest::MakeFs(image, g.fatBits, g.kib, g.sectorsPerCluster);
+  const std::uint32_t bpc = 512u * static_cast<std::uint32_t>(g.sectorsPerCluster);
+  for (int i = 0; i < 4; ++i) {
+    fattest::WriteAll(dir / "p", fattest::RandomBytes(bpc * 2, 20 + i));
+    fattest::Mcopy(image, dir / "p", "P" + std::to_string(i));
+  }
+  fattest::Mmd(image, "Sub Folder");
+  fattest::Mdel(image, "P1");
+  fattest::Mdel(image, "P2");
+  fattest::ForgetNextFree(image);
+  fattest::WriteAll(dir / "f", fattest::RandomBytes(bpc * 5 + 3, 7));
+  fattest::Mcopy(image, dir / "f", "Sub Folder/fragmented file.bin");
+  fattest::WriteAll(dir / "g", fattest::RandomBytes(bpc * 3, 8));
+  fattest::Mcopy(image, dir / "g", "G.BIN");
+  ASSERT_GT(fattest::MtoolsRuns(image, "Sub Folder/fragmented file.bin").size(), 1u);
+}
+
+// The run of moves every crash test interrupts: defragment the fragmented file, then
+// move G.BIN's last two clusters on their own. Returns the first error, or 0.
+std::uint32_t RunMoves(Machine& m) {
+  const std::uint32_t first = fattest::DefragFile(m, 'C', "C:\\Sub Folder\\fragmented file.bin");
+  const Handle v = m.OpenVolume('C');
+  const Handle f = m.OpenFileForQuery("C:\\G.BIN");
+  const std::int64_t target = fattest::FindFreeRun(m, v, 2);
+  const std::uint32_t second = m.MoveFile(v, {f, 1, target, 2});
+  m.CloseHandle(f);
+  m.CloseHandle(v);
+  return first != kErrorSuccess ? first : second;
+}
+
+// Checks a crashed image: only allowed fsck.fat findings, unchanged contents, and the
+// provider opens it without trouble.
+void CheckCrashed(const std::string& image, const std::map<std::string, std::string>& contents) {
+  std::string out;
+  fattest::Fsck(image, &out);
+  EXPECT_EQ(fattest::DisallowedFsckLines(out), std::vector<std::string>{}) << out;
+  EXPECT_EQ(fattest::ChangedFiles(contents, fattest::MtoolsContents(image)), std::vector<std::string>{});
+  FatOpenStatus status;
+  EXPECT_NE(OpenFatVolume('C', image, &status), nullptr) << FatOpenStatusText(status);
+}
+
+class CrashTest : public testing::TestWithParam<Geometry> {};
+
+// Runs the same moves with every possible number of writes let through: afterwards
+// fsck.fat finds at most what a crash may leave, and every file reads as before.
+TEST_P(CrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
+  FAT_REQUIRE_TOOLS();
+  const Geometry g = GetParam();
+  fattest::ScratchDir dir;
+  const std::string pristine = dir / "pristine.img";
+  const std::string work = dir / "work.img";
+  MakeCrashImage(dir, pristine, g);
+  const auto contents = fattest::MtoolsContents(pristine);
+
+  // The run: defragment the fragmented file, then move G.BIN's tail on its own.
+  auto runMoves = [&](std::uint64_t allowed, std::uint64_t* writes) {
+    std::filesystem::copy_file(pristine, work, std::filesystem::copy_options::overwrite_existing);
+    FatOpenStatus status;
+    auto io = OpenFatDevice(work, &status);
+    auto limited = std::make_unique<WriteLimitIo>(std::move(io), allowed);
+    WriteLimitIo* counter = limited.get();
+    auto m = OpenFatVolume('C', std::move(limited), &status);
+    ASSERT_EQ(status, FatOpenStatus::kOk);
+    const std::uint32_t rc = RunMoves(*m);
+    if (allowed == WriteLimitIo::kUnlimited) {
+      EXPECT_EQ(rc, kErrorSuccess);
+    } else {
+      EXPECT_NE(rc, kErrorSuccess) << "the limit should have stopped a move";
+    }
+    *writes = counter->WritesSeen();
+  };
+
+  std::uint64_t total = 0;
+  runMoves(WriteLimitIo::kUnlimited, &total);
+  ASSERT_GT(total, 10u);
+  std::string out;
+  ASSERT_EQ(fattest::Fsck(work, &out), 0) << out;
+  ASSERT_EQ(fattest::ChangedFiles(contents, fattest::MtoolsContents(work)), std::vector<std::string>{});
+
+  for (std::uint64_t n = 0; n < total; ++n) {
+    SCOPED_TRACE("writes let through: " + std::to_string(n));
+    std::uint64_t seen = 0;
+    runMoves(n, &seen);
+    CheckCrashed(work, contents);
+    if (HasFailure()) break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometries, CrashTest,
+                         testing::Values(Geometry{12, 1440, 1}, Geometry{16, 20000, 4}, Geometry{32, 34000, 1}),
+                         GeometryName);
+
+// Records the writes of a run with the flushes between them, over an image in memory.
+class JournalIo final : public FatIo {
+ public:
+  struct Record {
+    std::uint64_t offset;
+    std::vector<std::uint8_t> bytes;
+  };
+  JournalIo(std::vector<std::uint8_t> image, std::vector<std::vector<Record>>* epochs)
+      : inner_(std::move(image)), epochs_(epochs) {
+    epochs_->emplace_back();
+  }
+  std::uint64_t Size() const override { return inner_.Size(); }
+  bool Writable() const override { return true; }
+  bool Read(std::uint64_t offset, void* data, std::size_t size) override { return inner_.Read(offset, data, size); }
+  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    epochs_->back().push_back({offset, std::vector<std::uint8_t>(p, p + size)});
+    return inner_.Write(offset, data, size);
+  }
+  bool Flush() override {
+    if (!epochs_->back().empty()) epochs_->emplace_back();
+    return true;
+  }
+
+ private:
+  MemoryFatIo inner_;
+  std::vector<std::vector<Record>>* epochs_;
+};
+
+// A disk with a write cache may store the writes made since the last flush in any
+// order, so a crash may keep any subset of them. For every epoch between flushes and
+// every subset of its writes, the image holds all earlier epochs and that subset.
+TEST(CrashReorderTest, LosingAnyUnflushedWritesLeavesEveryFileIntact) {
+  FAT_REQUIRE_TOOLS();
+  fattest::ScratchDir dir;
+  const std::string pristine = dir / "pristine.img";
+  const std::string work = dir / "work.img";
+  MakeCrashImage(dir, pristine, {16, 20000, 4});
+  const auto contents = fattest::MtoolsContents(pristine);
+  const std::string start = fattest::ReadAll(pristine);
+
+  std::vector<std::vector<JournalIo::Record>> epochs;
+  {
+    FatOpenStatus status;
+    auto m = OpenFatVolume('C', std::make_unique<JournalIo>(std::vector<std::uint8_t>(start.begin(), start.end()), &epochs),
+                           &status);
+    ASSERT_EQ(status, FatOpenStatus::kOk);
+    ASSERT_EQ(RunMoves(*m), kErrorSuccess);
+  }
+  ASSERT_GT(epochs.size(), 8u);
+
+  std::string image = start;
+  auto apply = [](std::string& bytes, const JournalIo::Record& w) {
+    std::copy(w.bytes.begin(), w.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(w.offset));
+  };
+  int cases = 0;
+  for (std::size_t e = 0; e < epochs.size(); ++e) {
+    const auto& writes = epochs[e];
+    ASSERT_LE(writes.size(), 12u) << "an epoch too large to try every subset";
+    for (std::uint32_t mask = 0; mask + 1 < (1u << writes.size()); ++mask) {
+      SCOPED_TRACE("epoch " + std::to_string(e) + " kept writes mask " + std::to_string(mask));
+      std::string crashed = image;
+      for (std::size_t i = 0; i < writes.size(); ++i) {
+        if ((mask >> i) & 1) apply(crashed, writes[i]);
+      }
+      fattest::WriteAll(work, crashed);
+      CheckCrashed(work, contents);
+      ++cases;
+      if (HasFailure()) return;
+    }
+    for (const auto& w : writes) apply(image, w);
+  }
+  EXPECT_GT(cases, 20);
+}
+
+}  // namespace
+}  // namespace platform::fat
