@@ -1,7 +1,7 @@
 // The demo volume's layout.
 //
 // Clusters from the start: the root and the folders (placed by the builder), a free
-// stretch, the ordinary files in one piece with a free gap after every twentieth, a free
+// stretch, the ordinary files in one piece with a free gap after every hundredth, a free
 // stretch, then the fragmented files, whose pieces are dealt out round by round (piece 1
 // of every file, then piece 2 of every file, ...) with a free cluster after each round,
 // so no two pieces of one file touch. The rest of the volume is free. A quick
@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::uint64_t kImageBytes = 320ull * 1024 * 1024;
 constexpr std::uint32_t kClusterBytes = 2048;
-constexpr std::uint32_t kFirstFileCluster = 4000;  // what lies below is the folders' and free
+constexpr std::uint32_t kFirstFileCluster = 1000;  // what lies below is the folders' and free
 constexpr std::uint32_t kFragmentedRegionGap = 3000;
 
 constexpr const char* kTopFolders[] = {"Documents", "Pictures", "Music", "Projects", "Archive", "Games"};
@@ -27,8 +27,8 @@ constexpr const char* kMiddleFolders[] = {"2019", "2020", "2021", "Old stuff"};
 constexpr const char* kLeafFolders[] = {"Letters", "Holiday", "Drafts", "Backup copies", "misc"};
 constexpr const char* kExtensions[] = {".txt", ".jpg", ".doc", ".mp3", ".dat", ".htm", ".csv", ".bin"};
 constexpr int kFilesPerLeaf = 25;
-constexpr int kBadlyFragmented = 240;   // 12 to 32 pieces
-constexpr int kLightlyFragmented = 60;  // 2 to 8 pieces
+constexpr int kBadlyFragmented = 200;   // 11 to 16 pieces
+constexpr int kLightlyFragmented = 60;  // 2 to 6 pieces
 
 // A small deterministic generator, so every demo volume is the same.
 class Random {
@@ -113,7 +113,7 @@ bool BuildDemoVolume(const std::string& path, DemoVolumeFacts* facts, std::strin
       const std::uint32_t clusters = ClustersOf(size);
       if (!builder->AddFile(name, Content(random, size, name), {{cursor, clusters}})) return fail();
       cursor += clusters;
-      if (number % 20 == 19) cursor += 4 + random.Below(60);
+      if (number % 100 == 99) cursor += 4 + random.Below(60);
       ++facts->files;
     }
   }
@@ -122,7 +122,7 @@ bool BuildDemoVolume(const std::string& path, DemoVolumeFacts* facts, std::strin
   std::vector<FragmentedFile> fragmented;
   for (int i = 0; i < kBadlyFragmented + kLightlyFragmented; ++i) {
     const bool badly = i < kBadlyFragmented;
-    const std::uint32_t pieces = badly ? 12 + random.Below(21) : 2 + random.Below(7);
+    const std::uint32_t pieces = badly ? 11 + random.Below(6) : 2 + random.Below(5);
     const std::uint32_t clusters = pieces * (2 + random.Below(5));
     FragmentedFile file;
     file.size = std::uint64_t{clusters - 1} * kClusterBytes + 1 + random.Below(kClusterBytes);

@@ -39,6 +39,23 @@ bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter) {
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
                         bool needWritable, std::vector<std::string>* problems, std::vector<std::string>* notes) {
   using platform::fat::FatOpenStatus;
+  if (needWritable) {
+    // Two letters on one image or device would each move clusters the other thinks
+    // it knows: the file system would be destroyed.
+    for (const auto& a : map) {
+      for (const auto& b : map) {
+        if (a.letter >= b.letter || letters.find(a.letter) == std::string::npos ||
+            letters.find(b.letter) == std::string::npos) {
+          continue;
+        }
+        std::error_code code;
+        if (a.path == b.path || std::filesystem::equivalent(a.path, b.path, code)) {
+          problems->push_back(std::string("volumes ") + a.letter + ": and " + b.letter + ": are the same image or device (" +
+                              a.path + "); defragment it under one letter");
+        }
+      }
+    }
+  }
   for (char letter : letters) {
     for (const auto& entry : map) {
       if (entry.letter != letter) continue;

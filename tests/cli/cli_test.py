@@ -1,0 +1,571 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the vexa program on FAT images made by mkfs.fat and mtools.
+
+Each test group copies the engine's stage folder (program, engine library, data files)
+into a folder of its own, so its report pages and engine files are its own, builds its
+images with mkfs.fat and mtools, runs vexa there and checks exit codes, output, report
+pages, `fsck.fat -n` and every file's content.
+
+    cli_test.py --stage DIR GROUP       GROUP: usage, errors, analyze, defrag, optimize,
+                                        json, stop-analysis, stop-defrag, stop-in-depth,
+                                        demo
+    cli_test.py --win-stage DIR wine    vexa.exe under wine64 (DIR holds vexa.exe and
+                                        vexa.dll); skipped when DIR has no vexa.exe
+
+Exit 0 passed, 1 failed, 77 skipped (a tool is missing).
+"""
+import argparse
+import hashlib
+import html.parser
+import json
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+MB = 1024 * 1024
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def need_tools(*tools):
+    missing = [t for t in tools if shutil.which(t) is None]
+    if missing:
+        print("skipped: missing " + ", ".join(missing))
+        sys.exit(SKIP)
+
+
+# --- images --------------------------------------------------------------------------
+
+def mtools_env():
+    env = dict(os.environ)
+    env["MTOOLS_SKIP_CHECK"] = "1"
+    return env
+
+
+def run_tool(*args):
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=mtools_env())
+
+
+def make_fragmented_image(path, work, seed=1):
+    """A 96 MiB FAT32 image of 512-byte clusters whose larger files lie in many pieces:
+    small files fill the volume, every other one is deleted, the free-cluster hint is
+    cleared so mtools allocates from the start, and the larger files fill the holes."""
+    rng = random.Random(seed)
+    fill = os.path.join(work, "fill")
+    tree = os.path.join(work, "tree")
+    for folder in (fill, os.path.join(tree, "sub", "deeper")):
+        os.makedirs(folder, exist_ok=True)
+    for i in range(3000):
+        with open(os.path.join(fill, "f%04d.txt" % i), "wb") as f:
+            f.write(rng.randbytes(rng.randint(100, 500)))
+    folders = [tree, os.path.join(tree, "sub"), os.path.join(tree, "sub", "deeper")]
+    for i in range(150):
+        name = "Big file %03d.bin" % i if i % 5 == 0 else "b%03d.bin" % i
+        with open(os.path.join(folders[i % 3], name), "wb") as f:
+            f.write(rng.randbytes(rng.randint(3000, 9000)))
+    with open(path, "wb") as f:
+        f.truncate(96 * MB)
+    run_tool("mkfs.fat", "-F", "32", "-s", "1", "-S", "512", "-n", "CARD", path)
+    run_tool("mcopy", "-i", path, "-s", fill, "::")
+    run_tool("mdel", "-i", path, *["::fill/f%04d.txt" % i for i in range(0, 3000, 2)])
+    with open(path, "r+b") as f:  # FSInfo next-free hint: unknown
+        f.seek(512 + 0x1EC)
+        f.write(b"\xff\xff\xff\xff")
+    run_tool("mcopy", "-i", path, "-s", tree, "::")
+    shutil.rmtree(fill)
+    shutil.rmtree(tree)
+
+
+def make_large_image(path, work):
+    """An 8 GiB sparse FAT32 image of 512-byte clusters: its analysis takes long enough
+    for a stop to arrive while it runs."""
+    tree = os.path.join(work, "large")
+    os.makedirs(tree, exist_ok=True)
+    for i in range(40):
+        with open(os.path.join(tree, "file%02d.dat" % i), "wb") as f:
+            f.write(bytes([i]) * (i * 700 + 1))
+    with open(path, "wb") as f:
+        f.truncate(8 * 1024 * MB)
+    run_tool("mkfs.fat", "-F", "32", "-s", "1", "-S", "512", path)
+    run_tool("mcopy", "-i", path, "-s", tree, "::")
+    shutil.rmtree(tree)
+
+
+def make_cross_linked_image(path, work):
+    """A FAT16 image whose two files share a cluster: fsck.fat reports it, and the FAT
+    provider opens it read-only."""
+    with open(path, "wb") as f:
+        f.truncate(64 * MB)
+    run_tool("mkfs.fat", "-F", "16", "-s", "4", path)
+    for name, size in (("A.TXT", 4000), ("B.TXT", 4000)):
+        source = os.path.join(work, name)
+        with open(source, "wb") as f:
+            f.write(b"x" * size)
+        run_tool("mcopy", "-i", path, source, "::" + name)
+    with open(path, "r+b") as f:
+        boot = f.read(64)
+        sector = int.from_bytes(boot[11:13], "little")
+        reserved = int.from_bytes(boot[14:16], "little")
+        fats = boot[16]
+        fat_sectors = int.from_bytes(boot[22:24], "little")
+        # A.TXT holds clusters 2 and 3: point its last one at B.TXT's first (4).
+        for copy in range(fats):
+            f.seek((reserved + copy * fat_sectors) * sector + 3 * 2)
+            f.write((4).to_bytes(2, "little"))
+
+
+def file_hashes(image, work):
+    """Content hash of every file of the image, by path, read back with mtools."""
+    out = tempfile.mkdtemp(dir=work)
+    run_tool("mcopy", "-i", image, "-s", "::*", out)
+    hashes = {}
+    for root, _, files in os.walk(out):
+        for name in files:
+            full = os.path.join(root, name)
+            with open(full, "rb") as f:
+                hashes[os.path.relpath(full, out)] = hashlib.sha256(f.read()).hexdigest()
+    shutil.rmtree(out)
+    return hashes
+
+
+def image_hash(image):
+    digest = hashlib.sha256()
+    with open(image, "rb") as f:
+        for block in iter(lambda: f.read(MB), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def check_fsck_clean(image):
+    result = subprocess.run(["fsck.fat", "-n", image], capture_output=True, text=True)
+    check(result.returncode == 0, "fsck.fat -n %s failed:\n%s%s" % (image, result.stdout, result.stderr))
+
+
+# --- the program ---------------------------------------------------------------------
+
+class Install:
+    """A private copy of the stage folder."""
+
+    def __init__(self, stage, work):
+        self.folder = os.path.join(work, "install")
+        shutil.copytree(stage, self.folder, ignore=shutil.ignore_patterns(
+            "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "FileList.txt", "volumes.ini"))
+        self.program = os.path.join(self.folder, "vexa")
+
+    def page(self, name):
+        return os.path.join(self.folder, name)
+
+    def run(self, *args, env=None, timeout=600):
+        environment = dict(os.environ if env is None else env)
+        environment.pop("VEXA_VOLUMES", None)
+        return subprocess.run([self.program, *args], capture_output=True, text=True, env=environment,
+                              timeout=timeout)
+
+
+def run_and_stop(install, args, trigger, work):
+    """Runs vexa with its progress in plain lines; at the first line starting with
+    `trigger` sends SIGINT. Returns (exit code, stdout, stderr)."""
+    err_path = os.path.join(work, "stderr.txt")
+    with open(err_path, "w") as err:
+        env = dict(os.environ)
+        env.pop("VEXA_VOLUMES", None)
+        process = subprocess.Popen([install.program, *args], stdout=subprocess.PIPE, stderr=err, text=True, env=env)
+        lines = []
+        sent = False
+        for line in process.stdout:
+            lines.append(line)
+            if not sent and line.startswith(trigger):
+                process.send_signal(signal.SIGINT)
+                sent = True
+        code = process.wait(timeout=600)
+    with open(err_path) as err:
+        errors = err.read()
+    check(sent, "no progress line started with %r:\n%s" % (trigger, "".join(lines)))
+    return code, "".join(lines), errors
+
+
+# --- report pages, read independently of the program ---------------------------------
+
+class PageParser(html.parser.HTMLParser):
+    """Collects, per table, the header text and the texts of each row's div elements."""
+
+    def __init__(self):
+        super().__init__()
+        self.tables = []  # [header, [row cells]]
+        self.in_div = self.in_header = False
+        self.row = None
+        self.foot = False
+        self.text = ""
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if tag == "table":
+            self.tables.append(["", []])
+        elif tag == "tr":
+            self.row, self.foot = [], False
+        elif tag == "td":
+            if attrs.get("class") == "header":
+                self.in_header, self.text = True, ""
+            if attrs.get("class") == "foot":
+                self.foot = True
+        elif tag == "div" and self.row is not None:
+            self.in_div, self.text = True, ""
+
+    def handle_endtag(self, tag):
+        if tag == "div" and self.in_div:
+            self.row.append(self.text.strip())
+            self.in_div = False
+        elif tag == "td" and self.in_header:
+            self.tables[-1][0] = self.text.strip()
+            self.in_header = False
+        elif tag == "tr" and self.row is not None:
+            if self.foot and self.tables:
+                self.tables[-1][1].append(self.row)
+            self.row = None
+
+    def handle_data(self, data):
+        self.text += data
+
+
+def read_page(path):
+    parser = PageParser()
+    with open(path, encoding="latin-1") as f:
+        parser.feed(f.read())
+    figures, details = {}, {}
+    for header, rows in parser.tables:
+        for cells in rows:
+            if "Summary" in header:
+                for label, value in zip(cells[0::2], cells[1::2]):
+                    label = label.rstrip(":").strip()
+                    if label:
+                        figures[label] = value
+            else:
+                details.setdefault(header, []).append(cells)
+    return figures, details
+
+
+LABEL_KEYS = {
+    "Target volume": "targetVolume", "File system": "fileSystem", "Size": "size",
+    "Total clusters": "totalClusters", "Used": "used", "Used clusters": "usedClusters",
+    "Scanned directories": "scannedDirectories", "Byte per cluster": "bytesPerCluster",
+    "Scanned files": "scannedFiles", "Starting time": "startingTime",
+    "Small Fragment files": "smallFragmentFiles", "Finishing time": "finishingTime",
+    "Big Fragment files": "bigFragmentFiles", "Used time": "usedTime", "Report": "verdict",
+    "Defragged files": "defraggedFiles", "Fragment before": "fragmentBefore", "Fragment now": "fragmentNow",
+}
+
+
+def check_section_matches_page(section, page_path):
+    """Every figure of the page is in the JSON section with the same value, and the
+    section's file rows are the page's detail rows."""
+    check(os.path.samefile(section["page"], page_path), "JSON names page %s, not %s" % (section["page"], page_path))
+    figures, details = read_page(page_path)
+    check(len(figures) >= 14, "page %s has too few figures: %s" % (page_path, figures))
+    for label, value in figures.items():
+        key = LABEL_KEYS[label]
+        check(key in section, "JSON lacks %s (%s)" % (key, label))
+        check(str(section[key]) == value, "JSON %s is %r, the page says %r" % (key, section[key], value))
+    rows = [cells for header, table in details.items() if "Optimization" not in header for cells in table]
+    check(len(section["files"]) == len(rows), "JSON lists %d files, the page %d" % (len(section["files"]), len(rows)))
+    for entry, cells in zip(section["files"], rows):
+        check(entry["path"] == cells[0], "JSON file %r, page row %r" % (entry["path"], cells[0]))
+        check(str(entry["clusters"]) == cells[3], "clusters of %s: JSON %r, page %r" % (cells[0], entry["clusters"], cells[3]))
+    optimized = [cells for header, table in details.items() if "Optimization" in header for cells in table]
+    if "optimizedFiles" in section and section["optimizedFiles"] is not None:
+        check([e["path"] for e in section["optimizedFiles"]] == [c[0] for c in optimized], "in-depth rows differ")
+
+
+# --- groups --------------------------------------------------------------------------
+
+def group_usage(install, work):
+    for args in ([], ["frobnicate", "C"], ["analyze"], ["analyze", "C", "E"], ["analyze", "C1"], ["--bogus", "C"],
+                 ["analyze", "C", "--volume"], ["analyze", "C", "--volume", "C"], ["analyze", "C", "--volume", "A=x.img"],
+                 ["demo", "a", "b"], ["--json", "demo"]):
+        result = install.run(*args)
+        check(result.returncode == 1, "%s: exit %d, not 1" % (args, result.returncode))
+        check("Usage: vexa" in result.stderr, "%s: no usage on standard error:\n%s" % (args, result.stderr))
+        check(result.stdout == "", "%s: bad usage printed to standard output" % args)
+    result = install.run("--help")
+    check(result.returncode == 0 and "Usage: vexa" in result.stdout and "Examples:" in result.stdout, "--help")
+    check(os.path.realpath(install.folder) in result.stdout, "--help does not say where reports land")
+    result = install.run("--version")
+    check(result.returncode == 0 and result.stdout.startswith("vexa "), "--version: %r" % result.stdout)
+
+
+def group_errors(install, work):
+    good = os.path.join(work, "good.img")
+    make_fragmented_image(good, work)
+    before = image_hash(good)
+    corrupt = os.path.join(work, "corrupt.img")
+    make_cross_linked_image(corrupt, work)
+    not_fat = os.path.join(work, "notfat.img")
+    with open(not_fat, "wb") as f:
+        f.write(b"\0" * MB)
+
+    def expect(args, code, *texts):
+        result = install.run(*args)
+        check(result.returncode == code, "%s: exit %d, not %d\n%s" % (args, result.returncode, code, result.stderr))
+        for text in texts:
+            check(text in result.stderr, "%s: %r not in standard error:\n%s" % (args, text, result.stderr))
+        return result
+
+    expect(["analyze", "Q"], 2, "volume Q: does not exist")
+    expect(["analyze", "A"], 2, "volume A: does not exist")
+    expect(["analyze", "C", "--volume", "C=" + os.path.join(work, "missing.img")], 2, "not found")
+    expect(["analyze", "C", "--volume", "C=" + not_fat], 2, "not a FAT file system")
+    expect(["defrag", "C", "--volume", "C=" + corrupt], 2, "cannot be defragmented", "inconsistent", "fsck.fat")
+    expect(["optimize", "C", "--volume", "C=" + corrupt], 2, "inconsistent")
+    expect(["defrag", "CE", "--volume", "C=" + good, "--volume", "E=" + good], 2, "same image")
+    # Bad input never starts a job half-way: the good volume of the pair is untouched.
+    expect(["defrag", "CE", "--volume", "C=" + good, "--volume", "E=" + corrupt], 2, "volume E:")
+    expect(["CQ", "--volume", "C=" + good], 2, "volume Q: does not exist")
+    check(image_hash(good) == before, "a refused job changed the good image")
+    for page in ("analysisreport1.html", "defragreport1.html", "defragreporttop.html"):
+        check(not os.path.exists(install.page(page)), "a refused job wrote " + page)
+    # An inconsistent volume is still analysed, read-only, and says so.
+    corrupt_before = image_hash(corrupt)
+    result = expect(["analyze", "C", "--volume", "C=" + corrupt], 0, "analysis only")
+    check(os.path.exists(install.page("analysisreport1.html")), "no analysis page for the read-only volume")
+    check(image_hash(corrupt) == corrupt_before, "analysis changed the read-only image")
+    # A volume map beside the engine serves letters too; --volume goes on top of it.
+    with open(install.page("volumes.ini"), "w") as f:
+        f.write("[volumes]\nC=%s\nE=%s\n" % (corrupt, good))
+    expect(["defrag", "C"], 2, "inconsistent")
+    expect(["analyze", "C", "--volume", "C=" + good], 0)
+    os.remove(install.page("volumes.ini"))
+
+
+def fragmented_count(install, image):
+    result = install.run("--json", "--quiet", "analyze", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "analysis for the count failed: %s" % result.stderr)
+    analysis = json.loads(result.stdout.splitlines()[0])["analysis"]
+    return analysis["bigFragmentFiles"] + analysis["smallFragmentFiles"]
+
+
+def group_analyze(install, work):
+    image = os.path.join(work, "card.img")
+    make_fragmented_image(image, work)
+    before = image_hash(image)
+    result = install.run("analyze", "c:", "--volume", "C=" + image)
+    check(result.returncode == 0, "exit %d:\n%s" % (result.returncode, result.stderr))
+    check("C: analysed" in result.stdout and "badly fragmented" in result.stdout, "no summary:\n" + result.stdout)
+    check("Report: " + install.page("analysisreport.html") in result.stdout, "no entry page:\n" + result.stdout)
+    for page in ("analysisreport1.html", "analysisreporttop.html"):
+        check(os.path.exists(install.page(page)), page + " not written")
+    figures, details = read_page(install.page("analysisreport1.html"))
+    check(figures["Target volume"] == "C:\\" and figures["File system"] == "FAT32", "page figures: %s" % figures)
+    check(int(figures["Scanned files"]) == 1650, "scanned %s files, the image holds 1650" % figures["Scanned files"])
+    check(image_hash(image) == before, "analysis changed the image")
+    # Two volumes: one page each, in the order given.
+    other = os.path.join(work, "other.img")
+    make_large_image(other, work)
+    result = install.run("--quiet", "analyze", "EC", "--volume", "C=" + image, "--volume", "E=" + other)
+    check(result.returncode == 0 and result.stdout == "", "--quiet printed:\n" + result.stdout)
+    check(read_page(install.page("analysisreport1.html"))[0]["Target volume"] == "E:\\", "page 1 is not E")
+    check(read_page(install.page("analysisreport2.html"))[0]["Target volume"] == "C:\\", "page 2 is not C")
+
+
+def check_defragmented(install, image, hashes, optimized):
+    check_fsck_clean(image)
+    check(file_hashes(image, os.path.dirname(image)) == hashes, "file contents changed")
+    figures, details = read_page(install.page("defragreport1.html"))
+    check(int(figures["Defragged files"]) > 0, "nothing defragmented: %s" % figures)
+    check(any("Optimization" in h for h in details) == optimized, "in-depth table present: %s" % list(details))
+    check(fragmented_count(install, image) == 0, "a second analysis still finds fragmented files")
+
+
+def group_defrag(install, work):
+    image = os.path.join(work, "card.img")
+    make_fragmented_image(image, work)
+    hashes = file_hashes(image, work)
+    check(fragmented_count(install, image) > 50, "the fixture is not fragmented")
+    # Letters alone: a quick defragmentation, as a scheduled run starts it.
+    result = install.run("C", "--volume", "C=" + image)
+    check(result.returncode == 0, "exit %d:\n%s" % (result.returncode, result.stderr))
+    check("Defragmenting  C drive." in result.stdout, "no progress lines:\n" + result.stdout)
+    check("C: defragmented" in result.stdout, "no summary:\n" + result.stdout)
+    check("Report: " + install.page("defragreport.html") in result.stdout, "no entry page")
+    check(os.path.exists(install.page("defragreporttop.html")), "no defragmentation index page")
+    check_defragmented(install, image, hashes, optimized=False)
+
+
+def group_optimize(install, work):
+    image = os.path.join(work, "card.img")
+    make_fragmented_image(image, work, seed=2)
+    hashes = file_hashes(image, work)
+    result = install.run("optimize", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "exit %d:\n%s" % (result.returncode, result.stderr))
+    check("In-depth Defragmenting  C drive." in result.stdout, "no in-depth progress:\n" + result.stdout)
+    check("in-depth pass moved" in result.stdout, "no in-depth summary:\n" + result.stdout)
+    check_defragmented(install, image, hashes, optimized=True)
+
+
+def group_json(install, work):
+    image = os.path.join(work, "card.img")
+    make_fragmented_image(image, work, seed=3)
+    result = install.run("--json", "analyze", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "exit %d:\n%s" % (result.returncode, result.stderr))
+    lines = result.stdout.splitlines()
+    check(len(lines) == 1, "one object per volume expected:\n" + result.stdout)
+    volume = json.loads(lines[0])
+    check(volume["volume"] == "C" and volume["command"] == "analyze" and volume["stopped"] is False, str(volume)[:300])
+    check(volume["defragmentation"] is None, "an analysis has no defragmentation section")
+    check(volume["analysis"]["bigFragmentFiles"] > 0, "the fixture has badly fragmented files")
+    check_section_matches_page(volume["analysis"], install.page("analysisreport1.html"))
+
+    result = install.run("--json", "optimize", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "exit %d:\n%s" % (result.returncode, result.stderr))
+    volume = json.loads(result.stdout.splitlines()[0])
+    check_section_matches_page(volume["analysis"], install.page("analysisreport1.html"))
+    defrag = volume["defragmentation"]
+    check_section_matches_page(defrag, install.page("defragreport1.html"))
+    check(defrag["defraggedFiles"] == len(defrag["files"]) > 0, "defragged count and rows differ")
+    check(isinstance(defrag["optimizedFiles"], list), "no in-depth list after optimize")
+    # Progress went to standard error, so standard output is JSON alone.
+    check("Defragmenting  C drive." in result.stderr, "no progress on standard error")
+
+
+def stop_outcome(install, work, image, hashes, args, trigger):
+    code, out, errors = run_and_stop(install, args, trigger, work)
+    check(code == 130, "exit %d after the stop, not 130:\n%s\n%s" % (code, out, errors))
+    check("stopping at the engine's next check point" in errors, "no stop note:\n" + errors)
+    check_fsck_clean(image)
+    check(file_hashes(image, work) == hashes, "file contents changed by a stopped job")
+    return out
+
+
+def group_stop_analysis(install, work):
+    large = os.path.join(work, "large.img")
+    make_large_image(large, work)
+    image = os.path.join(work, "card.img")
+    make_fragmented_image(image, work)
+    hashes = file_hashes(image, work)
+    before = image_hash(image)
+    stop_outcome(install, work, image, hashes, ["optimize", "EC", "--volume", "E=" + large, "--volume", "C=" + image],
+                 "Scanning  E drive.")
+    check(os.path.exists(install.page("analysisreport1.html")), "the stopped analysis wrote no page")
+    check(not os.path.exists(install.page("defragreport1.html")), "a stop in the analysis still defragmented")
+    check(image_hash(image) == before, "a stop during the analysis changed the image")
+
+
+def group_stop_defrag(install, work):
+    image = os.path.join(work, "card.img")
+    make_fragmented_image(image, work)
+    hashes = file_hashes(image, work)
+    stop_outcome(install, work, image, hashes, ["optimize", "C", "--volume", "C=" + image], "Defragmenting  C drive.")
+    figures, details = read_page(install.page("defragreport1.html"))
+    check(not any("Optimization" in h for h in details), "a stop in the walk still ran the in-depth pass")
+    check(os.path.exists(install.page("defragreporttop.html")), "no index page after the stop")
+
+
+def group_stop_in_depth(install, work):
+    image = os.path.join(work, "card.img")
+    make_fragmented_image(image, work)
+    hashes = file_hashes(image, work)
+    out = stop_outcome(install, work, image, hashes, ["optimize", "C", "--volume", "C=" + image],
+                       "In-depth Defragmenting  C drive.")
+    check("C: defragmented" in out, "no summary after the stop:\n" + out)
+    figures, _ = read_page(install.page("defragreport1.html"))
+    check(int(figures["Defragged files"]) > 0, "the walk before the stop moved nothing")
+
+
+def group_demo(install, work):
+    folder = os.path.join(work, "demo")
+    result = install.run("demo", folder, timeout=1200)
+    check(result.returncode == 0, "exit %d:\n%s\n%s" % (result.returncode, result.stdout, result.stderr))
+    summary = {}
+    for line in result.stdout.splitlines():
+        if ":" in line and not line.startswith(" "):
+            key, _, value = line.partition(":")
+            summary[key.strip()] = value.strip()
+    before = int(summary["Fragmented before"])
+    check(int(summary["Files scanned"]) >= 2000, "too few files: %s" % summary)
+    check(100 <= before and int(summary["Defragmented"]) == before, "summary: %s" % summary)
+    check(summary["Fragmented after"] == "0", "summary: %s" % summary)
+    for page in ("analysisreport.html", "defragreport.html"):
+        check(install.page(page) in result.stdout, page + " not named")
+    check_fsck_clean(os.path.join(folder, "demo.img"))
+
+
+def group_wine(win_stage, work):
+    if not win_stage or not os.path.exists(os.path.join(win_stage, "vexa.exe")):
+        print("skipped: no win64 build (set VEXA_WIN64_STAGE to its stage/vexa folder)")
+        sys.exit(SKIP)
+    need_tools("wine", "mkfs.fat", "mcopy", "fsck.fat")
+    install = os.path.join(work, "vexa")
+    shutil.copytree(win_stage, install, ignore=shutil.ignore_patterns(
+        "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "volumes.ini"))
+    image = os.path.join(install, "card.img")
+    make_fragmented_image(image, work)
+    hashes = file_hashes(image, work)
+    env = dict(os.environ)
+    env.pop("VEXA_VOLUMES", None)
+    env.setdefault("WINEPREFIX", os.path.join(work, "wineprefix"))
+    env["WINEDEBUG"] = "-all"
+
+    def wine(*args):
+        return subprocess.run(["wine", os.path.join(install, "vexa.exe"), *args], capture_output=True, text=True,
+                              env=env, timeout=900)
+
+    # The volume map beside vexa.dll, with a path relative to it.
+    with open(os.path.join(install, "volumes.ini"), "w") as f:
+        f.write("[volumes]\r\nC=card.img\r\n")
+    result = wine("--json", "analyze", "C")
+    check(result.returncode == 0, "analyze under wine: exit %d\n%s" % (result.returncode, result.stderr))
+    volume = json.loads(result.stdout.splitlines()[0])
+    check(volume["analysis"]["fileSystem"] == "FAT32" and volume["analysis"]["scannedFiles"] == 1650, str(volume)[:400])
+    check(volume["analysis"]["bigFragmentFiles"] + volume["analysis"]["smallFragmentFiles"] > 50, "not fragmented")
+    result = wine("defrag", "Q")
+    check(result.returncode == 2 and "volume Q: does not exist" in result.stderr, "unknown letter under wine")
+    os.remove(os.path.join(install, "volumes.ini"))
+    result = wine("defrag", "C", "--volume", "C=Z:" + image.replace("/", "\\"))
+    check(result.returncode == 0, "defrag under wine: exit %d\n%s\n%s" % (result.returncode, result.stdout, result.stderr))
+    check("C: defragmented" in result.stdout, "no summary under wine:\n" + result.stdout)
+    check(os.path.exists(os.path.join(install, "defragreport1.html")), "no page under wine")
+    check_fsck_clean(image)
+    check(file_hashes(image, work) == hashes, "file contents changed under wine")
+
+
+GROUPS = {
+    "usage": group_usage, "errors": group_errors, "analyze": group_analyze, "defrag": group_defrag,
+    "optimize": group_optimize, "json": group_json, "stop-analysis": group_stop_analysis,
+    "stop-defrag": group_stop_defrag, "stop-in-depth": group_stop_in_depth, "demo": group_demo,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--stage")
+    parser.add_argument("--win-stage", default=os.environ.get("VEXA_WIN64_STAGE", ""))
+    parser.add_argument("group", choices=sorted(GROUPS) + ["wine"])
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="vexa-cli-") as work:
+        try:
+            if args.group == "wine":
+                group_wine(args.win_stage, work)
+            else:
+                if args.group != "usage":
+                    need_tools("mkfs.fat", "mcopy", "mdel", "fsck.fat")
+                GROUPS[args.group](Install(args.stage, work), work)
+        except Failure as failure:
+            print("FAILED: %s" % failure)
+            return 1
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

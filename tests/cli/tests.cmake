@@ -1,0 +1,25 @@
+# End-to-end tests of the vexa program: it runs from a private copy of the stage folder
+# on FAT images made by mkfs.fat and mtools (exit 77, skipped, when a tool is missing).
+#
+# cli.wine runs the win64 build's vexa.exe under wine64. It needs that build's stage
+# folder: the cache variable VEXA_WIN64_STAGE, or the environment variable of the same
+# name when ctest runs; without either (or without vexa.exe there) it is skipped.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  set(VEXA_CLI_TEST ${CMAKE_CURRENT_LIST_DIR}/cli_test.py)
+  foreach(group usage errors analyze defrag optimize json stop-analysis stop-defrag stop-in-depth)
+    add_test(NAME cli.${group}
+      COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
+    set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
+  endforeach()
+  add_test(NAME cli.demo COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} demo)
+  set_tests_properties(cli.demo PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 1200)
+
+  set(VEXA_WIN64_STAGE "" CACHE PATH "stage/vexa folder of a win64 build, for the cli.wine test")
+  if(VEXA_WIN64_STAGE)
+    add_test(NAME cli.wine COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --win-stage ${VEXA_WIN64_STAGE} wine)
+  else()
+    add_test(NAME cli.wine COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} wine)
+  endif()
+  set_tests_properties(cli.wine PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;wine" TIMEOUT 1200 RESOURCE_LOCK wine)
+endif()
