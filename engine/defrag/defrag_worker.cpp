@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 
 #include "analysis/analysis_worker.h"
 #include "analysis/volume_access.h"
@@ -125,6 +126,9 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
 }  // namespace
 
 void DefragWorkerMain() {
+  // The analysis worker empties its slot right after starting this one; until it has,
+  // the status would still report the analysis.
+  while (gJob.analysisRunning.load(std::memory_order_acquire)) std::this_thread::yield();
   gWork.stopped = false;
   gReport.StartHeaderList();
   const std::int32_t mode = gJob.mode.load();
