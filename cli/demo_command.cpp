@@ -90,16 +90,16 @@ int RunDemoCommand(const Options& options, const std::string& engineFolder) {
   ProgressDisplay display(DisplayMode(options), DisplayStream(options), DisplayColumns(options));
   const std::string letters(1, kDemoLetter);
   if (StopRequestCount() > 0) return kExitStopped;
-  const std::int64_t analysisStart = FileClockBefore(20);
+  const PageStamps analysisBefore = StampPages(engineFolder, letters);
   const JobOutcome analysis = RunEngineJob(session.Api(), JobKind::kAnalyse, letters, display);
-  const VolumeResult analysed = CollectResults(engineFolder, letters, JobKind::kAnalyse, analysisStart).front();
+  const VolumeResult analysed = CollectResults(engineFolder, letters, JobKind::kAnalyse, analysisBefore).front();
   if (options.open) session.Api().showReport(1);
   JobOutcome optimize;
   VolumeResult optimized;
   if (!analysis.stopped && StopRequestCount() == 0) {
-    const std::int64_t optimizeStart = FileClockBefore(20);
+    const PageStamps optimizeBefore = StampPages(engineFolder, letters);
     optimize = RunEngineJob(session.Api(), JobKind::kOptimize, letters, display);
-    optimized = CollectResults(engineFolder, letters, JobKind::kOptimize, optimizeStart).front();
+    optimized = CollectResults(engineFolder, letters, JobKind::kOptimize, optimizeBefore).front();
     if (options.open) session.Api().showReport(2);
   }
   const bool stopped = analysis.stopped || optimize.stopped || StopRequestCount() > 0;

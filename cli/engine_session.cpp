@@ -68,6 +68,12 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
   return kExitDone;
 }
 
+void EngineSession::Close() {
+  if (!library_.Loaded()) return;
+  ClearStopTarget();
+  library_.Unload();
+}
+
 ProgressDisplay::Mode DisplayMode(const Options& options) {
   if (options.quiet) return ProgressDisplay::Mode::kSilent;
   const auto stream = options.json ? platform::ConsoleStream::kError : platform::ConsoleStream::kOutput;

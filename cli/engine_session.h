@@ -21,8 +21,14 @@ class EngineSession {
   // notes (read-only volumes for an analysis) are printed unless `quiet`. Main thread.
   int Open(const std::string& engineFolder, const std::vector<VolumeOption>& volumes, const std::string& letters,
            bool needWritable, bool quiet);
-  // Unloads the engine (it saves its state). Main thread, no job running.
-  void Close() { library_.Unload(); }
+  EngineSession() = default;
+  ~EngineSession() { Close(); }
+  EngineSession(const EngineSession&) = delete;
+  EngineSession& operator=(const EngineSession&) = delete;
+
+  // Unloads the engine (it saves its state); stop signals are only counted from then on.
+  // Main thread, no job running.
+  void Close();
 
   const EngineApi& Api() const { return library_.Api(); }
 

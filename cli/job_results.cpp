@@ -101,16 +101,26 @@ long long FigureNumber(const VolumePage& page, const std::string& label) {
   return std::atoll(page.Figure(label).c_str());
 }
 
+PageStamps StampPages(const std::string& folder, const std::string& letters) {
+  PageStamps stamps;
+  for (std::size_t i = 0; i < letters.size(); ++i) {
+    stamps.analysis.push_back(PageWriteTime(VolumePageName(folder, "analysisreport", i + 1)));
+    stamps.defrag.push_back(PageWriteTime(VolumePageName(folder, "defragreport", i + 1)));
+  }
+  return stamps;
+}
+
 std::vector<VolumeResult> CollectResults(const std::string& folder, const std::string& letters, JobKind kind,
-                                         std::int64_t notBeforeTicks) {
+                                         const PageStamps& before) {
   std::vector<VolumeResult> results;
   for (std::size_t i = 0; i < letters.size(); ++i) {
     VolumeResult result;
     result.letter = letters[i];
     result.hasAnalysis =
-        ReadVolumePageSince(VolumePageName(folder, "analysisreport", i + 1), notBeforeTicks, &result.analysis);
+        ReadVolumePageIfWritten(VolumePageName(folder, "analysisreport", i + 1), before.analysis[i], &result.analysis);
     if (kind != JobKind::kAnalyse) {
-      result.hasDefrag = ReadVolumePageSince(VolumePageName(folder, "defragreport", i + 1), notBeforeTicks, &result.defrag);
+      result.hasDefrag =
+          ReadVolumePageIfWritten(VolumePageName(folder, "defragreport", i + 1), before.defrag[i], &result.defrag);
     }
     results.push_back(std::move(result));
   }

@@ -19,10 +19,17 @@ struct VolumeResult {
   VolumePage defrag;
 };
 
-// Reads the pages of `letters` (page N is letter N of the job) written in `folder` at or
-// after `notBeforeTicks` (FileClockBefore).
+// Write times of the pages a job over `letters` may write in `folder` (page N is
+// letter N of the job), taken before the job.
+struct PageStamps {
+  std::vector<PageStamp> analysis;
+  std::vector<PageStamp> defrag;
+};
+PageStamps StampPages(const std::string& folder, const std::string& letters);
+
+// Reads the pages of `letters` that the job wrote in `folder` since `before`.
 std::vector<VolumeResult> CollectResults(const std::string& folder, const std::string& letters, JobKind kind,
-                                         std::int64_t notBeforeTicks);
+                                         const PageStamps& before);
 
 // One JSON object (one line, no line end) for one volume of a job.
 std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped);

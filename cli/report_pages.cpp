@@ -7,7 +7,6 @@
 // class=foot cells carry data; class=content rows are column headings.
 #include "report_pages.h"
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -117,16 +116,16 @@ VolumePage ParseVolumePage(const std::string& html) {
   return page;
 }
 
-std::int64_t FileClockBefore(int milliseconds) {
-  using Clock = std::filesystem::file_time_type::clock;
-  const auto at = Clock::now() - std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(milliseconds));
-  return at.time_since_epoch().count();
-}
-
-bool ReadVolumePageSince(const std::string& path, std::int64_t notBeforeTicks, VolumePage* page) {
+PageStamp PageWriteTime(const std::string& path) {
   std::error_code error;
   const auto written = std::filesystem::last_write_time(path, error);
-  if (error || written.time_since_epoch().count() < notBeforeTicks) return false;
+  if (error) return std::nullopt;
+  return written;
+}
+
+bool ReadVolumePageIfWritten(const std::string& path, const PageStamp& before, VolumePage* page) {
+  const PageStamp now = PageWriteTime(path);
+  if (!now || now == before) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream text;

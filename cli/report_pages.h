@@ -2,7 +2,8 @@
 // and the rows of its detail tables, for the summary and --json.
 #pragma once
 
-#include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,14 +29,15 @@ struct VolumePage {
 // Parses the text of a volume page.
 VolumePage ParseVolumePage(const std::string& html);
 
-// Reads and parses the page at `path` when it exists and was written at or after
-// `notBefore` (a time from std::filesystem::file_time_type::clock), so a page left by an
-// earlier run is never taken for this run's. False otherwise.
-[[nodiscard]] bool ReadVolumePageSince(const std::string& path, std::int64_t notBeforeTicks, VolumePage* page);
+// When a page file was last written, or nullopt when there is none.
+using PageStamp = std::optional<std::filesystem::file_time_type>;
+PageStamp PageWriteTime(const std::string& path);
 
-// `milliseconds` before now, in the ticks ReadVolumePageSince compares with. A little
-// before the start of a job covers file systems whose time stamps lag the clock.
-std::int64_t FileClockBefore(int milliseconds);
+// Reads and parses the page at `path` when it exists and its write time differs from
+// `before` (taken before the job), so a page left by an earlier run is never taken
+// for this run's. Comparing the page's own times needs no clock shared with the file
+// system. False otherwise.
+[[nodiscard]] bool ReadVolumePageIfWritten(const std::string& path, const PageStamp& before, VolumePage* page);
 
 // Undoes the engine's HTML escaping (&amp; &lt; &gt; &quot; &#39;).
 std::string UnescapeHtml(const std::string& text);

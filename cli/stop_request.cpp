@@ -34,6 +34,8 @@ void InstallStopHandlers(WorkingStopFunction workingStop) {
 #endif
 }
 
+void ClearStopTarget() { gWorkingStop.store(nullptr); }
+
 int StopRequestCount() { return gStopRequests.load(); }
 
 }  // namespace cli

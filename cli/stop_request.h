@@ -12,6 +12,10 @@ using WorkingStopFunction = void(VEXA_CALL*)();
 // From now on every such signal calls `workingStop` (null: only counted). Main thread.
 void InstallStopHandlers(WorkingStopFunction workingStop);
 
+// From now on stop signals are only counted: call before the engine library is
+// unloaded, so that no signal calls into it afterwards. Any thread.
+void ClearStopTarget();
+
 // How many stop signals have arrived since the handlers were installed. Any thread.
 int StopRequestCount();
 

@@ -22,9 +22,9 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
   if (StopRequestCount() > 0) return kExitStopped;  // stopped before anything started
 
   ProgressDisplay display(DisplayMode(options), DisplayStream(options), DisplayColumns(options));
-  const std::int64_t jobStart = FileClockBefore(20);
+  const PageStamps before = StampPages(engineFolder, options.letters);
   const JobOutcome outcome = RunEngineJob(session.Api(), kind, options.letters, display);
-  const std::vector<VolumeResult> results = CollectResults(engineFolder, options.letters, kind, jobStart);
+  const std::vector<VolumeResult> results = CollectResults(engineFolder, options.letters, kind, before);
 
   if (options.json) {
     for (const VolumeResult& result : results) std::printf("%s\n", VolumeJson(result, kind, outcome.stopped).c_str());
