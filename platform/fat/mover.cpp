@@ -2,7 +2,7 @@
 //
 // One move runs these steps; each FAT change goes to the copy in use first, then to
 // the mirrors, and a flush separates the steps that depend on each other:
-//   0. FSInfo's free count is set to unknown and the volume marked dirty (once per move).
+//   0. FSInfo's free count is set to unknown and the volume marked dirty; flush.
 //   1. The target clusters are claimed as a chain of their own, ending in an end mark.
 //   2. The data is copied with large sequential requests.
 //   3. The last target cluster is linked to the cluster that followed the moved range;
@@ -14,9 +14,10 @@
 // Until step 4 reaches the disk the file still reads from its old clusters; after it,
 // from the new ones, which hold the same bytes. The flush before the commit covers the
 // link too: a disk that reorders writes could otherwise store the commit before the
-// link and cut the file short at the end of the new run. A crash leaves at worst lost clusters
-// (the claimed run, or the old one) and FAT copies that differ. Any failed write or
-// flush ends the move and leaves the volume read-only for the rest of the session.
+// link and cut the file short at the end of the new run. A crash leaves at worst lost
+// clusters (the claimed run, or the old one), FAT copies that differ, a dirty volume and
+// an unknown free count. Any failed write or flush ends the move and leaves the volume
+// read-only for the rest of the session.
 #include <algorithm>
 
 #include "fat_volume.h"
