@@ -4,12 +4,13 @@
 namespace cli {
 namespace {
 
-constexpr int kBarCells = 20;
+// A narrow terminal gets a shorter bar, leaving room for the texts.
+int BarCells(int columns) { return columns >= 120 ? 20 : 10; }
 
-std::string Bar(int progressLength) {
-  const int filled = progressLength * kBarCells / kProgressFull;
+std::string Bar(int progressLength, int cells) {
+  const int filled = progressLength * cells / kProgressFull;
   return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(kBarCells - filled), '-') + "]";
+         std::string(static_cast<std::size_t>(cells - filled), '-') + "]";
 }
 
 std::string Percent(int progressLength) {
@@ -25,7 +26,8 @@ ProgressDisplay::ProgressDisplay(Mode mode, std::FILE* out, int columns)
 std::string ProgressDisplay::StatusLine(const StatusTexts& texts, int columns) {
   // The last column stays empty: writing it makes some terminals wrap at once.
   const std::size_t width = static_cast<std::size_t>(columns > 1 ? columns - 1 : 1);
-  std::string line = texts.stateText + " " + Bar(texts.progressLength) + " " + Percent(texts.progressLength);
+  std::string line =
+      texts.stateText + " " + Bar(texts.progressLength, BarCells(columns)) + " " + Percent(texts.progressLength);
   if (!texts.clusterText.empty()) line += "  " + texts.clusterText;
   if (line.size() > width) return line.substr(0, width);
   if (!texts.fileText.empty() && line.size() + 2 < width) {

@@ -175,9 +175,9 @@ class Install:
                               timeout=timeout)
 
 
-def run_and_stop(install, args, trigger, work):
+def run_and_stop(install, args, trigger, work, signals=(signal.SIGINT,)):
     """Runs vexa with its progress in plain lines; at the first line starting with
-    `trigger` sends SIGINT. Returns (exit code, stdout, stderr)."""
+    `trigger` sends `signals`, one after the other. Returns (exit code, stdout, stderr)."""
     err_path = os.path.join(work, "stderr.txt")
     with open(err_path, "w") as err:
         env = dict(os.environ)
@@ -188,7 +188,8 @@ def run_and_stop(install, args, trigger, work):
         for line in process.stdout:
             lines.append(line)
             if not sent and line.startswith(trigger):
-                process.send_signal(signal.SIGINT)
+                for number in signals:
+                    process.send_signal(number)
                 sent = True
         code = process.wait(timeout=600)
     with open(err_path) as err:
@@ -335,6 +336,12 @@ def group_errors(install, work):
     check(image_hash(good) == before, "a refused job changed the good image")
     for page in ("analysisreport1.html", "defragreport1.html", "defragreporttop.html"):
         check(not os.path.exists(install.page(page)), "a refused job wrote " + page)
+    # Too little free space: the engine's message is printed and the exit status says so.
+    full = os.path.join(work, "full.img")
+    with open(full, "wb") as f:
+        f.truncate(40 * MB)
+    run_tool("mkfs.fat", "-F", "16", full)
+    expect(["defrag", "C", "--volume", "C=" + full], 2, "Not enough disk space, volume C can not be defragged.")
     # An inconsistent volume is still analysed, read-only, and says so.
     corrupt_before = image_hash(corrupt)
     result = expect(["analyze", "C", "--volume", "C=" + corrupt], 0, "analysis only")
@@ -438,13 +445,13 @@ def group_json(install, work):
     check("Defragmenting  C drive." in result.stderr, "no progress on standard error")
 
 
-def stop_outcome(install, work, image, hashes, args, trigger):
-    code, out, errors = run_and_stop(install, args, trigger, work)
+def stop_outcome(install, work, image, hashes, args, trigger, signals=(signal.SIGINT,)):
+    code, out, errors = run_and_stop(install, args, trigger, work, signals)
     check(code == 130, "exit %d after the stop, not 130:\n%s\n%s" % (code, out, errors))
     check("stopping at the engine's next check point" in errors, "no stop note:\n" + errors)
     check_fsck_clean(image)
     check(file_hashes(image, work) == hashes, "file contents changed by a stopped job")
-    return out
+    return out, errors
 
 
 def group_stop_analysis(install, work):
@@ -465,7 +472,10 @@ def group_stop_defrag(install, work):
     image = os.path.join(work, "card.img")
     make_fragmented_image(image, work)
     hashes = file_hashes(image, work)
-    stop_outcome(install, work, image, hashes, ["optimize", "C", "--volume", "C=" + image], "Defragmenting  C drive.")
+    # SIGTERM stops as Ctrl-C does; the second signal is only told it is already stopping.
+    _, errors = stop_outcome(install, work, image, hashes, ["optimize", "C", "--volume", "C=" + image],
+                             "Defragmenting  C drive.", (signal.SIGTERM, signal.SIGINT))
+    check(errors.count("already stopping") == 1, "the second signal was not answered once:\n" + errors)
     figures, details = read_page(install.page("defragreport1.html"))
     check(not any("Optimization" in h for h in details), "a stop in the walk still ran the in-depth pass")
     check(os.path.exists(install.page("defragreporttop.html")), "no index page after the stop")
@@ -475,8 +485,8 @@ def group_stop_in_depth(install, work):
     image = os.path.join(work, "card.img")
     make_fragmented_image(image, work)
     hashes = file_hashes(image, work)
-    out = stop_outcome(install, work, image, hashes, ["optimize", "C", "--volume", "C=" + image],
-                       "In-depth Defragmenting  C drive.")
+    out, _ = stop_outcome(install, work, image, hashes, ["optimize", "C", "--volume", "C=" + image],
+                          "In-depth Defragmenting  C drive.")
     check("C: defragmented" in out, "no summary after the stop:\n" + out)
     figures, _ = read_page(install.page("defragreport1.html"))
     check(int(figures["Defragged files"]) > 0, "the walk before the stop moved nothing")
