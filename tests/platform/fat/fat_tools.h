@@ -95,12 +95,14 @@ inline std::string RandomBytes(std::size_t size, unsigned seed) {
 }
 
 // mkfs.fat: `fatBits` 12/16/32, `kib` image size, `sectorsPerCluster`.
+// `options` are further mkfs.fat options ("-S 4096 -f 1").
 inline void MakeFs(const std::string& image, int fatBits, int kib, int sectorsPerCluster,
-                   const std::string& label = "") {
+                   const std::string& label = "", const std::string& options = "") {
   std::filesystem::remove(image);
   std::string out;
   const std::string cmd = "mkfs.fat -C -F " + std::to_string(fatBits) + " -s " + std::to_string(sectorsPerCluster) +
-                          (label.empty() ? "" : " -n " + label) + " " + Quote(image) + " " + std::to_string(kib);
+                          (label.empty() ? "" : " -n " + label) + " " + options + " " + Quote(image) + " " +
+                          std::to_string(kib);
   ASSERT_EQ(Run(cmd, &out), 0) << cmd << "\n" << out;
 }
 
@@ -132,7 +134,8 @@ inline void ForgetNextFree(const std::string& image) {
   f.read(reinterpret_cast<char*>(boot), sizeof boot);
   if (boot[22] != 0 || boot[23] != 0) return;  // not a FAT32 layout
   const unsigned fsInfo = boot[48] | (boot[49] << 8);
-  f.seekp(static_cast<std::streamoff>(fsInfo) * 512 + 492);
+  const unsigned bytesPerSector = boot[11] | (boot[12] << 8);
+  f.seekp(static_cast<std::streamoff>(fsInfo) * bytesPerSector + 492);
   const char unknown[4] = {'\xff', '\xff', '\xff', '\xff'};
   f.write(unknown, 4);
 }

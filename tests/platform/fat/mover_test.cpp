@@ -14,13 +14,17 @@ struct Geometry {
   int fatBits;
   int kib;
   int sectorsPerCluster;
+  int sectorSize = 512;
+  const char* options = "";  // further mkfs.fat options
 };
 
 std::string GeometryName(const testing::TestParamInfo<Geometry>& info) {
-  return "fat" + std::to_string(info.param.fatBits) + "_spc" + std::to_string(info.param.sectorsPerCluster);
+  return "fat" + std::to_string(info.param.fatBits) + "_spc" + std::to_string(info.param.sectorsPerCluster) +
+         "_sector" + std::to_string(info.param.sectorSize);
 }
 
-const Geometry kGeometries[] = {{12, 1440, 1}, {12, 4000, 4}, {16, 20000, 2}, {32, 34000, 1}};
+const Geometry kGeometries[] = {{12, 1440, 1},         {12, 4000, 4}, {12, 4000, 1, 2048, "-f 1"}, {16, 20000, 2},
+                                {16, 40000, 1, 4096},  {32, 34000, 1}, {32, 70000, 1, 1024, "-R 8"}};
 
 class MoveOnMtoolsImageTest : public testing::TestWithParam<Geometry> {};
 
@@ -29,8 +33,8 @@ TEST_P(MoveOnMtoolsImageTest, DefragmentingKeepsFsckCleanAndContentsUnchanged) {
   const Geometry g = GetParam();
   fattest::ScratchDir dir;
   const std::string image = dir / "vol.img";
-  fattest::MakeFs(image, g.fatBits, g.kib, g.sectorsPerCluster);
-  fattest::FillWithMtools(dir, image, 512u * static_cast<std::uint32_t>(g.sectorsPerCluster));
+  fattest::MakeFs(image, g.fatBits, g.kib, g.sectorsPerCluster, "", "-S " + std::to_string(g.sectorSize) + " " + g.options);
+  fattest::FillWithMtools(dir, image, static_cast<std::uint32_t>(g.sectorSize * g.sectorsPerCluster));
   const auto before = fattest::MtoolsContents(image);
 
   std::uint32_t freeBefore = 0;

@@ -18,6 +18,8 @@ struct Geometry {
   int fatBits;
   int kib;
   int sectorsPerCluster;
+  int sectorSize = 512;
+  const char* options = "";  // further mkfs.fat options
 };
 
 class MtoolsImageTest : public testing::TestWithParam<Geometry> {};
@@ -27,8 +29,10 @@ TEST_P(MtoolsImageTest, ReadsEverythingAsMtoolsAndFsckSeeIt) {
   const Geometry g = GetParam();
   fattest::ScratchDir dir;
   const std::string image = dir / "vol.img";
-  fattest::MakeFs(image, g.fatBits, g.kib, g.sectorsPerCluster, "MTOOLSVOL");
-  fattest::FillWithMtools(dir, image, 512u * static_cast<std::uint32_t>(g.sectorsPerCluster));
+  fattest::MakeFs(image, g.fatBits, g.kib, g.sectorsPerCluster, "MTOOLSVOL",
+                  "-S " + std::to_string(g.sectorSize) + " " + g.options);
+  const auto bytesPerCluster = static_cast<std::uint32_t>(g.sectorSize * g.sectorsPerCluster);
+  fattest::FillWithMtools(dir, image, bytesPerCluster);
 
   FatOpenStatus status;
   auto machine = OpenFatVolume('e', image, &status);
@@ -73,7 +77,8 @@ TEST_P(MtoolsImageTest, ReadsEverythingAsMtoolsAndFsckSeeIt) {
   ASSERT_TRUE(machine->FreeSpace('E', &space));
   EXPECT_EQ(space.totalClusters, static_cast<std::uint32_t>(total));
   EXPECT_EQ(space.totalClusters - space.freeClusters, static_cast<std::uint32_t>(used));
-  EXPECT_EQ(space.bytesPerSector * space.sectorsPerCluster, 512u * static_cast<std::uint32_t>(g.sectorsPerCluster));
+  EXPECT_EQ(space.bytesPerSector * space.sectorsPerCluster, bytesPerCluster);
+  EXPECT_EQ(space.bytesPerSector, static_cast<std::uint32_t>(g.sectorSize));
 
   const Handle volume = machine->OpenVolume('E');
   ASSERT_NE(volume, kInvalidHandle);
@@ -95,11 +100,14 @@ TEST_P(MtoolsImageTest, ReadsEverythingAsMtoolsAndFsckSeeIt) {
 
 INSTANTIATE_TEST_SUITE_P(Geometries, MtoolsImageTest,
                          testing::Values(Geometry{12, 1440, 1}, Geometry{12, 4000, 2}, Geometry{12, 8000, 8},
-                                         Geometry{16, 20000, 1}, Geometry{16, 60000, 4}, Geometry{32, 34000, 1},
-                                         Geometry{32, 140000, 2}),
+                                         Geometry{12, 4000, 1, 2048, "-f 1"}, Geometry{16, 20000, 1},
+                                         Geometry{16, 60000, 4}, Geometry{16, 40000, 1, 4096},
+                                         Geometry{16, 40000, 4, 512, "-r 64 -R 4"}, Geometry{32, 34000, 1},
+                                         Geometry{32, 140000, 2}, Geometry{32, 70000, 1, 1024, "-R 8"}),
                          [](const testing::TestParamInfo<Geometry>& info) {
                            return "fat" + std::to_string(info.param.fatBits) + "_" + std::to_string(info.param.kib) +
-                                  "k_spc" + std::to_string(info.param.sectorsPerCluster);
+                                  "k_spc" + std::to_string(info.param.sectorsPerCluster) + "_sector" +
+                                  std::to_string(info.param.sectorSize) + (info.param.options[0] != 0 ? "_opts" : "");
                          });
 
 // A builder image with a known layout: file "frag.bin" in three runs, an empty file,
