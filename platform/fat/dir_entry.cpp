@@ -142,6 +142,12 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
+std::string FoldName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
+  return folded;
+}
+
 bool StoreAsShortName(const std::string& name, std::uint8_t out[11], std::uint8_t* caseFlags) {
   const auto dot = name.find('.');
   const std::string base = name.substr(0, dot);

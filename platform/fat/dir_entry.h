@@ -83,6 +83,8 @@ std::string NarrowName(const std::u16string& name);
 
 // Case-insensitive comparison of single-byte names (ASCII and Latin-1 letters).
 bool SameName(const std::string& a, const std::string& b);
+// The name in the one case SameName compares in, for lookups by key.
+std::string FoldName(const std::string& name);
 
 // --- making entries (image builder) ---
 

@@ -44,6 +44,11 @@ std::vector<std::string> Components(const std::string& path) {
   return parts;
 }
 
+// Key of `name` in folder node `folder` for the name index.
+std::string NameKey(std::int32_t folder, const std::string& name) {
+  return std::to_string(folder) + '\\' + FoldName(name);
+}
+
 }  // namespace
 
 FatVolume::~FatVolume() = default;
@@ -109,6 +114,7 @@ FatOpenStatus FatVolume::Load() {
   if (!inconsistent_) CheckLostChains();
   state_.clear();
   state_.shrink_to_fit();
+  IndexNames();
 
   if (inconsistent_) {
     status = FatOpenStatus::kReadOnlyInconsistent;
@@ -341,6 +347,21 @@ void FatVolume::CheckLostChains() {
   }
 }
 
+void FatVolume::IndexNames() {
+  names_.reserve(nodes_.size() * 2);
+  for (std::size_t i = 1; i < nodes_.size(); ++i) {
+    const FatNode& n = nodes_[i];
+    if (n.dot) continue;
+    names_.emplace(NameKey(n.parent, n.name), static_cast<std::int32_t>(i));
+  }
+  // Short names after all long names, so a long name is never hidden by another
+  // entry's alias.
+  for (std::size_t i = 1; i < nodes_.size(); ++i) {
+    const FatNode& n = nodes_[i];
+    if (!n.dot && n.hasLongName) names_.emplace(NameKey(n.parent, n.shortName), static_cast<std::int32_t>(i));
+  }
+}
+
 std::int32_t FatVolume::Find(const std::string& path) const {
   std::int32_t at = kRoot;
   for (const std::string& part : Components(path)) {
@@ -351,17 +372,9 @@ std::int32_t FatVolume::Find(const std::string& path) const {
       if (at != kRoot) at = folder.parent;
       continue;
     }
-    std::int32_t found = -1;
-    for (std::int32_t child : folder.children) {
-      const FatNode& n = nodes_[static_cast<std::size_t>(child)];
-      if (n.dot) continue;
-      if (SameName(n.name, part) || SameName(n.shortName, part)) {
-        found = child;
-        break;
-      }
-    }
-    if (found < 0) return -1;
-    at = found;
+    const auto it = names_.find(NameKey(at, part));
+    if (it == names_.end()) return -1;
+    at = it->second;
   }
   return at;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "boot_sector.h"
@@ -77,6 +78,7 @@ class FatVolume {
                     int depth, LongNameCollector* names, bool* ended,
                     std::vector<std::pair<std::int32_t, int>>* pending);
   void CheckLostChains();
+  void IndexNames();
   void Inconsistent(const std::string& why);
 
   // mover.cpp
@@ -90,6 +92,9 @@ class FatVolume {
   FatLayout layout_;
   std::unique_ptr<FatTable> fat_;
   std::vector<FatNode> nodes_;
+  // Folder index and folded name (long and short) to node, for path lookups; the first
+  // entry of a folder wins when two share a name.
+  std::unordered_map<std::string, std::int32_t> names_;
   std::vector<std::uint8_t> state_;  // per cluster during open: see fat_volume.cpp
   std::string label_;
   std::string problem_;
