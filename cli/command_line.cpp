@@ -133,10 +133,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     // Letters alone, as a scheduled run passes them: a quick defragmentation.
     command = Command::kDefrag;
     lettersAt = 0;
+    // A longer word all in lower case is a mistyped command ("analyse"), never a
+    // request to defragment the volumes A, N, L, ...
     bool letters = true;
-    for (char c : positional[0]) letters = letters && (IsLetter(c) || c == ':');
-    if (!letters) {
-      *error = "unknown command \"" + positional[0] + "\"";
+    bool upper = false;
+    for (char c : positional[0]) {
+      letters = letters && (IsLetter(c) || c == ':');
+      upper = upper || std::isupper(static_cast<unsigned char>(c)) != 0;
+    }
+    if (!letters || (!upper && positional[0].size() > 3)) {
+      *error = "unknown command \"" + positional[0] + "\" (drive letters alone are written in capitals, for example CE)";
       return false;
     }
   }

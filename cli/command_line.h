@@ -25,7 +25,8 @@ struct Options {
 };
 
 // Parses the arguments after the program name. Command names are matched before
-// drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation.
+// drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation; a
+// word of more than three letters, all lower case, is a mistyped command, not letters.
 // False, with *error saying what is wrong, for bad usage.
 [[nodiscard]] bool ParseCommandLine(const std::vector<std::string>& args, Options* options, std::string* error);
 

@@ -23,3 +23,13 @@ if(Python3_Interpreter_FOUND)
   endif()
   set_tests_properties(cli.wine PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;wine" TIMEOUT 1200 RESOURCE_LOCK wine)
 endif()
+
+# The program's own logic (status texts, status line, command line, page reading, JSON
+# texts) is tested in vexa_tests, which compiles those units of cli/ for the purpose.
+target_sources(vexa_tests PRIVATE
+  ${PROJECT_SOURCE_DIR}/cli/status_texts.cpp
+  ${PROJECT_SOURCE_DIR}/cli/progress_display.cpp
+  ${PROJECT_SOURCE_DIR}/cli/command_line.cpp
+  ${PROJECT_SOURCE_DIR}/cli/report_pages.cpp
+  ${PROJECT_SOURCE_DIR}/cli/json_text.cpp)
+target_include_directories(vexa_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
