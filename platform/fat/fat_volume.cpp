@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "le.h"
+#include "platform/path_parts.h"
 
 namespace platform::fat {
 namespace {
@@ -28,21 +29,6 @@ constexpr std::int64_t kAnyLength = -1;
 constexpr std::uint32_t kFsInfoLead = 0x41615252;
 constexpr std::uint32_t kFsInfoStruct = 0x61417272;
 constexpr std::uint32_t kFsInfoTrail = 0xAA550000;
-
-std::vector<std::string> Components(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : path) {
-    if (c == '\\' || c == '/') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
 
 // Key of `name` in folder node `folder` for the name index.
 std::string NameKey(std::int32_t folder, const std::string& name) {
@@ -364,7 +350,7 @@ void FatVolume::IndexNames() {
 
 std::int32_t FatVolume::Find(const std::string& path) const {
   std::int32_t at = kRoot;
-  for (const std::string& part : Components(path)) {
+  for (const std::string& part : PathComponents(path)) {
     const FatNode& folder = nodes_[static_cast<std::size_t>(at)];
     if (!folder.IsFolder()) return -1;
     if (part == ".") continue;

@@ -17,6 +17,7 @@
 #include "fat_table.h"
 #include "le.h"
 #include "platform/fat_image_builder.h"
+#include "platform/path_parts.h"
 
 namespace platform::fat {
 namespace {
@@ -80,17 +81,7 @@ struct FatImageBuilder::Impl {
 
   // Finds the parent folder of `path` and the last component.
   bool Split(const std::string& path, int* parent, std::string* name) {
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-      if (c == '\\' || c == '/') {
-        if (!part.empty()) parts.push_back(part);
-        part.clear();
-      } else {
-        part += c;
-      }
-    }
-    if (!part.empty()) parts.push_back(part);
+    const std::vector<std::string> parts = PathComponents(path);
     if (parts.empty()) return Fail("empty path");
     int at = 0;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {

@@ -1,6 +1,8 @@
 // In-memory volumes served through the volume seam, for tests.
 #include "platform/sim_machine.h"
 
+#include "platform/path_parts.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -32,22 +34,9 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Splits a path into its components, dropping a leading "X:" and empty parts.
+// The names of a path below its volume root: a leading "X:" is dropped.
 std::vector<std::string> Components(const std::string& path) {
-  std::string rest = path;
-  if (rest.size() >= 2 && rest[1] == ':') rest = rest.substr(2);
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : rest) {
-    if (c == '\\' || c == '/') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
+  return PathComponents(path.size() >= 2 && path[1] == ':' ? std::string_view(path).substr(2) : path);
 }
 
 Node* Child(const Node* folder, const std::string& name) {

@@ -75,4 +75,8 @@ class Machine {
 // Windows, none elsewhere.
 std::unique_ptr<Machine> CreateNativeMachine();
 
+// A machine on which no drive letter names a volume (every root answers "no root
+// directory", every open fails).
+std::unique_ptr<Machine> CreateEmptyMachine();
+
 }  // namespace platform
