@@ -2,7 +2,7 @@
 //
 // The writer bumps a sequence number to odd, stores the characters, and bumps it to
 // even again; a reader copies the characters and retries (a few times) when the
-// sequence moved meanwhile. Every character is accessed atomically (relaxed), so a
+// sequence moved meanwhile. Every character is accessed atomically, so a
 // reader racing a writer sees a mix of old and new text at worst, never undefined
 // behaviour; after a bounded number of retries it keeps what it has, which is
 // acceptable for the advisory texts of the status record.
@@ -25,9 +25,9 @@ class SharedText {
     const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
     const unsigned s = sequence_.load(std::memory_order_relaxed);
     sequence_.store(s + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    for (std::size_t i = 0; i < n; ++i) std::atomic_ref<char>(chars_[i]).store(text[i], std::memory_order_relaxed);
-    std::atomic_ref<char>(chars_[n]).store(0, std::memory_order_relaxed);
+    // Release stores keep the odd sequence number ahead of every character.
+    for (std::size_t i = 0; i < n; ++i) std::atomic_ref<char>(chars_[i]).store(text[i], std::memory_order_release);
+    std::atomic_ref<char>(chars_[n]).store(0, std::memory_order_release);
     sequence_.store(s + 2, std::memory_order_release);
   }
 
@@ -40,12 +40,12 @@ class SharedText {
       const unsigned before = sequence_.load(std::memory_order_acquire);
       std::size_t i = 0;
       for (; i < limit; ++i) {
-        const char c = std::atomic_ref<char>(chars_[i]).load(std::memory_order_relaxed);
+        // Acquire loads keep the second look at the sequence number behind them.
+        const char c = std::atomic_ref<char>(chars_[i]).load(std::memory_order_acquire);
         out[i] = c;
         if (c == 0) break;
       }
       out[i < limit ? i : limit] = 0;
-      std::atomic_thread_fence(std::memory_order_acquire);
       if ((before & 1) == 0 && sequence_.load(std::memory_order_relaxed) == before) return;
     }
   }

@@ -314,11 +314,18 @@ bool FatImageBuilder::AddFolder(const std::string& path, const std::vector<Clust
   return true;
 }
 
+namespace {
+
+// A FAT file holds at most 4 GiB - 1 bytes (a size only a 64-bit size_t can exceed).
+bool TooLargeForFat(std::uint64_t bytes) { return bytes > 0xFFFFFFFFull; }
+
+}  // namespace
+
 bool FatImageBuilder::AddFile(const std::string& path, const std::string& content, const std::vector<ClusterRun>& runs,
                               std::uint8_t attributes) {
   Impl& m = *impl_;
   if (m.placed) return m.Fail("image already built");
-  if (content.size() > 0xFFFFFFFFull) return m.Fail("file too large");
+  if (TooLargeForFat(content.size())) return m.Fail("file too large");
   int parent = 0;
   Impl::Item item;
   if (!m.Split(path, &parent, &item.name)) return false;
