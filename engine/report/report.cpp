@@ -60,22 +60,16 @@ void Report::RecordFinishTime(std::int64_t now) {
   elapsedText_ = ElapsedText(finishTime_ - startTime_);
 }
 
-std::string Report::FillAnalysisTable(const ReportVolumeFigures& figures,
-                                      const VexaMapCell* cells) {
-  const bool recentlyDefragged = figures.defragAge == 1;
-  const FragmentationVerdict verdict = JudgeFragmentation(
-      figures.defragAge, cells, fragmentList_.empty(), figures.bigFragmentFiles);
-
+// The placeholders both tables open with: sizes and walk counts, in this order.
+void Report::FillSizesAndCounts(const ReportVolumeFigures& figures) {
   ReplaceAll(table_, "<!--totalsize-->", EscapeHtml(figures.totalSize));
   ReplaceAll(table_, "<!--usedsize-->", EscapeHtml(figures.usedSize));
   ReplaceAll(table_, "<!--scanneddirectories-->", UnsignedText(figures.scannedFolders));
   ReplaceAll(table_, "<!--scannedfiles-->", UnsignedText(figures.scannedFiles));
-  ReplaceAll(table_, "<!--smallfragmentfiles-->", SignedText(figures.smallFragmentFiles));
-  ReplaceAll(table_, "<!--fragmentfiles-->",
-             recentlyDefragged ? std::string("0") : SignedText(figures.bigFragmentFiles));
-  ReplaceAll(table_, "<!--percentageoffragment-->", verdict.verdict);
-  ReplaceAll(table_, "<!--fragmentlist-->",
-             recentlyDefragged ? std::string_view() : std::string_view(fragmentList_));
+}
+
+// The placeholders both tables share after their own: volume, clusters and times.
+void Report::FillVolumeAndTimes(const ReportVolumeFigures& figures) {
   ReplaceAll(table_, "<!--partition-->", PartitionText(figures.letter));
   ReplaceAll(table_, "<!--filesystem-->", EscapeHtml(figures.fileSystem));
   ReplaceAll(table_, "<!--totalclusters-->",
@@ -86,6 +80,22 @@ std::string Report::FillAnalysisTable(const ReportVolumeFigures& figures,
   ReplaceAll(table_, "<!--startingtime-->", startText_);
   ReplaceAll(table_, "<!--finishingtime-->", finishText_);
   ReplaceAll(table_, "<!--usedtime-->", elapsedText_);
+}
+
+std::string Report::FillAnalysisTable(const ReportVolumeFigures& figures,
+                                      const VexaMapCell* cells) {
+  const bool recentlyDefragged = figures.defragAge == 1;
+  const FragmentationVerdict verdict = JudgeFragmentation(
+      figures.defragAge, cells, fragmentList_.empty(), figures.bigFragmentFiles);
+
+  FillSizesAndCounts(figures);
+  ReplaceAll(table_, "<!--smallfragmentfiles-->", SignedText(figures.smallFragmentFiles));
+  ReplaceAll(table_, "<!--fragmentfiles-->",
+             recentlyDefragged ? std::string("0") : SignedText(figures.bigFragmentFiles));
+  ReplaceAll(table_, "<!--percentageoffragment-->", verdict.verdict);
+  ReplaceAll(table_, "<!--fragmentlist-->",
+             recentlyDefragged ? std::string_view() : std::string_view(fragmentList_));
+  FillVolumeAndTimes(figures);
   return verdict.percentText;
 }
 
@@ -96,22 +106,10 @@ void Report::FillDefragTable(const ReportVolumeFigures& figures, int jobMode,
           ? std::string_view("Low")
           : figures.fragmentationText;
 
-  ReplaceAll(table_, "<!--totalsize-->", EscapeHtml(figures.totalSize));
-  ReplaceAll(table_, "<!--usedsize-->", EscapeHtml(figures.usedSize));
-  ReplaceAll(table_, "<!--scanneddirectories-->", UnsignedText(figures.scannedFolders));
-  ReplaceAll(table_, "<!--scannedfiles-->", UnsignedText(figures.scannedFiles));
+  FillSizesAndCounts(figures);
   ReplaceAll(table_, "<!--fragmentfiles-->", SignedText(figures.defraggedFiles));
   ReplaceAll(table_, "<!--fragmentationbefore-->", EscapeHtml(before));
-  ReplaceAll(table_, "<!--partition-->", PartitionText(figures.letter));
-  ReplaceAll(table_, "<!--filesystem-->", EscapeHtml(figures.fileSystem));
-  ReplaceAll(table_, "<!--totalclusters-->",
-             UnsignedText(figures.usedClusters + figures.freeClusters));
-  ReplaceAll(table_, "<!--usedclusters-->", UnsignedText(figures.usedClusters));
-  ReplaceAll(table_, "<!--bytepercluster-->",
-             SignedText(static_cast<std::int32_t>(figures.bytesPerCluster)));
-  ReplaceAll(table_, "<!--startingtime-->", startText_);
-  ReplaceAll(table_, "<!--finishingtime-->", finishText_);
-  ReplaceAll(table_, "<!--usedtime-->", elapsedText_);
+  FillVolumeAndTimes(figures);
   ReplaceAll(table_, "<!--fragmentlist-->", fragmentList_);
   if (jobMode == 2 && !stopRequested) {
     std::string inDepthTable(kInDepthTableTemplate);

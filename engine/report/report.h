@@ -100,6 +100,9 @@ class Report {
   const std::string& elapsedText() const { return elapsedText_; }
 
  private:
+  void FillSizesAndCounts(const ReportVolumeFigures& figures);
+  void FillVolumeAndTimes(const ReportVolumeFigures& figures);
+
   std::string indexHeader_;
   std::string table_;
   std::string fragmentList_;
