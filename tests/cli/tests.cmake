@@ -31,5 +31,7 @@ target_sources(vexa_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/cli/progress_display.cpp
   ${PROJECT_SOURCE_DIR}/cli/command_line.cpp
   ${PROJECT_SOURCE_DIR}/cli/report_pages.cpp
-  ${PROJECT_SOURCE_DIR}/cli/json_text.cpp)
+  ${PROJECT_SOURCE_DIR}/cli/json_text.cpp
+  ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp)
 target_include_directories(vexa_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+target_compile_definitions(vexa_tests PRIVATE VEXA_INSTALL_ENGINE_DIR="${VEXA_INSTALL_ENGINE_DIR}")
