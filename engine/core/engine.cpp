@@ -18,7 +18,6 @@ std::string gWorkingFolder;
 BitmapBuffer gBitmapBuffer;
 ExtentBuffer gExtentBuffer;
 int gJobWaitMs = 1000;
-report::Report gReport;
 WorkContext gWork;
 
 namespace {

@@ -7,7 +7,6 @@
 
 #include "analysis/volume_access.h"
 #include "platform/machine.h"
-#include "report/report.h"
 
 namespace vexa {
 
@@ -19,8 +18,6 @@ extern std::string gWorkingFolder;
 // The bitmap buffer and retrieval buffer shared by the running pass (one at a time).
 extern BitmapBuffer gBitmapBuffer;
 extern ExtentBuffer gExtentBuffer;
-// The report of the running worker (one worker at a time).
-extern report::Report gReport;
 // How long a job export sleeps between looks at the worker slots, in ms (1000;
 // tests shorten it).
 extern int gJobWaitMs;
