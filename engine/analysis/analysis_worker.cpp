@@ -118,7 +118,7 @@ void AnalyseVolume(VolumeRecord& v, char letter, int number) {
   gReport.ClearFragmentList();
 
   gReport.RecordStartTime();
-  SetCurrentDefragmentationAge(DefragmentationAge(WorkingFile("defragdate"), slot, std::time(nullptr)));
+  (void)RefreshDefragmentationAge(slot);
   const PassVariant variant = ChooseVariant(v.fileSystem, v.usedClusters * v.bytesPerCluster);
   gWork.ntfs = variant.ntfs;
   WalkRules rules;

@@ -76,7 +76,7 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   CandidateMap candidates;
   gReport.ClearFragmentList();
   gReport.RecordStartTime();
-  SetCurrentDefragmentationAge(DefragmentationAge(WorkingFile("defragdate"), slot, std::time(nullptr)));
+  (void)RefreshDefragmentationAge(slot);
   const PassVariant variant = ChooseVariant(v.fileSystem, v.usedClusters * v.bytesPerCluster);
   gWork.ntfs = variant.ntfs;
 
@@ -86,9 +86,7 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
     gWork.stopped = true;
   }
 
-  if (!gWork.stopped && WriteDefragDate(WorkingFile("defragdate"), slot, std::time(nullptr))) {
-    SetCurrentDefragmentationAge(1);
-  }
+  if (!gWork.stopped) (void)RecordDefragmentation(slot);
   if (!gWork.stopped && mode == kJobOptimize) {
     gReport.ClearInDepthList();
     gWork.optimizing.store(true, std::memory_order_relaxed);
