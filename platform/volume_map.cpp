@@ -167,6 +167,10 @@ bool RoutedMachine::VolumeInformation(char letter, char* label, std::uint32_t la
   return impl_->For(letter)->VolumeInformation(letter, label, labelSize, fileSystem, fileSystemSize);
 }
 
+bool RoutedMachine::VolumeSerialNumber(char letter, std::uint32_t* serial) {
+  return impl_->For(letter)->VolumeSerialNumber(letter, serial);
+}
+
 bool RoutedMachine::FreeSpace(char letter, DiskFreeSpace* out) {
   return impl_->For(letter)->FreeSpace(letter, out);
 }

@@ -57,7 +57,9 @@ FatOpenStatus FatVolume::Load() {
   if (io_->Size() < kBootSectorSize) return FatOpenStatus::kBadBootSector;
   std::uint8_t boot[kBootSectorSize];
   if (!io_->Read(0, boot, sizeof boot)) return FatOpenStatus::kReadError;
-  FatOpenStatus status = ComputeLayout(DecodeBootSector(boot), io_->Size(), &layout_);
+  const BootSector decoded = DecodeBootSector(boot);
+  volumeId_ = decoded.volumeId;
+  FatOpenStatus status = ComputeLayout(decoded, io_->Size(), &layout_);
   if (!FatOpened(status)) return status;
   const FatLayout& l = layout_;
 

@@ -48,6 +48,8 @@ class FatVolume {
   const FatTable& Fat() const { return *fat_; }
   bool ReadOnly() const { return readOnly_; }
   const std::string& Label() const { return label_; }
+  // The volume serial number of the boot sector; 0 when it holds none.
+  std::uint32_t VolumeId() const { return volumeId_; }
   // The first problem validation found, for diagnostics; empty when none.
   const std::string& Problem() const { return problem_; }
 
@@ -97,6 +99,7 @@ class FatVolume {
   std::unordered_map<std::string, std::int32_t> names_;
   std::vector<std::uint8_t> state_;  // per cluster during open: see fat_volume.cpp
   std::string label_;
+  std::uint32_t volumeId_ = 0;
   std::string problem_;
   std::uint32_t freeClusters_ = 0;
   bool readOnly_ = false;

@@ -57,6 +57,13 @@ class FatMachine final : public Machine {
     return true;
   }
 
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override {
+    if (!Mine(letter) || serial == nullptr) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    *serial = volume_->VolumeId();
+    return true;
+  }
+
   bool FreeSpace(char letter, DiskFreeSpace* out) override {
     if (!Mine(letter) || out == nullptr) return false;
     std::lock_guard<std::mutex> guard(lock_);

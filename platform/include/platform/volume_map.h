@@ -44,6 +44,7 @@ class RoutedMachine final : public Machine {
   std::uint32_t DriveType(char letter) override;
   bool VolumeInformation(char letter, char* label, std::uint32_t labelSize, char* fileSystem,
                          std::uint32_t fileSystemSize) override;
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override;
   bool FreeSpace(char letter, DiskFreeSpace* out) override;
   Handle OpenVolume(char letter) override;
   Handle OpenFileForQuery(const char* path) override;
