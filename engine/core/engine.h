@@ -21,8 +21,8 @@ extern BitmapBuffer gBitmapBuffer;
 extern ExtentBuffer gExtentBuffer;
 // The report of the running worker (one worker at a time).
 extern report::Report gReport;
-// How long a job export sleeps between looks at the worker slots, in ms (1000;
-// tests shorten it).
+// The longest a job export waits between looks at the worker slots, in ms (1000; tests
+// shorten it). The export is woken at once when its job ends; this only bounds a wait.
 extern int gJobWaitMs;
 
 // Defragmentation age (0, 1 or 2) of the engine's current volume; read by the
