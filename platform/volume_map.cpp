@@ -231,6 +231,12 @@ void RoutedMachine::FindClose(Handle search) {
   if (slot.owner != nullptr) slot.owner->FindClose(slot.inner);
 }
 
+std::uint32_t RoutedMachine::FlushFileBuffers(Handle volume) {
+  const auto slot = impl_->Find(volume);
+  if (slot.owner == nullptr) return kErrorInvalidHandle;
+  return slot.owner->FlushFileBuffers(slot.inner);
+}
+
 void RoutedMachine::CloseHandle(Handle handle) {
   const auto slot = impl_->Release(handle);
   if (slot.owner != nullptr) slot.owner->CloseHandle(slot.inner);

@@ -160,7 +160,7 @@ void AnalysisWorkerMain() {
     if (mode == kJobAnalyse) (void)gReport.WriteIndexPage(gWorkingFolder, report::ReportKind::kAnalysis);
     gJob.mode.store(kJobAnalyse);
   }
-  gJob.analysisRunning.store(false, std::memory_order_release);
+  EmptySlot(gJob.analysisRunning);
 }
 
 }  // namespace vexa

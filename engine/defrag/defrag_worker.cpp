@@ -94,6 +94,9 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
     gWork.optimizing.store(false, std::memory_order_relaxed);
   }
   candidates.clear();
+  // The volume's moves end here: the FAT provider makes them durable and marks the
+  // volume clean. Nothing can be done about a failure but what the next job finds.
+  (void)gMachine->FlushFileBuffers(v.volume);
   gReport.RecordFinishTime();
   gReport.FillDefragTable(VolumeReportFigures(v, letter), mode, gWork.stopped);
   (void)gReport.WriteVolumePage(gWorkingFolder, report::ReportKind::kDefrag, number);
@@ -122,7 +125,7 @@ void DefragWorkerMain() {
   gJob.stop.store(true);
   gJob.mode.store(kJobAnalyse);
   (void)gReport.WriteIndexPage(gWorkingFolder, report::ReportKind::kDefrag);
-  gJob.defragRunning.store(false, std::memory_order_release);
+  EmptySlot(gJob.defragRunning);
 }
 
 }  // namespace vexa

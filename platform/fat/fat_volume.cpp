@@ -37,7 +37,7 @@ std::string NameKey(std::int32_t folder, const std::string& name) {
 
 }  // namespace
 
-FatVolume::~FatVolume() = default;
+FatVolume::~FatVolume() { (void)FinishChanges(); }
 
 std::unique_ptr<FatVolume> FatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status) {
   std::unique_ptr<FatVolume> volume(new FatVolume());

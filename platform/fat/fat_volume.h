@@ -64,9 +64,24 @@ class FatVolume {
 
   // Moves `count` clusters of `node` from virtual cluster `vcn` to logical clusters
   // `lcn` onwards (logical cluster 0 = FAT cluster 2), crash-safely (see mover.cpp).
-  // Returns a Windows error code.
+  // The move joins the node's open group of moves: it takes effect in memory at once
+  // (Chain, Fat) and reaches the disk when the group is committed. A move of another
+  // node, or onto clusters the group has vacated, commits the group first. Returns a
+  // Windows error code.
   [[nodiscard]] std::uint32_t MoveClusters(std::int32_t node, std::int64_t vcn, std::int64_t lcn,
                                            std::uint32_t count);
+  // Commits the open group of moves, if any: after it the moves are durable and the
+  // clusters they vacated are free in memory (their free entries are written, durable
+  // with the next flush). Call before the free space is looked at (bitmap, free run
+  // checks) and when the file's handle closes. False when a write or flush failed: the
+  // volume is then read-only, and the files read from their old clusters, or from the
+  // new ones when the failure came after the commit.
+  [[nodiscard]] bool CommitGroup();
+  // Ends the job's writes: commits the open group, makes the last frees durable, then
+  // writes the exact FSInfo free count and the clean mark (unless the volume was dirty
+  // before it was opened). Nothing is written when nothing was moved since the last
+  // call. False when a write failed (the volume stays dirty and read-only).
+  [[nodiscard]] bool FinishChanges();
 
  private:
   FatVolume() = default;
@@ -84,15 +99,18 @@ class FatVolume {
   void Inconsistent(const std::string& why);
 
   // mover.cpp
-  bool WriteEntries(std::vector<std::uint32_t> clusters);
-  bool BeginChange();
-  bool EndChange();
+  bool WriteFat(const std::vector<std::uint32_t>& changed);
+  bool WriteStateMarks(bool clean);
+  bool WriteData();
   bool CopyClusters(const std::vector<std::uint32_t>& from, std::uint32_t to);
-  bool WriteFirstCluster(FatNode& node, std::uint32_t cluster);
+  bool WriteFirstCluster(const FatNode& node);
+  void RollBackGroup();
 
   std::unique_ptr<FatIo> io_;
   FatLayout layout_;
-  std::unique_ptr<FatTable> fat_;
+  std::unique_ptr<FatTable> fat_;     // the FAT as the files see it (moves of the open group included)
+  // The FAT as written to the disk (durable or not yet flushed); made at the first move.
+  std::unique_ptr<FatTable> written_;
   std::vector<FatNode> nodes_;
   // Folder index and folded name (long and short) to node, for path lookups; the first
   // entry of a folder wins when two share a name.
@@ -105,6 +123,23 @@ class FatVolume {
   bool readOnly_ = false;
   bool inconsistent_ = false;
   bool wasDirty_ = false;  // dirty before we opened it: left dirty
+
+  // The open group of moves (mover.cpp); node -1 when none is open.
+  struct Group {
+    std::int32_t node = -1;
+    std::vector<std::uint32_t> durable;  // the node's chain as the disk holds it
+    FatNode savedNode;                   // the node as the disk holds it
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> undo;  // (cluster, entry before) in memory
+  };
+  Group group_;
+  std::vector<std::uint8_t> groupMarks_;  // per cluster (mover.cpp); made at the first move
+  // Data copied by the open group, gathered for one write request.
+  struct PendingData {
+    std::uint64_t offset = 0;  // bytes from the start of the volume
+    std::vector<std::uint8_t> bytes;
+  };
+  PendingData data_;
+  bool changing_ = false;  // the volume is marked dirty on disk by this session's job
 };
 
 }  // namespace platform::fat

@@ -7,7 +7,10 @@
 // consecutive clusters (kErrorMoreData when the buffer is short, kErrorHandleEof for a
 // file without clusters); folder searches in on-disk order with the long name where
 // there is one, else the 8.3 name with its entry's case flags, "." and ".." in
-// subfolders only, never the label entry. Moves are crash-safe (see platform/fat/mover.cpp).
+// subfolders only, never the label entry; a search for a plain path finds that one
+// entry. Moves are crash-safe and committed in groups, one per file handle (see
+// platform/fat/mover.cpp); FlushFileBuffers on the volume handle ends the job's writes
+// and marks the volume clean, as closing the machine does.
 // A volume that fails validation answers everything but refuses moves.
 #pragma once
 

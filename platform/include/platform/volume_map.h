@@ -59,6 +59,7 @@ class RoutedMachine final : public Machine {
   bool FindNext(Handle search, WIN32_FIND_DATAA* data) override;
   void FindClose(Handle search) override;
   void CloseHandle(Handle handle) override;
+  std::uint32_t FlushFileBuffers(Handle volume) override;
 
  private:
   struct Impl;
