@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/defrag_date.h"
+#include "core/free_space_rule.h"
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
@@ -67,6 +68,7 @@ void Shutdown() {
   gWork.freeRuns.clear();
   gBitmapBuffer.Resize(BitmapBuffer::kStartSize);
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
+  ResetFreeSpaceRule();
   gMachine = nullptr;
 }
 
