@@ -119,7 +119,7 @@ std::string UnknownCommand(const std::string& word) {
     capital = capital || std::isupper(static_cast<unsigned char>(c)) != 0;
   }
   if (nearest != nullptr) error += std::string("; did you mean \"") + nearest + "\"?";
-  if (!letters.empty() && (letters.size() <= 3 || (capital && letters.size() <= 24))) {
+  if (!letters.empty() && ((nearest == nullptr && letters.size() <= 3) || (capital && letters.size() <= 24))) {
     error += std::string(nearest != nullptr ? " Drive letters" : "; drive letters") +
              " alone are written in capitals, for example vexa " + letters;
   } else if (nearest == nullptr) {

@@ -2,6 +2,7 @@
 #include "job_results.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "json_text.h"
@@ -91,8 +92,22 @@ std::string PageJson(const VolumePage& page, bool defrag) {
   std::string out = "{\"page\":" + JsonString(page.path);
   for (const auto& [label, value] : page.figures) {
     out += "," + JsonString(KeyOf(label)) + ":" + JsonNumberOrString(value);
+    // The fragmentation texts ("12.30%", or "Low" where the engine gives no number) get
+    // their number beside them; null where there is none.
     const std::string percent = PercentNumber(value);
-    if (!percent.empty()) out += "," + JsonString(KeyOf(label) + "Percent") + ":" + percent;
+    const bool fragmentation = label == "Fragment before" || label == "Fragment now";
+    if (!percent.empty() || fragmentation) {
+      out += "," + JsonString(KeyOf(label) + "Percent") + ":" + (percent.empty() ? std::string("null") : percent);
+    }
+  }
+  if (!defrag) {
+    // The share of files in more than one piece, as a number beside the verdict text.
+    const long long scanned = FigureNumber(page, "Scanned files");
+    const long long fragmented = FigureNumber(page, "Small Fragment files") + FigureNumber(page, "Big Fragment files");
+    out += ",\"fragmentedFiles\":" + std::to_string(fragmented);
+    char share[32];
+    std::snprintf(share, sizeof share, "%.2f", scanned > 0 ? 100.0 * static_cast<double>(fragmented) / scanned : 0.0);
+    out += std::string(",\"fragmentedFilesPercent\":") + share;
   }
   if (defrag) {
     out += ",\"files\":" + RowsJson(page.files, {"path", "fragmentsBefore", "size", "clusters", "fragmentsNow"},

@@ -43,7 +43,8 @@ std::vector<VolumeResult> CollectResults(const std::string& folder, const std::s
 
 // One JSON object (one line, no line end) for one volume of a job: "error" holds
 // result.error (null when empty); sizes are numbers of bytes, and every percentage of a
-// page is given again as a number beside its text ("fragmentBeforePercent").
+// page is given again as a number beside its text ("fragmentBeforePercent", null for
+// "Low"), and an analysis adds its fragmented files as a count and a share of all files.
 std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped);
 
 // Lines of the summary for people, one or two per volume. A volume without its

@@ -88,8 +88,8 @@ void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const 
       if (status == FatOpenStatus::kReadOnlyInconsistent) {
         const std::string found = platform::fat::FatDamageText(damage);
         why = "file system is inconsistent";
-        if (!found.empty()) why += " (" + found + ")";
-        why += "; run fsck.fat on it; opened read-only";
+        if (!found.empty()) why += ": " + found;
+        why += "; run fsck.fat on it first; opened read-only";
       }
       if (status == FatOpenStatus::kReadOnlyNoWriteAccess && WriteProtected(entry.path)) {
         why = "the image file is write-protected (it has no write permission); opened read-only";

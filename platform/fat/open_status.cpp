@@ -15,8 +15,7 @@ void AddCount(std::string* text, std::uint32_t count, const char* one, const cha
 std::string FatDamageText(const FatDamage& damage) {
   std::string text;
   AddCount(&text, damage.lostClusters, "lost cluster", "lost clusters");
-  AddCount(&text, damage.crossLinks, "cross-linked chain (files or folders sharing clusters)",
-           "cross-linked chains (files or folders sharing clusters)");
+  AddCount(&text, damage.crossLinks, "cross-linked file", "cross-linked files");
   AddCount(&text, damage.brokenChains, "chain that loops or runs out of range", "chains that loop or run out of range");
   AddCount(&text, damage.differingFatCopies, "FAT copy that differs", "FAT copies that differ");
   if (damage.otherProblems == 1) {

@@ -45,8 +45,9 @@ struct FatDamage {
   }
 };
 
-// The damage in words, the counted kinds first: "2 lost clusters, 1 cross-linked chain,
-// 1 chain that loops or runs out of range". Empty when nothing was found.
+// The damage in words, the counted kinds first: "2 lost clusters, 1 cross-linked file,
+// 1 chain that loops or runs out of range" (a folder sharing clusters counts as a
+// cross-linked file, as fsck.fat counts it). Empty when nothing was found.
 std::string FatDamageText(const FatDamage& damage);
 
 // A short English text for the status, for front ends to show ("mounted block device", ...).

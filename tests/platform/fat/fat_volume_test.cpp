@@ -58,16 +58,22 @@ void SetCluster(std::vector<std::uint8_t>& b, const char* name11, std::uint32_t 
 }
 
 const Corruption kCorruptions[] = {
-    {"chain_loop", [](auto& b) { fattest::SetFat(b, 16, 14, 12); }, FatOpenStatus::kReadOnlyInconsistent, {0, 0, 1, 0, 0}},
-    {"cross_link", [](auto& b) { fattest::SetFat(b, 16, 23, 13); }, FatOpenStatus::kReadOnlyInconsistent, {0, 1, 0, 0, 0}},
-    {"link_past_the_end", [](auto& b) { fattest::SetFat(b, 16, 13, 0xFF00); }, FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
-    {"link_to_cluster_1", [](auto& b) { fattest::SetFat(b, 16, 13, 1); }, FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
-    {"chain_into_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 13, 400); }, FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+    {"chain_loop", [](auto& b) { fattest::SetFat(b, 16, 14, 12); },
+     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 1, 0, 0}},
+    {"cross_link", [](auto& b) { fattest::SetFat(b, 16, 23, 13); },
+     FatOpenStatus::kReadOnlyInconsistent, {0, 1, 0, 0, 0}},
+    {"link_past_the_end", [](auto& b) { fattest::SetFat(b, 16, 13, 0xFF00); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+    {"link_to_cluster_1", [](auto& b) { fattest::SetFat(b, 16, 13, 1); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+    {"chain_into_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 13, 400); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
     {"reserved_value_in_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 500, 0xFFF0); },
      FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
     {"entry_points_past_the_end", [](auto& b) { SetCluster(b, "B       BIN", 0xFFF0); },
      FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0}},
-    {"folder_cycle", [](auto& b) { SetCluster(b, "SUB        ", 32); }, FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
+    {"folder_cycle", [](auto& b) { SetCluster(b, "SUB        ", 32); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
     {"size_longer_than_chain",
      [](auto& b) { fattest::Put32(b, fattest::EntryOffset(b, "A       BIN") + 28, 2048 * 5); },
      FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 0, 1}},
@@ -79,7 +85,8 @@ const Corruption kCorruptions[] = {
        fattest::SetFat(b, 16, 601, 600);
      },
      FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0}},
-    {"lost_chain_into_a_file", [](auto& b) { fattest::SetFat(b, 16, 600, 12); }, FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
+    {"lost_chain_into_a_file", [](auto& b) { fattest::SetFat(b, 16, 600, 12); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
     {"lost_clusters_only",
      [](auto& b) {
        fattest::SetFat(b, 16, 600, 601);
@@ -135,8 +142,7 @@ TEST(FatVolumeTest, ValidationCountsEveryProblemNotJustTheFirst) {
   EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
   EXPECT_EQ(CountsOf(damage), (Counts{3, 1, 1, 1, 0}));
   EXPECT_EQ(FatDamageText(damage),
-            "3 lost clusters, 1 cross-linked chain (files or folders sharing clusters), "
-            "1 chain that loops or runs out of range, 1 FAT copy that differs");
+            "3 lost clusters, 1 cross-linked file, 1 chain that loops or runs out of range, 1 FAT copy that differs");
 }
 
 TEST(FatVolumeTest, FolderCycleOnFat32EndsTheWalk) {
