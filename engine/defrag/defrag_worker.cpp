@@ -2,7 +2,8 @@
 // record and report page.
 //
 // It visits the job's letters again after the analysis. Per volume: free-space check
-// (at least 50 MiB free at engine start, else a message and the next volume), header
+// (at least 50 MiB free at engine start, or the minimum set for volumes of the volume
+// map, else a message and the next volume), header
 // link, bitmap and cell geometry, the walk that offers every eligible file to file
 // relocation, the date record, in an in-depth job the in-depth pass, then the page.
 // Its walk (analysis/folder_walk.h) passes over names starting with ".", folders whose
@@ -22,6 +23,7 @@
 #include "analysis/volume_access.h"
 #include "core/defrag_date.h"
 #include "core/engine.h"
+#include "core/free_space_rule.h"
 #include "core/job_control.h"
 #include "core/volume_pass.h"
 #include "core/volume_table.h"
@@ -36,7 +38,6 @@
 namespace vexa {
 namespace {
 
-constexpr std::uint64_t kMinimumFreeBytes = 52428800;  // 50 MiB
 
 // The defragmentation walk's own rules: excluded-folder entries match inside the
 // folder's name, case-sensitively; read-only folders are entered and read-only files
@@ -62,7 +63,7 @@ void DefragFile(const WalkedFile& file, bool large, CandidateMap* candidates) {
 }
 
 void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
-  if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < kMinimumFreeBytes) {
+  if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < MinimumFreeBytes(letter)) {
     const std::string text = "Not enough disk space, volume " + std::string(1, letter) + " can not be defragged.";
     platform::ShowMessage(text.c_str(), "Tolvane Disk Defrag");
     return;
