@@ -1,12 +1,16 @@
 // The command line of vexa: commands, drive letters and options, and the usage text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace cli {
 
-enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion };
+enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion, kOptions, kSchedule };
+
+// What `vexa schedule` does.
+enum class ScheduleAction { kShow, kAdd, kRemove };
 
 // One --volume L=PATH: drive letter (upper case, C to Z) and the path as given.
 struct VolumeOption {
@@ -22,6 +26,14 @@ struct Options {
   bool open = false;
   bool quiet = false;
   bool json = false;
+  // options: the texts and switches to change (unset: keep); -1 keeps a switch.
+  std::optional<std::string> folders;
+  std::optional<std::string> files;
+  std::optional<std::string> types;
+  int turnOff = -1;
+  int restart = -1;
+  // schedule: the action; add takes `letters`.
+  ScheduleAction scheduleAction = ScheduleAction::kShow;
 };
 
 // Parses the arguments after the program name. Command names are matched before

@@ -11,6 +11,7 @@
 #include "demo_command.h"
 #include "exit_codes.h"
 #include "platform/library.h"
+#include "settings_command.h"
 #include "volume_command.h"
 
 #ifndef VEXA_VERSION
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
         return cli::kExitDone;
       case cli::Command::kDemo:
         return cli::RunDemoCommand(options, engineFolder);
+      case cli::Command::kOptions:
+        return cli::RunOptionsCommand(options, engineFolder);
+      case cli::Command::kSchedule:
+        return cli::RunScheduleCommand(options, engineFolder);
       default:
         return cli::RunVolumeCommand(options, engineFolder);
     }
