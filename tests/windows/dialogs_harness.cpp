@@ -30,11 +30,11 @@ int gFailures = 0;
 
 // The engine's exports, resolved by name: the library is loaded and unloaded by the
 // harness itself, so unloading it runs the engine's shut-down (which saves "Setting").
-void(VEXA_CALL* DLL_Options)() = nullptr;
-int32_t(VEXA_CALL* DLL_Advance)() = nullptr;
-int32_t(VEXA_CALL* DLL_GetAutoRun)() = nullptr;
-int32_t(VEXA_CALL* DLL_GetLogout)() = nullptr;
-int32_t(VEXA_CALL* DLL_GetRestart)() = nullptr;
+void(VEXA_CALL* gOptions)() = nullptr;
+int32_t(VEXA_CALL* gAdvance)() = nullptr;
+int32_t(VEXA_CALL* gGetAutoRun)() = nullptr;
+int32_t(VEXA_CALL* gGetLogout)() = nullptr;
+int32_t(VEXA_CALL* gGetRestart)() = nullptr;
 
 template <typename Function>
 void Resolve(HMODULE engine, const char* name, Function* out) {
@@ -193,8 +193,11 @@ void CheckTemplate(HWND dialog, const char* name, const char* title, int width, 
       Check(WindowText(child) == control.text, what + " text (" + WindowText(child) + ")");
     }
     Check(_stricmp(ClassOf(child).c_str(), control.className) == 0, what + " is a " + control.className);
-    RECT place{control.x, control.y, control.x + control.width, control.y + control.height};
+    // The dialog manager maps a control's position and its size each on its own.
+    RECT place{control.x, control.y, control.width, control.height};
     MapDialogRect(dialog, &place);
+    place.right += place.left;
+    place.bottom += place.top;
     RECT actual{};
     GetWindowRect(child, &actual);
     MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
@@ -251,12 +254,12 @@ const std::vector<Control> kScheduleControls = {
 // --- the dialogs on their own thread ------------------------------------------------
 
 DWORD WINAPI OptionsThread(LPVOID) {
-  DLL_Options();
+  gOptions();
   return 0;
 }
 
 DWORD WINAPI AdvanceThread(LPVOID) {
-  DLL_Advance();
+  gAdvance();
   return 0;
 }
 
@@ -348,7 +351,8 @@ void CheckTask(const std::string& folder) {
     Note("task: this Task Scheduler does not give the account back");
   }
   DWORD flags = 0;
-  Check(SUCCEEDED(task->GetFlags(&flags)) && flags == 0x2001, "task: flags " + Hex(flags));
+  const bool gotFlags = SUCCEEDED(task->GetFlags(&flags));
+  Check(gotFlags && flags == 0x2001, "task: flags " + Hex(flags));
   ITaskTrigger* trigger = nullptr;
   if (SUCCEEDED(task->GetTrigger(0, &trigger))) {
     TASK_TRIGGER record{};
@@ -376,7 +380,10 @@ void OptionsDialog(const std::string& folder) {
   if (dialog == nullptr) return;
   CheckTemplate(dialog, "Options", "Tolvane Disk Defrag Options", 263, 226, kOptionsControls);
   const LONG style = GetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_EDIT), GWL_STYLE);
-  Check((style & ES_AUTOHSCROLL) != 0 && (style & WS_BORDER) != 0, "Options: edit 101 is bordered and scrolls");
+  const LONG extended = GetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_EDIT), GWL_EXSTYLE);
+  // A dialog turns an edit's WS_BORDER into the sunken client edge.
+  Check((style & ES_AUTOHSCROLL) != 0 && ((style & WS_BORDER) != 0 || (extended & WS_EX_CLIENTEDGE) != 0),
+        "Options: edit 101 is bordered and scrolls");
   Check(WindowText(GetDlgItem(dialog, IDC_FOLDER_EDIT)) == "Temp;" &&
             WindowText(GetDlgItem(dialog, IDC_TYPE_EDIT)) == "exe;",
         "Options: the boxes show preset.ini's texts");
@@ -404,7 +411,7 @@ void OptionsDialog(const std::string& folder) {
   if (!Closed(opened, "Options OK")) return;
   Check(ReadWholeFile("preset.ini") == "[folder]\r\nTemp\r\nMyData\r\n\r\nOld\r\n[file]\r\n[type]\r\nexe",
         "Options OK: preset.ini rewritten from the texts");
-  Check(DLL_GetAutoRun() == 1 && DLL_GetLogout() == 1 && DLL_GetRestart() == 0, "Options OK: the live switches");
+  Check(gGetAutoRun() == 1 && gGetLogout() == 1 && gGetRestart() == 0, "Options OK: the live switches");
   char value[MAX_PATH + 8] = {};
   DWORD size = sizeof value;
   const LONG read = RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Vexarun",
@@ -425,7 +432,7 @@ void OptionsDialog(const std::string& folder) {
   Tick(dialog, IDC_STARTUP_CHECK, false);
   Press(dialog, IDCANCEL);
   if (!Closed(opened, "Options Close")) return;
-  Check(ReadWholeFile("preset.ini") == before && DLL_GetAutoRun() == 1, "Options Close: file and switches unchanged");
+  Check(ReadWholeFile("preset.ini") == before && gGetAutoRun() == 1, "Options Close: file and switches unchanged");
   opened = Open(OptionsThread);
   if (opened.dialog == nullptr) return;
   Check(WindowText(GetDlgItem(opened.dialog, IDC_FOLDER_EDIT)) == "Temp; My Data ;;Old;" &&
@@ -633,14 +640,14 @@ int main() {
   HMODULE engine = LoadLibraryA("vexa.dll");
   Check(engine != nullptr, "vexa.dll loads from the working folder");
   if (engine == nullptr) return 1;
-  Resolve(engine, "DLL_Options", &DLL_Options);
-  Resolve(engine, "DLL_Advance", &DLL_Advance);
-  Resolve(engine, "DLL_GetAutoRun", &DLL_GetAutoRun);
-  Resolve(engine, "DLL_GetLogout", &DLL_GetLogout);
-  Resolve(engine, "DLL_GetRestart", &DLL_GetRestart);
-  Check(DLL_Options && DLL_Advance && DLL_GetAutoRun && DLL_GetLogout && DLL_GetRestart,
+  Resolve(engine, "DLL_Options", &gOptions);
+  Resolve(engine, "DLL_Advance", &gAdvance);
+  Resolve(engine, "DLL_GetAutoRun", &gGetAutoRun);
+  Resolve(engine, "DLL_GetLogout", &gGetLogout);
+  Resolve(engine, "DLL_GetRestart", &gGetRestart);
+  Check(gOptions && gAdvance && gGetAutoRun && gGetLogout && gGetRestart,
         "DLL_Options and DLL_Advance are exported by name");
-  if (!DLL_Options || !DLL_Advance || !DLL_GetAutoRun || !DLL_GetLogout || !DLL_GetRestart) return 1;
+  if (!gOptions || !gAdvance || !gGetAutoRun || !gGetLogout || !gGetRestart) return 1;
   const std::string folder = WorkingFolder();
   RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Vexarun");
   RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "VEXAAUTO");

@@ -99,6 +99,10 @@ def main():
         display, server = start_display()
         env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all")
         env.pop("VEXA_VOLUMES", None)
+        # Xvfb has no window manager: wine draws the frames and title bars itself, so the
+        # screenshots show the windows whole.
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N",
+                        "/f"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         harness = subprocess.Popen(["wine", os.path.join(folder, "dialogs_harness.exe")], cwd=folder, env=env,
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    text=True, bufsize=1)
