@@ -44,6 +44,7 @@ bool EngineLibrary::Load(const std::string& folder, std::string* error) {
   Resolve(library_, "VexaAddSchedule", &api_.addSchedule, &missing);
   Resolve(library_, "VexaRemoveSchedule", &api_.removeSchedule, &missing);
   Resolve(library_, "VexaReadSchedule", &api_.readSchedule, &missing);
+  Resolve(library_, "VexaSetMappedMinimumFree", &api_.setMappedMinimumFree, &missing);
   if (!missing.empty()) {
     *error = "the engine library " + path + " lacks " + missing;
     Unload();

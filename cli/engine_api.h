@@ -28,6 +28,7 @@ struct EngineApi {
   int32_t(VEXA_CALL* addSchedule)(const char* letters) = nullptr;
   int32_t(VEXA_CALL* removeSchedule)() = nullptr;
   int32_t(VEXA_CALL* readSchedule)(const char** description) = nullptr;
+  void(VEXA_CALL* setMappedMinimumFree)(uint64_t bytes) = nullptr;
 };
 
 // The engine library of one run. Loading it runs the engine's start-up (volume map,
