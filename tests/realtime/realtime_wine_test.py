@@ -13,9 +13,12 @@ a file where it writes every new tip text of its tray icon. The test checks:
 - a fresh fragmented image and a new idle period: input during the job stops it, the
   image stays consistent, and the measured times from the input to the tip's "Stopping",
   to the last write of the image and to the end of the run are printed;
-- "Exit" through WM_CLOSE (taskkill) ends the program.
+- the icon's menu, clicked in wine's system tray: "Pause for one hour" pauses until an
+  hour from now, "Exit" ends the program.
 
-    realtime_wine_test.py --win-stage DIR     DIR holds VEXAAUTO.exe and vexa.dll
+    realtime_wine_test.py --win-stage DIR [--shots DIR]
+                                   DIR holds VEXAAUTO.exe and vexa.dll; screenshots of
+                                   the tray, its tip and its menu go to --shots
 
 The windows need an X display: VEXA_TEST_DISPLAY names one to use (an Xvfb is started
 on it when none answers); without it Xvfb picks a free display itself.
@@ -118,6 +121,45 @@ class AutoProgram:
         raise Failure("no tip %s within %d s (last tip: %r)" % (what, timeout, self.tip()))
 
 
+class Tray:
+    """The icon in wine's own system-tray window, reached with xdotool."""
+
+    def __init__(self, display, shots):
+        self.env = dict(os.environ, DISPLAY=display)
+        self.shots = shots
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=30).stdout
+
+    def icon(self):
+        windows = self.xdotool("search", "--name", "^Wine System Tray$").split()
+        check(len(windows) == 1, "no single wine system tray window: %r" % windows)
+        geometry = self.xdotool("getwindowgeometry", "--shell", windows[0])
+        values = dict(line.split("=", 1) for line in geometry.split())
+        # The first icon sits at the left end of the tray window.
+        return int(values["X"]) + 9, int(values["Y"]) + int(values["HEIGHT"]) // 2
+
+    def hover(self):
+        x, y = self.icon()
+        self.xdotool("mousemove", str(x), str(y))
+        time.sleep(2)  # the tip shows after a pause
+
+    def menu(self, name, *keys):
+        """Opens the icon's menu with the right button, then presses `keys`."""
+        x, y = self.icon()
+        self.xdotool("mousemove", str(x), str(y), "click", "3")
+        time.sleep(1)
+        self.shot(name)
+        self.xdotool("key", *keys)
+        time.sleep(1)
+
+    def shot(self, name):
+        if self.shots:
+            os.makedirs(self.shots, exist_ok=True)
+            subprocess.run(["import", "-window", "root", "-crop", "400x160+0+0",
+                            os.path.join(self.shots, "vexaauto-%s.png" % name)], env=self.env, timeout=30)
+
+
 def open_by_any_process(path):
     """Whether a process we can see (the program, wineserver) holds `path` open."""
     target = os.path.realpath(path)
@@ -137,11 +179,11 @@ def open_by_any_process(path):
     return False
 
 
-def run(win_stage, work):
+def run(win_stage, work, shots):
     if not win_stage or not os.path.exists(os.path.join(win_stage, "VEXAAUTO.exe")):
         print("skipped: no win64 build with VEXAAUTO.exe (set VEXA_WIN64_STAGE to its stage/vexa folder)")
         sys.exit(SKIP)
-    cli.need_tools("wine", "Xvfb", "xdpyinfo", "mkfs.fat", "mcopy", "mdel", "mdir", "mshowfat", "fsck.fat")
+    cli.need_tools("wine", "Xvfb", "xdpyinfo", "xdotool", "import", "mkfs.fat", "mcopy", "mdel", "mdir", "mshowfat", "fsck.fat")
     install = os.path.join(work, "vexa")
     shutil.copytree(win_stage, install, ignore=shutil.ignore_patterns(
         "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "volumes.ini"))
@@ -160,6 +202,7 @@ def run(win_stage, work):
     env["WINEDEBUG"] = "-all"
     env["DISPLAY"] = display.name
     auto = AutoProgram(install, work, env)
+    tray = Tray(display.name, shots)
     try:
         # The user is at the keyboard: nothing runs, the image is not touched.
         auto.input_now()
@@ -182,6 +225,8 @@ def run(win_stage, work):
         # Ten idle minutes: a quick defragmentation of C.
         auto.idle_for(11)
         auto.wait_tip(lambda t: t.startswith(("Scanning C:", "Defragmenting C:")), 30, "of a run")
+        tray.hover()
+        tray.shot("running")
         tip = auto.wait_tip(lambda t: t.startswith("Last run:"), 300, "after the run")
         match = re.fullmatch(r"Last run: C: (\d+) files defragmented, \d\d:\d\d", tip)
         check(match is not None, "tip after the run: %r" % tip)
@@ -222,12 +267,19 @@ def run(win_stage, work):
         time.sleep(6)  # a waiting tick: the user is back, so no new run starts
         check(auto.tip() == tip, "the tip changed after the stop: %r" % auto.tip())
 
-        # "Exit": taskkill asks the window to close.
-        subprocess.run(["wine", "taskkill", "/im", "VEXAAUTO.exe"], env=env, capture_output=True, timeout=60)
+        # The icon's menu: "Pause for one hour" (the second item), then "Exit" (the last).
+        paused_at = time.time()
+        tray.menu("menu", "Down", "Down", "Return")
+        until = {time.strftime("%H:%M", time.localtime(paused_at + 3600 + d)) for d in (0, 5)}
+        tip = auto.wait_tip(lambda t: t.startswith("Paused until"), 10, "of the pause")
+        check(tip[len("Paused until "):] in until, "tip after the pause: %r, not until %s" % (tip, until))
+        tray.hover()
+        tray.shot("paused")
+        tray.menu("menu-paused", "Up", "Return")
         try:
             auto.process.wait(timeout=60)
         except subprocess.TimeoutExpired:
-            raise Failure("VEXAAUTO.exe did not end on WM_CLOSE")
+            raise Failure("VEXAAUTO.exe did not end on Exit")
     finally:
         if auto.process is not None and auto.process.poll() is None:
             subprocess.run(["wine", "taskkill", "/f", "/im", "VEXAAUTO.exe"], env=env, capture_output=True, timeout=60)
@@ -238,10 +290,11 @@ def run(win_stage, work):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--win-stage", default=os.environ.get("VEXA_WIN64_STAGE", ""))
+    parser.add_argument("--shots", default="")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="vexa-auto-") as work:
         try:
-            run(args.win_stage, work)
+            run(args.win_stage, work, args.shots)
         except Failure as failure:
             print("FAILED: %s" % failure)
             return 1
