@@ -40,6 +40,18 @@ std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
   return static_cast<std::int32_t>(q);
 }
 
+std::int32_t ProgressPercent(std::uint64_t processed, std::uint64_t used) {
+  if (used == 0) return -1;
+  if (processed >= used) return 100;
+  // processed < used, so the product fits once both are small enough; scaling both by
+  // the same factor keeps the ratio to far better than a percent.
+  while (processed > UINT64_MAX / 200) {
+    processed >>= 1;
+    used >>= 1;
+  }
+  return static_cast<std::int32_t>((processed * 200 + used) / (2 * used));
+}
+
 void ResetJobState() {
   std::memset(gJob.letters, 0, sizeof gJob.letters);
   gJob.mode.store(kJobAnalyse);
@@ -122,9 +134,7 @@ void FillStatus(VexaWorkingStatus& status) {
     return;
   }
   auto percentage = [] {
-    const auto processed = static_cast<std::int32_t>(static_cast<std::uint32_t>(gWork.processedClusters.load(kRelaxed)));
-    const auto used = static_cast<std::int32_t>(static_cast<std::uint32_t>(gWork.usedClusters.load(kRelaxed)));
-    return MulDiv(processed, 100, used);
+    return ProgressPercent(gWork.processedClusters.load(kRelaxed), gWork.usedClusters.load(kRelaxed));
   };
   if (gJob.analysisRunning.load(kRelaxed)) {
     status.state = VEXA_STATE_ANALYSING;

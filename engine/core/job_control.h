@@ -46,6 +46,11 @@ void RunJob(const char* letters, JobMode mode);
 // from zero; -1 when c is 0 or the result does not fit in 32 bits.
 std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c);
 
+// A pass's progress in percent from its processed and used cluster counts, formed in
+// 64 bits and rounded as MulDiv rounds: 0 to 100 (processed counts beyond the used
+// ones read 100), or -1 when no cluster is in use.
+std::int32_t ProgressPercent(std::uint64_t processed, std::uint64_t used);
+
 // Fills `status` from the job state and work context. One polling thread at a time.
 void FillStatus(VexaWorkingStatus& status);
 

@@ -96,6 +96,19 @@ TEST_F(ExportsTest, FileDetailsRecord) {
   EXPECT_EQ(machine.OpenHandles(), 1u) << "only the volume handle stays open";
 }
 
+TEST(ProgressPercentTest, FullCountsOfLargeVolumesStayWithinAHundred) {
+  EXPECT_EQ(ProgressPercent(1, 200), 1);  // 0.5 rounds up, as MulDiv does
+  EXPECT_EQ(ProgressPercent(1, 201), 0);
+  EXPECT_EQ(ProgressPercent(5, 0), -1);
+  // 2^31 and more used clusters: the low 32 bits alone would read as negative or tiny.
+  EXPECT_EQ(ProgressPercent(1ULL << 31, 1ULL << 32), 50);
+  EXPECT_EQ(ProgressPercent(3000000000ULL, 4000000000ULL), 75);
+  EXPECT_EQ(ProgressPercent((1ULL << 32) + 5, 1ULL << 33), 50);
+  EXPECT_EQ(ProgressPercent(UINT64_MAX - 1, UINT64_MAX), 100);
+  EXPECT_EQ(ProgressPercent(UINT64_MAX / 3, UINT64_MAX), 33);
+  EXPECT_EQ(ProgressPercent(7, 5), 100) << "more processed than used";
+}
+
 TEST(MulDivTest, RoundsHalvesAwayFromZeroAndFlagsFailures) {
   EXPECT_EQ(MulDiv(1, 100, 200), 1);     // 0.5 rounds up
   EXPECT_EQ(MulDiv(1, 100, 201), 0);
