@@ -164,7 +164,7 @@ void AnalysisWorkerMain() {
                                  mode == kJobAnalyse ? report::ReportKind::kAnalysis : report::ReportKind::kDefrag);
     gJob.mode.store(kJobAnalyse);
   }
-  gJob.analysisRunning.store(false, std::memory_order_release);
+  EmptySlot(gJob.analysisRunning);
 }
 
 }  // namespace vexa

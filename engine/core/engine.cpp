@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/defrag_date.h"
+#include "core/free_space_rule.h"
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
@@ -105,6 +106,7 @@ void Shutdown() {
   gWork.freeRuns.clear();
   gBitmapBuffer.Resize(BitmapBuffer::kStartSize);
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
+  ResetFreeSpaceRule();
   gMachine = nullptr;
 }
 

@@ -18,8 +18,8 @@ extern std::string gWorkingFolder;
 // The bitmap buffer and retrieval buffer shared by the running pass (one at a time).
 extern BitmapBuffer gBitmapBuffer;
 extern ExtentBuffer gExtentBuffer;
-// How long a job export sleeps between looks at the worker slots, in ms (1000;
-// tests shorten it).
+// The longest a job export waits between looks at the worker slots, in ms (1000; tests
+// shorten it). The export is woken at once when its job ends; this only bounds a wait.
 extern int gJobWaitMs;
 
 // Defragmentation age (0, 1 or 2) of the engine's current volume (the one a pass

@@ -2,7 +2,8 @@
 // record and report page.
 //
 // It visits the job's letters again after the analysis. Per volume: free-space check
-// (at least 50 MiB free at engine start, else a message and the next volume), header
+// (at least 50 MiB free at engine start, or the minimum set for volumes of the volume
+// map, else a message and the next volume), header
 // link, bitmap and cell geometry, the walk that offers every eligible file to file
 // relocation, the date record, in an in-depth job the in-depth pass, then the page.
 // Its walk (analysis/folder_walk.h) passes over names starting with ".", folders whose
@@ -23,6 +24,7 @@
 #include "analysis/volume_access.h"
 #include "core/defrag_date.h"
 #include "core/engine.h"
+#include "core/free_space_rule.h"
 #include "core/job_control.h"
 #include "core/volume_pass.h"
 #include "core/volume_table.h"
@@ -38,7 +40,6 @@
 namespace vexa {
 namespace {
 
-constexpr std::uint64_t kMinimumFreeBytes = 52428800;  // 50 MiB
 
 // The defragmentation walk's own rules: excluded-folder entries match inside the
 // folder's name, case-sensitively; read-only folders are entered and read-only files
@@ -64,7 +65,7 @@ void DefragFile(const WalkedFile& file, bool large, CandidateMap* candidates) {
 }
 
 void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
-  if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < kMinimumFreeBytes) {
+  if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < MinimumFreeBytes(letter)) {
     const std::string text = "Not enough disk space, volume " + std::string(1, letter) + " can not be defragged.";
     platform::ShowMessage(text.c_str(), "Tolvane Disk Defrag");
     return;
@@ -97,6 +98,9 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
     gWork.optimizing.store(false, std::memory_order_relaxed);
   }
   candidates.clear();
+  // The volume's moves end here: the FAT provider makes them durable and marks the
+  // volume clean. Nothing can be done about a failure but what the next job finds.
+  (void)gMachine->FlushFileBuffers(v.volume);
   gReport.RecordFinishTime();
   report::ReportVolumeFigures figures = VolumeReportFigures(v, letter);
   const std::vector<VexaMapCell> cells = v.cells->Snapshot();
@@ -128,7 +132,7 @@ void DefragWorkerMain() {
   gJob.stop.store(true);
   gJob.mode.store(kJobAnalyse);
   (void)gReport.WriteIndexPage(gWorkingFolder, report::ReportKind::kDefrag);
-  gJob.defragRunning.store(false, std::memory_order_release);
+  EmptySlot(gJob.defragRunning);
 }
 
 }  // namespace vexa

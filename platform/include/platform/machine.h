@@ -76,6 +76,14 @@ class Machine {
   virtual void FindClose(Handle search) = 0;
   // CloseHandle for volume and file handles.
   virtual void CloseHandle(Handle handle) = 0;
+  // FlushFileBuffers on a volume handle, called when a job's work on the volume ends:
+  // every change made through the handle is durable when it returns, and a provider
+  // that marks its volume dirty while it writes (FAT) marks it clean. Providers whose
+  // file system keeps itself consistent answer success without doing anything.
+  [[nodiscard]] virtual std::uint32_t FlushFileBuffers(Handle volume) {
+    (void)volume;
+    return kErrorSuccess;
+  }
 };
 
 // The machine the engine runs on when nothing else is given: the real volumes on

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/free_space_rule.h"
 #include "core/volume_table.h"
 #include "platform/message_box.h"
 #include "support/job_fixture.h"
@@ -167,6 +168,29 @@ TEST_F(DefragTest, TooLittleFreeSpaceSkipsTheVolumeWithAMessage) {
   const std::string top = Page("defragreporttop.html");
   EXPECT_EQ(top.find("defragreport1.html"), std::string::npos);
   EXPECT_NE(top.find("defragreport2.html"), std::string::npos);
+}
+
+TEST_F(DefragTest, AnotherMinimumAppliesToVolumesOfTheVolumeMapOnly) {
+  auto& c = VolumeWithFreeRuns('C', "FAT16", 1000, {{900, 100}});
+  c.SetReportedFreeSpace({8, 512, 256, 20000});  // 1 MiB free: a small image
+  c.AddFile("a.bin", 8 * kCluster, {{200, 4}, {300, 4}});
+  auto& d = VolumeWithFreeRuns('D', "NTFS", 1000, {{900, 100}});
+  d.SetReportedFreeSpace({8, 512, 256, 20000});  // the same, but a native volume
+  d.AddFile("a.bin", 8 * kCluster, {{200, 4}, {300, 4}});
+  Start();
+  SetMappedLetters("C");
+  VexaSetMappedMinimumFree(1048577);  // one byte more than C has
+  DLL_DefragVolume("CD");
+  EXPECT_EQ(c.MoveCalls(), 0);
+  VexaSetMappedMinimumFree(1048576);
+  DLL_DefragVolume("CD");
+  EXPECT_EQ(c.MoveCalls(), 2);
+  EXPECT_EQ(d.MoveCalls(), 0) << "a native volume keeps the engine's 50 MiB";
+  EXPECT_EQ(gMessages, (std::vector<std::string>{"Not enough disk space, volume C can not be defragged.",
+                                                 "Not enough disk space, volume D can not be defragged.",
+                                                 "Not enough disk space, volume D can not be defragged."}));
+  Stop();
+  EXPECT_EQ(MinimumFreeBytes('C'), kDefaultMinimumFreeBytes) << "the next start has the engine's rule again";
 }
 
 TEST_F(DefragTest, StopBetweenTwoExtentsKeepsWhatMovedAndSkipsTheDate) {
