@@ -36,8 +36,10 @@ extern JobState gJob;
 inline bool StopRequested() { return gJob.stop.load(std::memory_order_relaxed); }
 
 // Runs one job in `mode` over `letters` and returns when every worker has ended.
-// A call while a job runs returns at once. Any thread but a worker's.
-void RunJob(const char* letters, JobMode mode);
+// A call while a job of this engine runs returns at once (true). A call while another
+// process holds the machine-wide job lock starts nothing and returns false at once.
+// Any thread but a worker's; the machine-wide lock is taken and given back on it.
+[[nodiscard]] bool RunJob(const char* letters, JobMode mode);
 
 // Empties a worker's slot (gJob.analysisRunning or gJob.defragRunning) and, when both
 // are then empty, ends the job and wakes the export waiting for it. A worker's very
