@@ -85,7 +85,16 @@ bench_move() {
     make_files "$work/fill/D$d" 228 36864 36864 "F%03d.BIN"
     d=$((d + 1))
   done
-  mcopy -i "$img" -s "$work/fill" ::/ >/dev/null
+  # One mcopy per folder with the names in order, so the files lie on disk in name
+  # order and deleting the odd ones leaves holes between the even ones.
+  mmd -i "$img" ::/fill
+  d=0
+  while [ $d -lt 48 ]; do
+    mmd -i "$img" "::/fill/D$d"
+    # shellcheck disable=SC2046
+    mcopy -i "$img" $(ls -d "$work/fill/D$d"/* | sort) "::/fill/D$d/" >/dev/null
+    d=$((d + 1))
+  done
   odd=$(cd "$work/fill" && for f in D*/F*[13579].BIN; do printf '::/fill/%s ' "$f"; done)
   # shellcheck disable=SC2086
   mdel -i "$img" $odd

@@ -125,6 +125,7 @@ class FatVolume {
   struct Group {
     std::int32_t node = -1;
     std::vector<std::uint32_t> durable;  // the node's chain as the disk holds it
+    std::vector<std::uint32_t> chain;    // the node's chain in memory, after the group's moves
     FatNode savedNode;                   // the node as the disk holds it
     std::vector<std::pair<std::uint32_t, std::uint32_t>> undo;  // (cluster, entry before) in memory
   };
