@@ -11,19 +11,19 @@
 
 #include <optional>
 
-#include "analysis/cluster_map.h"
+#include "analysis/contiguous_marking.h"
 #include "analysis/free_runs.h"
+#include "analysis/pass_variant.h"
 #include "analysis/volume_access.h"
 #include "core/engine.h"
 #include "core/job_control.h"
 #include "core/text.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "report/job_report.h"
 
 namespace vexa {
 namespace {
-
-constexpr std::uint64_t kLargeFileBytes = 1048576;
 
 // The free run the candidate moves to, or nullopt.
 std::optional<std::int64_t> ChooseRun(const FreeRunsByStart& runs, std::int64_t first, std::int64_t clusters) {

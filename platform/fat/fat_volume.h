@@ -5,7 +5,8 @@
 // calls for, and shares no cluster with another chain (loops, cross-links and folder
 // cycles all show up as a cluster claimed twice). Every cluster is claimed at most once,
 // so the walk is bounded by the cluster count whatever the image holds. A volume that
-// fails any check is kept read-only. The tree is fixed after open: moves change only
+// fails any check is kept read-only; the checks go on to the end, so Damage() counts
+// everything found. The tree is fixed after open: moves change only
 // chains and first clusters, never names or folders.
 #pragma once
 
@@ -39,16 +40,21 @@ class FatVolume {
  public:
   // Opens the volume held by `io`. Returns null when it cannot be served (bad boot
   // sector, truncated image, read error); otherwise *status tells whether it is
-  // writable (kOk) or why it is read-only.
-  static std::unique_ptr<FatVolume> Open(std::unique_ptr<FatIo> io, FatOpenStatus* status);
+  // writable (kOk) or why it is read-only; *damage (when not null) what validation found.
+  static std::unique_ptr<FatVolume> Open(std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                         FatDamage* damage = nullptr);
   ~FatVolume();
 
   const FatLayout& Layout() const { return layout_; }
   const FatTable& Fat() const { return *fat_; }
   bool ReadOnly() const { return readOnly_; }
   const std::string& Label() const { return label_; }
+  // The volume serial number of the boot sector; 0 when it holds none.
+  std::uint32_t VolumeId() const { return volumeId_; }
   // The first problem validation found, for diagnostics; empty when none.
   const std::string& Problem() const { return problem_; }
+  // Everything validation found, counted by kind.
+  const FatDamage& Damage() const { return damage_; }
 
   static constexpr std::int32_t kRoot = 0;
   const FatNode& Node(std::int32_t index) const { return nodes_[static_cast<std::size_t>(index)]; }
@@ -93,7 +99,9 @@ class FatVolume {
                     std::vector<std::pair<std::int32_t, int>>* pending);
   void CheckLostChains();
   void IndexNames();
-  void Inconsistent(const std::string& why);
+  // Records one problem of a counted kind (a member of damage_), or, with null, of the others.
+  void Inconsistent(std::uint32_t FatDamage::*kind, const std::string& why);
+  bool InChain(std::uint32_t first, std::int64_t length, std::uint32_t cluster) const;
 
   // mover.cpp
   bool WriteFat(const std::vector<std::uint32_t>& changed);
@@ -120,7 +128,9 @@ class FatVolume {
   std::vector<NameSlot> names_;
   std::vector<std::uint8_t> state_;  // per cluster during open: see fat_volume.cpp
   std::string label_;
+  std::uint32_t volumeId_ = 0;
   std::string problem_;
+  FatDamage damage_;
   std::uint32_t freeClusters_ = 0;
   bool readOnly_ = false;
   bool inconsistent_ = false;

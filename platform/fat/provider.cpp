@@ -57,6 +57,13 @@ class FatMachine final : public Machine {
     return true;
   }
 
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override {
+    if (!Mine(letter) || serial == nullptr) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    *serial = volume_->VolumeId();
+    return true;
+  }
+
   bool FreeSpace(char letter, DiskFreeSpace* out) override {
     if (!Mine(letter) || out == nullptr) return false;
     std::lock_guard<std::mutex> guard(lock_);
@@ -283,25 +290,33 @@ class FatMachine final : public Machine {
 
 }  // namespace
 
-std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status) {
+std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                       FatDamage* damage) {
   const char up = Upper(letter);
   if (io == nullptr || up < 'C' || up > 'Z') {
     *status = FatOpenStatus::kNotFound;
     return nullptr;
   }
-  auto volume = FatVolume::Open(std::move(io), status);
+  auto volume = FatVolume::Open(std::move(io), status, damage);
   if (volume == nullptr) return nullptr;
   return std::make_unique<FatMachine>(up, std::move(volume));
 }
 
 std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status) {
+  FatDamage damage;
+  return OpenFatVolume(letter, path, status, &damage);
+}
+
+std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status,
+                                       FatDamage* damage) {
+  *damage = FatDamage{};
   FatOpenStatus ioStatus = FatOpenStatus::kOk;
   auto io = OpenFatDevice(path, &ioStatus);
   if (io == nullptr) {
     *status = ioStatus;
     return nullptr;
   }
-  return OpenFatVolume(letter, std::move(io), status);
+  return OpenFatVolume(letter, std::move(io), status, damage);
 }
 
 }  // namespace platform::fat

@@ -29,8 +29,15 @@ namespace platform::fat {
 // The caller owns the machine; it may be called from any thread (calls are serialised).
 std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status);
 
+// The same, and *damage (never null) receives what validation found: counts of lost
+// clusters, cross-links, broken chains and differing FAT copies (empty when the volume
+// could not be read).
+std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status,
+                                       FatDamage* damage);
+
 // The same over an I/O object the caller supplies (memory images, crash-test layers);
 // the machine takes ownership of `io`.
-std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status);
+std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                       FatDamage* damage = nullptr);
 
 }  // namespace platform::fat

@@ -34,6 +34,13 @@ class Machine {
   // NUL-terminated and cut to its buffer). False when the root does not answer.
   [[nodiscard]] virtual bool VolumeInformation(char letter, char* label, std::uint32_t labelSize,
                                                char* fileSystem, std::uint32_t fileSystemSize) = 0;
+  // The volume serial number GetVolumeInformationA gives for the root of `letter`.
+  // False when the root does not answer or the provider knows no serial.
+  [[nodiscard]] virtual bool VolumeSerialNumber(char letter, std::uint32_t* serial) {
+    (void)letter;
+    (void)serial;
+    return false;
+  }
   // GetDiskFreeSpaceA. False when the root does not answer.
   [[nodiscard]] virtual bool FreeSpace(char letter, DiskFreeSpace* out) = 0;
 
