@@ -28,7 +28,7 @@ RUNS=${RUNS:-3}
 what=${1:-all}
 export MTOOLS_SKIP_CHECK=1
 
-for tool in mkfs.fat mcopy mdel mmd fsck.fat dd /usr/bin/time; do
+for tool in mkfs.fat mcopy mdel mmd fsck.fat dd python3 /usr/bin/time; do
   command -v "$tool" >/dev/null 2>&1 || { echo "peers.sh: $tool is missing" >&2; exit 77; }
 done
 [ -x "$VEXA" ] || { echo "peers.sh: no vexa at $VEXA (build the linux preset first)" >&2; exit 1; }
@@ -62,15 +62,18 @@ best() {
 
 ratio() { awk "BEGIN { if ($2 > 0) printf \"%.2f\", $1 / $2; else print \"-\" }"; }
 
-# Random files: $1 folder, $2 count, $3 smallest and $4 largest size in bytes, $5 name format.
+# Random files: $1 folder, $2 count, $3 smallest and $4 largest size in bytes, $5 name
+# format (printf, of the file's number).
 make_files() {
-  mkdir -p "$1"
-  awk -v n="$2" -v lo="$3" -v hi="$4" -v fmt="$5" -v dir="$1" 'BEGIN {
-    srand(7)
-    for (i = 0; i < n; i++) printf "%s/" fmt " %d\n", dir, i, lo + int(rand() * (hi - lo + 1))
-  }' | while read -r path size; do
-    head -c "$size" /dev/urandom >"$path"
-  done
+  python3 - "$@" <<'PY'
+import os, random, sys
+folder, count, low, high, form = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+os.makedirs(folder, exist_ok=True)
+sizes = random.Random(7)
+for i in range(count):
+    with open(os.path.join(folder, form % i), "wb") as f:
+        f.write(os.urandom(sizes.randint(low, high)))
+PY
 }
 
 bench_move() {
