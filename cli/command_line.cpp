@@ -362,7 +362,7 @@ std::string UsageText(const std::string& engineFolder) {
       "  --version, -V      the version\n"
       "\n"
       "A defragmentation needs at least 50 MiB free on a volume (the engine's rule); a volume\n"
-      "with less is passed over with a message. --min-free lowers it for images and devices.\n"
+      "with less is passed over with a message. --min-free sets another for images and devices.\n"
       "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
       "Unmount a device and back it up before you defragment it.\n"
       "\n"
