@@ -9,6 +9,7 @@ inline constexpr int kExitVolume = 2;   // a volume cannot be used (missing, not
                                         // refused, read-only, too little free space), or the
                                         // engine's folder is not writable
 inline constexpr int kExitEngine = 3;   // the engine library cannot be loaded
+inline constexpr int kExitSettings = 5;  // the settings or the schedule could not be changed
 inline constexpr int kExitStopped = 130;
 
 }  // namespace cli
