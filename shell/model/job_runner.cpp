@@ -41,6 +41,8 @@ bool JobRunner::Start(JobKind kind, const std::string& letters) {
   job->kind = kind;
   std::strncpy(job->letters, letters.c_str(), 26);
   current_ = job;
+  // The map follows the job's first volume even when the job ends before the first poll.
+  if (job->letters[0] != 0) SetDrive(job->letters[0]);
   shared_->liveThreads.store(2, std::memory_order_release);
   std::thread(JobThread, shared_, job).detach();
   std::thread(PollThread, shared_, job).detach();

@@ -84,8 +84,9 @@ class JobRunner {
   JobRunner& operator=(const JobRunner&) = delete;
   ~JobRunner();
 
-  // Starts a job of `kind` over `letters` (at most 26 are kept). False, and nothing
-  // starts, while a thread of the previous job is alive. Main thread.
+  // Starts a job of `kind` over `letters` (at most 26 are kept) and makes its first
+  // letter the current drive. False, and nothing starts, while a thread of the previous
+  // job is alive. Main thread.
   [[nodiscard]] bool Start(JobKind kind, const std::string& letters);
 
   // Asks the engine to stop and ends the polling loop of the running job. Main thread.

@@ -193,6 +193,17 @@ TEST_F(JobRunnerTest, NewJobIsRefusedUntilTheStoppedJobsThreadsHaveEnded) {
   EXPECT_EQ(secondJobFinished, 1);
 }
 
+TEST_F(JobRunnerTest, AJobOverBeforeItsFirstPollStillShowsItsVolume) {
+  Make();
+  runner_->SetDrive('C');
+  engine_.Release();  // the job returns as soon as it is called
+  ASSERT_TRUE(runner_->Start(JobKind::kAnalyse, "EC"));
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_EQ(runner_->Snapshot().drive, 'E');
+  EXPECT_EQ(runner_->Snapshot().colors[0], 4);
+  EXPECT_EQ(runner_->Snapshot().progressLength, 600);
+}
+
 TEST_F(JobRunnerTest, MainThreadColourRefreshCopiesTheTableAndNotifies) {
   Make();
   runner_->SetDrive('E');
