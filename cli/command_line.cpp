@@ -167,7 +167,7 @@ std::string UnknownCommand(const std::string& word) {
     const std::string name = c.name;
     const std::size_t distance = EditDistance(lower, name);
     const bool prefix = lower.size() >= 2 && name.compare(0, lower.size(), lower) == 0;
-    if (prefix || distance < best) {
+    if ((prefix && best > 0) || distance < best) {  // the first command a prefix names wins
       best = prefix ? 0 : distance;
       nearest = c.name;
     }
