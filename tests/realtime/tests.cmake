@@ -1,5 +1,6 @@
 # The real-time defragmenter's rules (realtime/model/) are compiled into vexa_tests;
-# VEXAAUTO.exe itself runs under wine64 in realtime.wine (realtime_wine_test.py), which
+# VEXAAUTO.exe itself runs under wine64 in realtime.wine (realtime_wine_test.py
+# --shots ${CMAKE_BINARY_DIR}/screenshots), which
 # needs a win64 build's stage folder like cli.wine (VEXA_WIN64_STAGE).
 file(GLOB REALTIME_MODEL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/realtime/model/*.cpp)
 target_sources(vexa_tests PRIVATE ${REALTIME_MODEL_SOURCES})
