@@ -50,10 +50,16 @@ std::string RunSummaryText(const std::vector<VolumeResult>& results, std::time_t
   std::string text;
   bool stopped = false;
   for (const VolumeResult& result : results) {
-    if (!result.ran) continue;
+    // A volume stopped before the engine wrote anything (during its analysis) still
+    // tells the user the run was cut short; one the engine refused says nothing.
+    if (!result.ran && !result.stopped) continue;
     if (!text.empty()) text += ", ";
-    text += VolumeText(result);
-    stopped = stopped || result.stopped;
+    if (result.ran) {
+      text += VolumeText(result);
+      stopped = stopped || result.stopped;
+    } else {
+      text += LetterText(result.letter) + " stopped";
+    }
   }
   if (text.empty()) return {};
   if (stopped) text += ", stopped";

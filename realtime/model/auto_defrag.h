@@ -119,8 +119,9 @@ class AutoDefrag {
 std::string ClockText(std::time_t when);
 
 // The text of a finished run's results (without "Last run: "), ending with the time:
-// "C: 12 files defragmented, 14:02", "C: 3 files defragmented, stopped, 14:02".
-// Empty when no volume ran.
+// "C: 12 files defragmented, 14:02", "C: 3 files defragmented, stopped, 14:02",
+// "C: stopped, 14:02" (stopped before the engine had written anything). Empty when no
+// volume ran or was stopped.
 std::string RunSummaryText(const std::vector<VolumeResult>& results, std::time_t endedAt);
 
 }  // namespace realtime

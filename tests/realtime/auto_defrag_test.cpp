@@ -201,6 +201,10 @@ TEST(RunSummaryTextTest, SaysPerVolumeWhatRanAndWhenTheRunEnded) {
   refused.letter = 'E';
   EXPECT_EQ(RunSummaryText({full, refused, Ran('F', -1)}, at), "D: not enough free space, F: defragmented, 14:02");
   EXPECT_EQ(RunSummaryText({refused}, at), "");
+  VolumeResult stoppedEarly;  // stopped during its analysis: no page
+  stoppedEarly.letter = 'G';
+  stoppedEarly.stopped = true;
+  EXPECT_EQ(RunSummaryText({Ran('C', 4), stoppedEarly}, at), "C: 4 files defragmented, G: stopped, 14:02");
 }
 
 TEST_F(AutoDefragTest, AFailedLoadAndALongSummaryStillGiveOneShortTip) {
