@@ -8,7 +8,8 @@
 // file without clusters); folder searches in on-disk order with the long name where
 // there is one, else the 8.3 name with its entry's case flags, "." and ".." in
 // subfolders only, never the label entry. Moves are crash-safe (see platform/fat/mover.cpp).
-// A volume that fails validation answers everything but refuses moves.
+// A volume that fails validation answers everything but refuses moves. An exFAT image
+// or device is handed to the exFAT provider (exfat_provider.h).
 #pragma once
 
 #include <memory>
