@@ -19,6 +19,7 @@ struct EngineApi {
   const VexaVolumeInfo*(VEXA_CALL* getVolumeInfo)(char letter) = nullptr;
   void(VEXA_CALL* showReport)(int32_t kind) = nullptr;
   void(VEXA_CALL* setMessageHandler)(void (*handler)(const char* text)) = nullptr;
+  void(VEXA_CALL* setMappedMinimumFree)(uint64_t bytes) = nullptr;
 };
 
 // The engine library of one run. Loading it runs the engine's start-up (volume map,

@@ -49,6 +49,13 @@ class ExfatMachine final : public Machine {
     return true;
   }
 
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override {
+    if (!Mine(letter) || serial == nullptr) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    *serial = volume_->SerialNumber();
+    return true;
+  }
+
   bool FreeSpace(char letter, DiskFreeSpace* out) override {
     if (!Mine(letter) || out == nullptr) return false;
     std::lock_guard<std::mutex> guard(lock_);
@@ -83,6 +90,8 @@ class ExfatMachine final : public Machine {
     if (out == nullptr || outSize < sizeof(VOLUME_BITMAP_BUFFER)) return kErrorInsufficientBuffer;
     const std::int64_t total = volume_->Geometry().clusterCount;
     if (startingLcn < 0 || startingLcn >= total) return kErrorInvalidParameter;
+    // The bitmap shows the clusters the last moves vacated as free: commit them.
+    EndGroup();
     const std::int64_t start = startingLcn & ~std::int64_t{7};
     out->StartingLcn = start;
     out->BitmapSize = total - start;
@@ -133,7 +142,18 @@ class ExfatMachine final : public Machine {
     if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
     const Open* file = Get(move.FileHandle, Open::kFile);
     if (file == nullptr) return kErrorInvalidHandle;
-    return volume_->MoveClusters(file->node, move.StartingVcn, move.StartingLcn, move.ClusterCount);
+    // The moves made through one file handle form one group (see exfat_mover.cpp).
+    if (move.FileHandle != groupHandle_) EndGroup();
+    const std::uint32_t rc = volume_->MoveClusters(file->node, move.StartingVcn, move.StartingLcn, move.ClusterCount);
+    if (rc == kErrorSuccess) groupHandle_ = move.FileHandle;
+    return rc;
+  }
+
+  std::uint32_t FlushFileBuffers(Handle volume) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
+    groupHandle_ = kInvalidHandle;
+    return volume_->FinishChanges() ? kErrorSuccess : kErrorWriteFault;
   }
 
   std::uint32_t FileSize(Handle file, std::uint64_t* size) override {
@@ -148,6 +168,14 @@ class ExfatMachine final : public Machine {
   Handle FindFirst(const char* pattern, WIN32_FIND_DATAA* data) override {
     std::string rest;
     if (data == nullptr || !Local(pattern, &rest)) return kInvalidHandle;
+    if (rest.find_first_of("*?") == std::string::npos) {
+      // A plain path finds that one entry, as FindFirstFileA does.
+      std::lock_guard<std::mutex> guard(lock_);
+      const std::int32_t node = volume_->Find(rest);
+      if (node <= ExfatVolume::kRoot) return kInvalidHandle;
+      *data = EntryOf(volume_->Node(node), volume_->Node(node).name);
+      return Add({Open::kSearch, node, {*data}, 1});
+    }
     std::string folderPath;
     if (rest == "*" || rest == "*.*") {
       folderPath.clear();
@@ -194,7 +222,10 @@ class ExfatMachine final : public Machine {
   void CloseHandle(Handle handle) override {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = open_.find(handle);
-    if (it != open_.end() && it->second.kind != Open::kSearch) open_.erase(it);
+    if (it != open_.end() && it->second.kind != Open::kSearch) {
+      if (handle == groupHandle_) EndGroup();
+      open_.erase(it);
+    }
   }
 
  private:
@@ -240,6 +271,14 @@ class ExfatMachine final : public Machine {
     return data;
   }
 
+  // Commits the open group of moves. A failure leaves the volume read-only, which the
+  // next move reports; nothing else can report it here.
+  void EndGroup() {
+    (void)volume_->CommitGroup();
+    groupHandle_ = kInvalidHandle;
+  }
+
+  Handle groupHandle_ = kInvalidHandle;  // the file handle of the open group of moves
   const char letter_;
   std::mutex lock_;
   std::unique_ptr<ExfatVolume> volume_;
@@ -251,13 +290,14 @@ class ExfatMachine final : public Machine {
 
 bool IsExfat(const std::uint8_t* firstSector, std::size_t size) { return IsExfatBootSector(firstSector, size); }
 
-std::unique_ptr<Machine> OpenExfatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status) {
+std::unique_ptr<Machine> OpenExfatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                         platform::fat::FatDamage* damage) {
   const char up = Upper(letter);
   if (io == nullptr || up < 'C' || up > 'Z') {
     *status = FatOpenStatus::kNotFound;
     return nullptr;
   }
-  auto volume = ExfatVolume::Open(std::move(io), status);
+  auto volume = ExfatVolume::Open(std::move(io), status, damage);
   if (volume == nullptr) return nullptr;
   return std::make_unique<ExfatMachine>(up, std::move(volume));
 }

@@ -15,6 +15,7 @@
 
 namespace platform::exfat {
 
+using platform::fat::FatDamage;
 using platform::fat::FatIo;
 using platform::fat::FatOpenStatus;
 using platform::fat::Le16;
@@ -39,18 +40,25 @@ std::string Hex(std::uint32_t v) {
 
 }  // namespace
 
-ExfatVolume::~ExfatVolume() = default;
+ExfatVolume::~ExfatVolume() { (void)FinishChanges(); }
 
-std::unique_ptr<ExfatVolume> ExfatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status) {
+std::unique_ptr<ExfatVolume> ExfatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                               platform::fat::FatDamage* damage) {
   std::unique_ptr<ExfatVolume> volume(new ExfatVolume());
   volume->io_ = std::move(io);
   const FatOpenStatus loaded = volume->Load();
   *status = loaded;
+  if (damage != nullptr) *damage = volume->damage_;
   if (!platform::fat::FatOpened(loaded)) return nullptr;
   return volume;
 }
 
-void ExfatVolume::Inconsistent(const std::string& why) {
+void ExfatVolume::Inconsistent(std::uint32_t FatDamage::*kind, const std::string& why) {
+  if (kind != nullptr) {
+    ++(damage_.*kind);
+  } else if (damage_.otherProblems++ == 0) {
+    damage_.firstOther = why;
+  }
   if (readOnlyReason_ == FatOpenStatus::kOk) {
     readOnlyReason_ = FatOpenStatus::kReadOnlyExfatInconsistent;
     problem_ = why;
@@ -85,6 +93,7 @@ FatOpenStatus ExfatVolume::Load() {
     }
   }
   wasDirty_ = (boot.volumeFlags & kFlagVolumeDirty) != 0;
+  serial_ = Le32(first + 100);
   if (l.fatCount == 2 && readOnlyReason_ == FatOpenStatus::kOk) {
     readOnlyReason_ = FatOpenStatus::kReadOnlyTexfat;
     problem_ = "two FATs (TexFAT)";
@@ -107,7 +116,7 @@ FatOpenStatus ExfatVolume::Load() {
     if (!ReadFolder(folder, depth, &pending)) return FatOpenStatus::kReadError;
   }
   if (!haveBitmap_) {
-    Inconsistent("no allocation bitmap");
+    Inconsistent(nullptr, "no allocation bitmap");
     bitmap_.assign((std::size_t{l.clusterCount} + 7) / 8, 0xFF);  // nothing counts as free
   }
   CheckBitmap();
@@ -124,17 +133,17 @@ FatOpenStatus ExfatVolume::Load() {
 bool ExfatVolume::ClaimChain(std::uint32_t first, std::uint64_t clusters, bool noFatChain, const std::string& what,
                              std::vector<std::uint32_t>* chain) {
   if (clusters > layout_.clusterCount) {
-    Inconsistent(what + " is larger than the volume");
+    Inconsistent(&FatDamage::brokenChains, what + " is larger than the volume");
     return false;
   }
   if (noFatChain) {
     if (!layout_.IsCluster(first) || clusters == 0 || first - 2 + clusters > layout_.clusterCount) {
-      Inconsistent(what + " lies outside the cluster heap");
+      Inconsistent(&FatDamage::brokenChains, what + " lies outside the cluster heap");
       return false;
     }
     for (std::uint32_t c = first; c < first + clusters; ++c) {
       if (claimed_[c] != 0) {
-        Inconsistent("cluster " + std::to_string(c) + " of " + what + " is claimed twice");
+        Inconsistent(&FatDamage::crossLinks, "cluster " + std::to_string(c) + " of " + what + " is claimed twice");
         return false;
       }
     }
@@ -144,32 +153,35 @@ bool ExfatVolume::ClaimChain(std::uint32_t first, std::uint64_t clusters, bool n
     }
     return true;
   }
-  std::uint64_t length = 0;
+  std::vector<std::uint32_t> mine;
   std::uint32_t c = first;
   while (true) {
     if (!layout_.IsCluster(c)) {
-      Inconsistent("the chain of " + what + " leaves the cluster heap");
+      Inconsistent(&FatDamage::brokenChains, "the chain of " + what + " leaves the cluster heap");
       return false;
     }
     if (claimed_[c] != 0) {
-      Inconsistent("cluster " + std::to_string(c) + " of " + what + " is claimed twice (loop or cross-link)");
+      const bool loop = std::find(mine.begin(), mine.end(), c) != mine.end();
+      Inconsistent(loop ? &FatDamage::brokenChains : &FatDamage::crossLinks,
+                   "cluster " + std::to_string(c) + " of " + what + " is claimed twice (" +
+                       (loop ? "the chain loops" : "cross-link") + ")");
       return false;
     }
     claimed_[c] = 1;
-    if (chain != nullptr) chain->push_back(c);
-    ++length;
+    mine.push_back(c);
     const std::uint32_t v = fat_[c];
     if (v == kFatEnd) break;
-    if (clusters != 0 && length == clusters) {
-      Inconsistent("the chain of " + what + " is longer than its size");
+    if (clusters != 0 && mine.size() == clusters) {
+      Inconsistent(&FatDamage::brokenChains, "the chain of " + what + " is longer than its size");
       return false;
     }
     c = v;
   }
-  if (clusters != 0 && length != clusters) {
-    Inconsistent("the chain of " + what + " is shorter than its size");
+  if (clusters != 0 && mine.size() != clusters) {
+    Inconsistent(&FatDamage::brokenChains, "the chain of " + what + " is shorter than its size");
     return false;
   }
+  if (chain != nullptr) chain->insert(chain->end(), mine.begin(), mine.end());
   return true;
 }
 
@@ -188,13 +200,13 @@ bool ExfatVolume::ReadFolderData(const std::vector<std::uint32_t>& chain, std::v
 bool ExfatVolume::LoadBitmap(const std::uint8_t* entry) {
   if ((entry[1] & 1) != 0) return true;  // the second bitmap of a TexFAT volume
   if (haveBitmap_) {
-    Inconsistent("two allocation bitmaps");
+    Inconsistent(nullptr, "two allocation bitmaps");
     return true;
   }
   const std::uint64_t length = Le64(entry + kAllocDataLength);
   const std::uint64_t needed = (std::uint64_t{layout_.clusterCount} + 7) / 8;
   if (length < needed) {
-    Inconsistent("the allocation bitmap is too short");
+    Inconsistent(nullptr, "the allocation bitmap is too short");
     return true;
   }
   if (!ClaimChain(Le32(entry + kAllocFirstCluster), ClustersOf(length), false, "the allocation bitmap",
@@ -211,25 +223,25 @@ bool ExfatVolume::LoadBitmap(const std::uint8_t* entry) {
 
 bool ExfatVolume::LoadUpcase(const std::uint8_t* entry) {
   if (haveUpcase_) {
-    Inconsistent("two up-case tables");
+    Inconsistent(nullptr, "two up-case tables");
     return true;
   }
   const std::uint64_t length = Le64(entry + kAllocDataLength);
   std::vector<std::uint32_t> chain;
   if (length == 0 || length > 0x20000 ||
       !ClaimChain(Le32(entry + kAllocFirstCluster), ClustersOf(length), false, "the up-case table", &chain)) {
-    Inconsistent("the up-case table is unusable");
+    Inconsistent(nullptr, "the up-case table is unusable");
     return true;
   }
   std::vector<std::uint8_t> data;
   if (!ReadFolderData(chain, &data)) return false;
   data.resize(static_cast<std::size_t>(length));
   if (UpcaseChecksum(data.data(), data.size()) != Le32(entry + kUpcaseChecksum)) {
-    Inconsistent("the up-case table's checksum is wrong");
+    Inconsistent(nullptr, "the up-case table's checksum is wrong");
     return true;
   }
   if (!upcase_.Load(data.data(), data.size())) {
-    Inconsistent("the up-case table is malformed");
+    Inconsistent(nullptr, "the up-case table is malformed");
     return true;
   }
   haveUpcase_ = true;
@@ -245,7 +257,7 @@ bool ExfatVolume::ReadRoot(std::vector<std::pair<std::int32_t, int>>* pending) {
   std::vector<std::uint32_t> chain;
   if (!ClaimChain(layout_.rootCluster, 0, false, "the root folder", &chain)) return true;
   if (chain.size() * layout_.bytesPerCluster > kMaxFolderBytes) {
-    Inconsistent("the root folder is too large");
+    Inconsistent(nullptr, "the root folder is too large");
     return true;
   }
   nodes_[kRoot].dataLength = chain.size() * layout_.bytesPerCluster;
@@ -258,8 +270,7 @@ bool ExfatVolume::ReadRoot(std::vector<std::pair<std::int32_t, int>>* pending) {
     if (e[0] == kTypeBitmap && !LoadBitmap(e)) return false;
     if (e[0] == kTypeUpcase && !LoadUpcase(e)) return false;
   }
-  if (!haveBitmap_) Inconsistent("the root folder has no allocation bitmap");
-  if (!haveUpcase_) Inconsistent("the root folder has no up-case table");
+  if (!haveUpcase_) Inconsistent(nullptr, "the root folder has no up-case table");
   ParseEntries(kRoot, data, chain, 0, pending);
   return true;
 }
@@ -288,12 +299,12 @@ void ExfatVolume::ParseEntries(std::int32_t folder, const std::vector<std::uint8
       continue;
     }
     if ((type & kTypeSecondary) != 0) {
-      Inconsistent("a secondary entry stands without its File entry");
+      Inconsistent(nullptr, "a secondary entry stands without its File entry");
       at += kEntrySize;
       continue;
     }
     if (type == kTypeBitmap || type == kTypeUpcase || type == kTypeLabel) {
-      if (!isRoot) Inconsistent("a volume entry outside the root folder");
+      if (!isRoot) Inconsistent(nullptr, "a volume entry outside the root folder");
       if (type == kTypeLabel && isRoot) {
         const std::size_t units = std::min<std::size_t>(e[1], kLabelMaxUnits);
         std::u16string label;
@@ -310,12 +321,12 @@ void ExfatVolume::ParseEntries(std::int32_t folder, const std::vector<std::uint8
       continue;
     }
     if (count < 3 || count > 19) {
-      Inconsistent("a File entry with " + std::to_string(count - 1) + " secondary entries");
+      Inconsistent(nullptr, "a File entry with " + std::to_string(count - 1) + " secondary entries");
       at += kEntrySize;
       continue;
     }
     if (at + count * kEntrySize > data.size()) {
-      Inconsistent("an entry set runs past the end of its folder");
+      Inconsistent(nullptr, "an entry set runs past the end of its folder");
       break;
     }
     ExfatNode node;
@@ -326,7 +337,7 @@ void ExfatVolume::ParseEntries(std::int32_t folder, const std::vector<std::uint8
       const auto index = static_cast<std::int32_t>(nodes_.size());
       if (node.IsFolder() && node.firstCluster != 0) {
         if (depth + 1 > kMaxDepth) {
-          Inconsistent("folders nested too deeply");
+          Inconsistent(nullptr, "folders nested too deeply");
         } else {
           pending->emplace_back(index, depth + 1);
         }
@@ -342,29 +353,29 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
   const std::string where = folder == kRoot ? std::string("the root folder") : "folder " + nodes_[folder].name;
   for (std::size_t i = 1; i < count; ++i) {
     if ((set[i * kEntrySize] & (kTypeInUse | kTypeSecondary)) != (kTypeInUse | kTypeSecondary)) {
-      Inconsistent("an entry set in " + where + " is cut short");
+      Inconsistent(nullptr, "an entry set in " + where + " is cut short");
       return false;
     }
   }
   if (SetChecksum(set, count) != Le16(set + kFileSetChecksum)) {
-    Inconsistent("an entry set in " + where + " has a wrong checksum");
+    Inconsistent(nullptr, "an entry set in " + where + " has a wrong checksum");
     return false;
   }
   const std::uint8_t* stream = set + kEntrySize;
   if (stream[0] != kTypeStream) {
-    Inconsistent("an entry set in " + where + " has no Stream Extension");
+    Inconsistent(nullptr, "an entry set in " + where + " has no Stream Extension");
     return false;
   }
   const std::size_t nameLength = stream[kStreamNameLength];
   const std::size_t nameEntries = (nameLength + kNameUnitsPerEntry - 1) / kNameUnitsPerEntry;
   if (nameLength == 0 || count < 2 + nameEntries) {
-    Inconsistent("an entry set in " + where + " has no complete name");
+    Inconsistent(nullptr, "an entry set in " + where + " has no complete name");
     return false;
   }
   for (std::size_t k = 0; k < nameEntries; ++k) {
     const std::uint8_t* n = set + (2 + k) * kEntrySize;
     if (n[0] != kTypeName) {
-      Inconsistent("an entry set in " + where + " has no complete name");
+      Inconsistent(nullptr, "an entry set in " + where + " has no complete name");
       return false;
     }
     for (std::size_t u = 0; u < kNameUnitsPerEntry && node->wideName.size() < nameLength; ++u) {
@@ -373,7 +384,7 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
   }
   node->name = platform::fat::NarrowName(node->wideName);
   if (haveUpcase_ && NameHash(node->wideName, upcase_) != Le16(stream + kStreamNameHash)) {
-    Inconsistent("the name hash of " + node->name + " is wrong");
+    Inconsistent(nullptr, "the name hash of " + node->name + " is wrong");
   }
   node->attributes = Le16(set + kFileAttributes);
   node->createTime = Le32(set + kFileCreate);
@@ -403,16 +414,16 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
   }
 
   const std::string what = (node->IsFolder() ? "folder " : "file ") + node->name;
-  if (node->validDataLength > node->dataLength) Inconsistent("the valid data length of " + what + " is too large");
+  if (node->validDataLength > node->dataLength) Inconsistent(nullptr, "the valid data length of " + what + " is too large");
   if ((node->flags & kAllocationPossible) == 0 || node->dataLength == 0) {
-    if (node->firstCluster != 0 || node->dataLength != 0) Inconsistent(what + " has clusters it may not have");
+    if (node->firstCluster != 0 || node->dataLength != 0) Inconsistent(nullptr, what + " has clusters it may not have");
     node->firstCluster = 0;
     node->dataLength = 0;
-    if (node->IsFolder()) Inconsistent(what + " has no clusters");
+    if (node->IsFolder()) Inconsistent(nullptr, what + " has no clusters");
     return true;
   }
   if (node->IsFolder() && (node->dataLength % layout_.bytesPerCluster != 0 || node->dataLength > kMaxFolderBytes)) {
-    Inconsistent("the size of " + what + " is not a whole number of clusters");
+    Inconsistent(nullptr, "the size of " + what + " is not a whole number of clusters");
     node->firstCluster = 0;
     return true;
   }
@@ -428,7 +439,9 @@ void ExfatVolume::CheckBitmap() {
     const bool used = Used(c);
     if (!used) ++freeClusters_;
     if (claimed_[c] != 0 && !used) {
-      Inconsistent("cluster " + std::to_string(c) + " is in use but free in the allocation bitmap");
+      Inconsistent(nullptr, "cluster " + std::to_string(c) + " is in use but free in the allocation bitmap");
+    } else if (claimed_[c] == 0 && used && haveBitmap_) {
+      ++damage_.lostClusters;  // what an interrupted move leaves; harms no file
     }
   }
 }

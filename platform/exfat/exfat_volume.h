@@ -53,9 +53,11 @@ class ExfatVolume {
  public:
   // Opens the volume held by `io`. Returns null when it cannot be served (bad boot
   // sector, truncated image, read error); otherwise *status tells whether it is
-  // writable (kOk) or why it is read-only.
+  // writable (kOk) or why it is read-only; *damage (when not null) what validation found.
   static std::unique_ptr<ExfatVolume> Open(std::unique_ptr<platform::fat::FatIo> io,
-                                           platform::fat::FatOpenStatus* status);
+                                           platform::fat::FatOpenStatus* status,
+                                           platform::fat::FatDamage* damage = nullptr);
+  // Ends the job's writes (FinishChanges).
   ~ExfatVolume();
 
   const Layout& Geometry() const { return layout_; }
@@ -63,6 +65,11 @@ class ExfatVolume {
   const std::string& Label() const { return label_; }
   // The first problem validation found, for diagnostics; empty when none.
   const std::string& Problem() const { return problem_; }
+  // Everything validation found, counted by kind (lost clusters: used in the bitmap,
+  // owned by nothing; they leave the volume writable).
+  const platform::fat::FatDamage& Damage() const { return damage_; }
+  // The boot sector's VolumeSerialNumber.
+  std::uint32_t SerialNumber() const { return serial_; }
 
   static constexpr std::int32_t kRoot = 0;
   std::size_t NodeCount() const { return nodes_.size(); }
@@ -81,10 +88,23 @@ class ExfatVolume {
 
   // Moves `count` clusters of `node` from virtual cluster `vcn` to logical clusters
   // `lcn` onwards (logical cluster 0 = cluster 2), crash-safely (see exfat_mover.cpp).
-  // Folders move by the same rule; the root folder's first cluster never moves.
-  // Returns a Windows error code.
+  // Folders move by the same rule; the root folder's first cluster never moves. The
+  // move joins the node's open group of moves: it takes effect in memory at once
+  // (Chain, Used) and its data is copied at once; the bitmap, FAT and entry set reach
+  // the disk when the group is committed. A move of another node, or onto clusters the
+  // group has vacated, commits the group first. Returns a Windows error code.
   [[nodiscard]] std::uint32_t MoveClusters(std::int32_t node, std::int64_t vcn, std::int64_t lcn,
                                            std::uint32_t count);
+  // Commits the open group of moves, if any: afterwards the moves are durable and the
+  // clusters they vacated are free in memory (their bitmap bits are written, durable
+  // with the next flush). False when a write or flush failed: the volume is then
+  // read-only, and the files read from their old clusters, or from the new ones when
+  // the failure came after the commit.
+  [[nodiscard]] bool CommitGroup();
+  // Ends the job's writes: commits the open group, makes the last frees durable and
+  // clears VolumeDirty (unless it was set before the volume was opened). Nothing is
+  // written when nothing was moved since the last call. False when a write failed.
+  [[nodiscard]] bool FinishChanges();
 
  private:
   ExfatVolume() = default;
@@ -106,7 +126,8 @@ class ExfatVolume {
   std::uint64_t ClustersOf(std::uint64_t bytes) const {
     return (bytes + layout_.bytesPerCluster - 1) / layout_.bytesPerCluster;
   }
-  void Inconsistent(const std::string& why);
+  // Records one problem of a counted kind (a member of damage_), or, with null, of the others.
+  void Inconsistent(std::uint32_t platform::fat::FatDamage::*kind, const std::string& why);
   void Unknown(std::uint8_t type);
 
   // exfat_mover.cpp
@@ -118,6 +139,20 @@ class ExfatVolume {
   bool Straddles(const ExfatNode& node) const;
   bool TargetFreeOnDisk(std::uint32_t first, std::uint32_t count);
   void Relocated(std::int32_t folder, const std::vector<std::uint32_t>& from, std::uint32_t to);
+  void SetBit(std::uint32_t cluster, bool used);
+  void RollBackGroup();
+
+  // The open group of moves (exfat_mover.cpp); node -1 when none is open.
+  struct Group {
+    std::int32_t node = -1;
+    std::vector<std::uint32_t> durable;  // the node's clusters as the disk holds them
+    std::uint32_t firstCluster = 0;      // the node's first cluster and flags on disk
+    std::uint8_t flags = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> undo;  // (cluster, FAT entry before)
+    std::vector<std::uint32_t> claimed;  // clusters whose bits this group set in memory
+  };
+  Group group_;
+  bool changing_ = false;  // VolumeDirty is set on disk by this session's job
 
   std::unique_ptr<platform::fat::FatIo> io_;
   Layout layout_;
@@ -130,6 +165,8 @@ class ExfatVolume {
   std::vector<std::uint8_t> claimed_;   // per cluster during open: 1 = claimed
   std::string label_;
   std::string problem_;
+  platform::fat::FatDamage damage_;
+  std::uint32_t serial_ = 0;
   std::uint32_t freeClusters_ = 0;
   platform::fat::FatOpenStatus readOnlyReason_ = platform::fat::FatOpenStatus::kOk;
   bool readOnly_ = false;

@@ -47,7 +47,8 @@ std::uint32_t RunMoves(ExfatVolume& v) {
   if (const std::uint32_t rc = v.MoveClusters(two, 1, FreeRun(v, 1) - 2, 1)) return rc;
   // A folder.
   const std::int32_t folder = v.Find("Dir");
-  return v.MoveClusters(folder, 0, FreeRun(v, 1) - 2, 1);
+  if (const std::uint32_t rc = v.MoveClusters(folder, 0, FreeRun(v, 1) - 2, 1)) return rc;
+  return v.FinishChanges() ? kErrorSuccess : kErrorWriteFault;
 }
 
 void CheckCrashed(const std::string& image, const std::map<std::string, std::string>& contents) {

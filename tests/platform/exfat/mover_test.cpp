@@ -96,12 +96,14 @@ TEST(ExfatMoveTest, EachKindOfMoveKeepsTheVolumeClean) {
     const std::int32_t whole = v->Find("contiguous.bin");
     const std::uint32_t target = FreeRun(*v, 4);
     ASSERT_EQ(v->MoveClusters(whole, 0, target - 2, 4), kErrorSuccess);
+    ASSERT_TRUE(v->CommitGroup());
     EXPECT_EQ(v->Chain(whole).front(), target);
     EXPECT_TRUE(v->Node(whole).NoFatChain());
 
     const std::int32_t piecewise = v->Find("Folder One\\deeper\\Piecewise.bin");
     ASSERT_GT(exfattest::RunsOf(v->Chain(piecewise)).size(), 1u);
     ASSERT_EQ(v->MoveClusters(piecewise, 2, FreeRun(*v, 1) - 2, 1), kErrorSuccess);
+    ASSERT_TRUE(v->CommitGroup());
     EXPECT_FALSE(v->Node(piecewise).NoFatChain());
 
     const std::int32_t folder = v->Find("Folder One");
@@ -113,6 +115,7 @@ TEST(ExfatMoveTest, EachKindOfMoveKeepsTheVolumeClean) {
     ASSERT_EQ(v->MoveClusters(inside, 0, FreeRun(*v, 1) - 2, 1), kErrorSuccess);
 
     ASSERT_EQ(v->MoveClusters(whole, 1, FreeRun(*v, 2) - 2, 2), kErrorSuccess);
+    ASSERT_TRUE(v->CommitGroup());
     EXPECT_FALSE(v->Node(whole).NoFatChain()) << "a file in pieces needs its FAT chain";
     EXPECT_EQ(v->MoveClusters(ExfatVolume::kRoot, 0, FreeRun(*v, 1) - 2, 1), kErrorAccessDenied);
   }
