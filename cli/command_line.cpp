@@ -1,7 +1,9 @@
 // Parsing vexa's command line.
 #include "command_line.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace cli {
 namespace {
@@ -52,10 +54,213 @@ struct CommandName {
 };
 constexpr CommandName kCommands[] = {
     {"analyze", Command::kAnalyze}, {"defrag", Command::kDefrag}, {"optimize", Command::kOptimize},
-    {"demo", Command::kDemo},
+    {"demo", Command::kDemo},     {"options", Command::kOptions}, {"schedule", Command::kSchedule},
 };
 
+// The settings commands: vexa options [changes], vexa schedule show|add LETTERS|remove.
+bool ParseSettingsCommand(Command command, const std::vector<std::string>& positional, Options* options,
+                          std::string* error) {
+  const bool changesOptions = options->folders || options->files || options->types || options->turnOff >= 0 ||
+                              options->restart >= 0;
+  if (options->json || options->open || !options->volumes.empty() || options->minFree) {
+    *error = std::string(command == Command::kOptions ? "options" : "schedule") +
+             " takes no --json, --open, --volume or --min-free";
+    return false;
+  }
+  options->command = command;
+  if (command == Command::kOptions) {
+    if (positional.size() > 1) {
+      *error = "unexpected argument \"" + positional[1] + "\" (options takes only --folders, --files, --types, "
+               "--turn-off and --restart)";
+      return false;
+    }
+    if (options->turnOff == 1 && options->restart == 1) {
+      *error = "--turn-off on and --restart on exclude each other: the computer is either turned off or restarted";
+      return false;
+    }
+    return true;
+  }
+  if (changesOptions) {
+    *error = "--folders, --files, --types, --turn-off and --restart belong to the options command";
+    return false;
+  }
+  const std::string action = positional.size() > 1 ? positional[1] : "show";
+  if (action == "show" || action == "remove") {
+    if (positional.size() > 2) {
+      *error = "schedule " + action + " takes no more arguments";
+      return false;
+    }
+    options->scheduleAction = action == "show" ? ScheduleAction::kShow : ScheduleAction::kRemove;
+    return true;
+  }
+  if (action != "add") {
+    *error = "schedule wants show, add LETTERS or remove, not \"" + action + "\"";
+    return false;
+  }
+  if (positional.size() != 3) {
+    *error = "schedule add wants the drive letters as one word (for example CE)";
+    return false;
+  }
+  if (!ParseLetters(positional[2], &options->letters, error)) return false;
+  for (char letter : options->letters) {
+    if (letter < 'C' || letter > 'Z') {
+      *error = "schedule add: drive letters C to Z can be scheduled";
+      return false;
+    }
+  }
+  options->scheduleAction = ScheduleAction::kAdd;
+  return true;
+}
+
+// on|off of --turn-off and --restart.
+bool ParseOnOff(const std::string& option, const std::string& value, int* out, std::string* error) {
+  if (value == "on" || value == "off") {
+    *out = value == "on" ? 1 : 0;
+    return true;
+  }
+  *error = option + " wants on or off, not \"" + value + "\"";
+  return false;
+}
+
+std::string Lower(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Edits (insert, delete, replace, swap of neighbours) that turn `a` into `b`.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// Bare letters are capitals only ("CE", "C:E:"): the form a scheduled run passes.
+bool IsBareLetters(const std::string& word) {
+  bool any = false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const char c = word[i];
+    if (c == ':' && i > 0 && word[i - 1] != ':') continue;
+    if (c < 'A' || c > 'Z') return false;
+    any = true;
+  }
+  return any;
+}
+
+// Why `word` in the place of a command is not one, with what the user may have meant:
+// the nearest command, and for a word of letters the capitals that would name volumes.
+std::string UnknownCommand(const std::string& word) {
+  std::string error = "unknown command \"" + word + "\"";
+  const std::string lower = Lower(word);
+  const char* nearest = nullptr;
+  std::size_t best = 3;  // more edits than this is no longer a typing slip
+  for (const CommandName& c : kCommands) {
+    const std::string name = c.name;
+    const std::size_t distance = EditDistance(lower, name);
+    const bool prefix = lower.size() >= 2 && name.compare(0, lower.size(), lower) == 0;
+    if (prefix || distance < best) {
+      best = prefix ? 0 : distance;
+      nearest = c.name;
+    }
+  }
+  // Short words are within a few edits of everything; only close calls count there.
+  if (nearest != nullptr && lower.size() <= 3 && best > 1) nearest = nullptr;
+  // A short word of letters, or one with a capital in it, may have meant volumes.
+  std::string letters;
+  bool capital = false;
+  for (char c : word) {
+    if (c != ':' && !IsLetter(c)) {
+      letters.clear();
+      break;
+    }
+    if (c != ':') letters += Upper(c);
+    capital = capital || std::isupper(static_cast<unsigned char>(c)) != 0;
+  }
+  if (nearest != nullptr) error += std::string("; did you mean \"") + nearest + "\"?";
+  if (!letters.empty() && ((nearest == nullptr && letters.size() <= 3) || (capital && letters.size() <= 24))) {
+    error += std::string(nearest != nullptr ? " Drive letters" : "; drive letters") +
+             " alone are written in capitals, for example vexa " + letters;
+  } else if (nearest == nullptr) {
+    error += "; the commands are";
+    for (std::size_t i = 0; i < std::size(kCommands); ++i) {
+      error += i == 0 ? " " : i + 1 == std::size(kCommands) ? " and " : ", ";
+      error += kCommands[i].name;
+    }
+  }
+  return error;
+}
+
+// One short option letter; false for an unknown one.
+bool ShortOption(char c, Options* options, bool* help, bool* version) {
+  switch (c) {
+    case 'h':
+      *help = true;
+      return true;
+    case 'q':
+      options->quiet = true;
+      return true;
+    case 'V':
+      *version = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+bool ParseSize(const std::string& text, std::uint64_t* bytes) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 19) return false;
+  std::uint64_t unit = 1;
+  const std::string suffix = Lower(text.substr(digits));
+  if (suffix == "k") {
+    unit = 1ULL << 10;
+  } else if (suffix == "m") {
+    unit = 1ULL << 20;
+  } else if (suffix == "g") {
+    unit = 1ULL << 30;
+  } else if (!suffix.empty()) {
+    return false;
+  }
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    if (value > ((1ULL << 63) - 9) / 10) return false;
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
+  if (value > (1ULL << 63) / unit) return false;
+  *bytes = value * unit;
+  return true;
+}
+
+std::string SizeText(std::uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  int unit = 0;
+  std::uint64_t scale = 1024;
+  while (unit < 3 && bytes / scale >= 1024) {
+    scale *= 1024;
+    ++unit;
+  }
+  // Tenths cut, never rounded up: 49.99 MiB must not read as the 50 MiB it lacks.
+  const std::uint64_t tenths = bytes / (scale / 1024) * 10 / 1024;
+  char text[48];
+  if (tenths % 10 == 0) {
+    std::snprintf(text, sizeof text, "%llu %s", static_cast<unsigned long long>(tenths / 10), kUnits[unit]);
+  } else {
+    std::snprintf(text, sizeof text, "%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
+                  static_cast<unsigned long long>(tenths % 10), kUnits[unit]);
+  }
+  return text;
+}
 
 bool ParseCommandLine(const std::vector<std::string>& args, Options* options, std::string* error) {
   *options = Options{};
@@ -69,13 +274,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       positional.push_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
+    } else if (arg == "--help") {
       help = true;
     } else if (arg == "--version") {
       version = true;
     } else if (arg == "--open") {
       options->open = true;
-    } else if (arg == "--quiet" || arg == "-q") {
+    } else if (arg == "--quiet") {
       options->quiet = true;
     } else if (arg == "--json") {
       options->json = true;
@@ -93,6 +298,42 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       VolumeOption volume;
       if (!ParseVolume(value, &volume, error)) return false;
       options->volumes.push_back(volume);
+    } else if (arg == "--folders" || arg == "--files" || arg == "--types" || arg == "--turn-off" ||
+               arg == "--restart") {
+      if (i + 1 >= args.size()) {
+        *error = arg + (arg == "--turn-off" || arg == "--restart" ? " wants on or off" : " wants a text (entries separated by ;)");
+        return false;
+      }
+      const std::string& value = args[++i];
+      if (arg == "--folders") options->folders = value;
+      if (arg == "--files") options->files = value;
+      if (arg == "--types") options->types = value;
+      if (arg == "--turn-off" && !ParseOnOff(arg, value, &options->turnOff, error)) return false;
+      if (arg == "--restart" && !ParseOnOff(arg, value, &options->restart, error)) return false;
+    } else if (arg == "--min-free" || arg.rfind("--min-free=", 0) == 0) {
+      std::string value;
+      if (arg == "--min-free") {
+        if (i + 1 >= args.size()) {
+          *error = "--min-free wants a size (for example 1M)";
+          return false;
+        }
+        value = args[++i];
+      } else {
+        value = arg.substr(11);
+      }
+      std::uint64_t bytes = 0;
+      if (!ParseSize(value, &bytes)) {
+        *error = "--min-free wants a size in bytes or with a K, M or G suffix (for example 1M), not \"" + value + "\"";
+        return false;
+      }
+      options->minFree = bytes;
+    } else if (arg[1] != '-') {
+      for (std::size_t k = 1; k < arg.size(); ++k) {
+        if (!ShortOption(arg[k], options, &help, &version)) {
+          *error = std::string("unknown option -") + arg[k] + (arg.size() > 2 ? " in " + arg : std::string());
+          return false;
+        }
+      }
     } else {
       *error = "unknown option " + arg;
       return false;
@@ -115,6 +356,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
   for (const CommandName& c : kCommands) {
     if (positional[0] == c.name) command = c.command;
   }
+  if (command == Command::kOptions || command == Command::kSchedule) {
+    return ParseSettingsCommand(command, positional, options, error);
+  }
+  if (options->folders || options->files || options->types || options->turnOff >= 0 || options->restart >= 0) {
+    *error = "--folders, --files, --types, --turn-off and --restart belong to the options command";
+    return false;
+  }
   if (command == Command::kDemo) {
     if (positional.size() > 2) {
       *error = "demo takes at most one folder";
@@ -122,6 +370,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     }
     if (options->json) {
       *error = "--json is for analyze, defrag and optimize";
+      return false;
+    }
+    if (options->minFree) {
+      *error = "--min-free is for defrag and optimize";
       return false;
     }
     options->command = command;
@@ -133,16 +385,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     // Letters alone, as a scheduled run passes them: a quick defragmentation.
     command = Command::kDefrag;
     lettersAt = 0;
-    // A longer word all in lower case is a mistyped command ("analyse"), never a
-    // request to defragment the volumes A, N, L, ...
-    bool letters = true;
-    bool upper = false;
-    for (char c : positional[0]) {
-      letters = letters && (IsLetter(c) || c == ':');
-      upper = upper || std::isupper(static_cast<unsigned char>(c)) != 0;
-    }
-    if (!letters || (!upper && positional[0].size() > 3)) {
-      *error = "unknown command \"" + positional[0] + "\" (drive letters alone are written in capitals, for example CE)";
+    // Only capitals name volumes here: "vexa ce" or "vexa ls" is a mistyped command,
+    // never a request to defragment C and E, or L and S.
+    if (!IsBareLetters(positional[0])) {
+      *error = UnknownCommand(positional[0]);
       return false;
     }
   }
@@ -155,6 +401,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     return false;
   }
   if (!ParseLetters(positional[lettersAt], &options->letters, error)) return false;
+  if (options->minFree && command == Command::kAnalyze) {
+    *error = "--min-free is for defrag and optimize (an analysis moves nothing)";
+    return false;
+  }
   options->command = command;
   return true;
 }
@@ -164,6 +414,9 @@ std::string UsageText(const std::string& engineFolder) {
       "Usage: vexa [OPTIONS] analyze|defrag|optimize LETTERS\n"
       "       vexa [OPTIONS] LETTERS\n"
       "       vexa [OPTIONS] demo [DIR]\n"
+      "       vexa options [--folders TEXT] [--files TEXT] [--types TEXT]\n"
+      "                    [--turn-off on|off] [--restart on|off]\n"
+      "       vexa schedule show|add LETTERS|remove\n"
       "\n"
       "Tolvane Disk Defrag from the command line: analyses and defragments the volumes named\n"
       "by drive letters. On Linux a letter is a FAT12/16/32 file system in an image file or an\n"
@@ -179,28 +432,53 @@ std::string UsageText(const std::string& engineFolder) {
       "  demo [DIR]         build a fragmented FAT32 demo image in DIR (default: a new folder\n"
       "                     under your cache folder), map it as C, analyse it, defragment it\n"
       "                     in depth and print a summary\n"
+      "  options            print the exclusion lists and the switches; with any of the options\n"
+      "                     below, change them as a confirmed Options dialog does\n"
+      "  schedule show      print the scheduled daily run, if there is one\n"
+      "  schedule add LETTERS\n"
+      "                     run \"vexa LETTERS\" every day at 15:00 (the Task Scheduler task\n"
+      "                     \"Tolvane Disk Defrag Schedule\" on Windows, a line in your crontab\n"
+      "                     on Linux, with the volume map of the engine's folder)\n"
+      "  schedule remove    remove the scheduled run\n"
       "\n"
       "Options:\n"
       "  --volume L=PATH    serve drive letter L from the image file or unmounted block device\n"
       "                     PATH for this run, on top of the volume map (repeatable)\n"
       "  --open             open the report in the browser afterwards\n"
+      "  --min-free SIZE    free space a defragmentation needs on a volume served from an image\n"
+      "                     file or device: bytes, or a number with K, M or G (for example 1M);\n"
+      "                     relocation still needs a free run as large as each file it moves\n"
       "  --quiet, -q        no progress and no summary; errors only\n"
-      "  --json             one JSON object per volume (one per line) with the report's figures\n"
+      "  --json             one JSON object per volume (one per line) with the report's figures,\n"
+      "                     or with \"error\" saying why the volume was not done\n"
+      "  --folders TEXT     options: excluded folders, separated by ; (for example \"Temp;Backup\")\n"
+      "  --files TEXT       options: excluded files (a name without its extension covers all)\n"
+      "  --types TEXT       options: excluded file types (for example \"exe;rar\")\n"
+      "  --turn-off on|off  options: turn the computer off after a defragmentation\n"
+      "  --restart on|off   options: restart the computer after a defragmentation (turning one\n"
+      "                     on turns the other off)\n"
       "  --help, -h         this text\n"
-      "  --version          the version\n"
+      "  --version, -V      the version\n"
       "\n"
+      "A defragmentation needs at least 50 MiB free on a volume (the engine's rule); a volume\n"
+      "with less is passed over with a message. --min-free lowers it for images and devices.\n"
       "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
       "Unmount a device and back it up before you defragment it.\n"
       "\n"
-      "Exit status: 0 done; 1 bad usage; 2 a volume does not exist, cannot be opened or is\n"
-      "read-only for a defragmentation; 3 the engine cannot be loaded; 130 stopped.\n"
+      "Exit status: 0 done; 1 bad usage; 2 a volume cannot be used (missing, not FAT, in use,\n"
+      "refused, read-only, too little free space) or the engine's folder is not writable;\n"
+      "3 the engine cannot be loaded; 5 the settings or the schedule could not be changed;\n"
+      "130 stopped.\n"
       "\n"
       "Examples:\n"
       "  vexa demo\n"
       "  vexa analyze C --volume C=card.img\n"
+      "  vexa defrag C --volume C=floppy.img --min-free 64K\n"
       "  vexa optimize CE --volume C=disk.img --volume E=/dev/sdb1\n"
       "  vexa --json --quiet analyze C --volume C=card.img > figures.json\n"
-      "  vexa CE\n";
+      "  vexa CE\n"
+      "  vexa options --folders \"Temp;Backup\" --turn-off on\n"
+      "  vexa schedule add CE\n";
   text += "\nReports are written to the engine's folder: ";
   text += engineFolder.empty() ? std::string("(the folder of the vexa program)") : engineFolder;
   text += "\n";

@@ -1,12 +1,17 @@
 // The command line of vexa: commands, drive letters and options, and the usage text.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace cli {
 
-enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion };
+enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion, kOptions, kSchedule };
+
+// What `vexa schedule` does.
+enum class ScheduleAction { kShow, kAdd, kRemove };
 
 // One --volume L=PATH: drive letter (upper case, C to Z) and the path as given.
 struct VolumeOption {
@@ -22,13 +27,32 @@ struct Options {
   bool open = false;
   bool quiet = false;
   bool json = false;
+  // options: the texts and switches to change (unset: keep); -1 keeps a switch.
+  std::optional<std::string> folders;
+  std::optional<std::string> files;
+  std::optional<std::string> types;
+  int turnOff = -1;
+  int restart = -1;
+  // schedule: the action; add takes `letters`.
+  ScheduleAction scheduleAction = ScheduleAction::kShow;
+  // --min-free: the free space a defragmentation needs on a volume served from an image
+  // file or device, in bytes; none = the engine's own rule.
+  std::optional<std::uint64_t> minFree;
 };
 
 // Parses the arguments after the program name. Command names are matched before
-// drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation; a
-// word of more than three letters, all lower case, is a mistyped command, not letters.
+// drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation.
+// Letters alone are capitals only: any other word there is a mistyped command, and the
+// error suggests what may have been meant. Short options combine ("-qh").
 // False, with *error saying what is wrong, for bad usage.
 [[nodiscard]] bool ParseCommandLine(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// A size as --min-free takes it: bytes, or a whole number with a K, M or G suffix
+// (powers of 1024, either case). False for anything else or a size past 2^63.
+[[nodiscard]] bool ParseSize(const std::string& text, std::uint64_t* bytes);
+
+// A byte count for messages: "50 MiB", "30.2 MiB", "1.4 MiB", "512 bytes", "12.5 KiB".
+std::string SizeText(std::uint64_t bytes);
 
 // The usage text with examples; `engineFolder` is where reports land.
 std::string UsageText(const std::string& engineFolder);

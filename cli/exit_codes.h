@@ -8,6 +8,7 @@ inline constexpr int kExitUsage = 1;    // bad usage; the usage is printed
 inline constexpr int kExitVolume = 2;   // a volume does not exist, cannot be opened, or is
                                         // read-only (or too full) for a defragmentation
 inline constexpr int kExitEngine = 3;   // the engine library cannot be loaded
+inline constexpr int kExitSettings = 5;  // the settings or the schedule could not be changed
 inline constexpr int kExitStopped = 130;
 
 }  // namespace cli

@@ -7,13 +7,20 @@
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   set(VEXA_CLI_TEST ${CMAKE_CURRENT_LIST_DIR}/cli_test.py)
-  foreach(group usage errors analyze defrag optimize json stop-analysis stop-defrag stop-in-depth)
+  foreach(group usage edges errors analyze defrag optimize small-volumes json stop-analysis stop-defrag stop-in-depth)
     add_test(NAME cli.${group}
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
   add_test(NAME cli.demo COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} demo)
   set_tests_properties(cli.demo PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 1200)
+
+  # vexa options and vexa schedule (against a crontab on PATH that keeps its table in a file).
+  foreach(group options schedule)
+    add_test(NAME cli.settings-${group}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/settings_test.py --stage ${VEXA_ENGINE_DIR} ${group})
+    set_tests_properties(cli.settings-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
+  endforeach()
 
   set(VEXA_WIN64_STAGE "" CACHE PATH "stage/vexa folder of a win64 build, for the cli.wine test")
   if(VEXA_WIN64_STAGE)
@@ -31,5 +38,7 @@ target_sources(vexa_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/cli/progress_display.cpp
   ${PROJECT_SOURCE_DIR}/cli/command_line.cpp
   ${PROJECT_SOURCE_DIR}/cli/report_pages.cpp
-  ${PROJECT_SOURCE_DIR}/cli/json_text.cpp)
+  ${PROJECT_SOURCE_DIR}/cli/json_text.cpp
+  ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp)
 target_include_directories(vexa_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+target_compile_definitions(vexa_tests PRIVATE VEXA_INSTALL_ENGINE_DIR="${VEXA_INSTALL_ENGINE_DIR}")

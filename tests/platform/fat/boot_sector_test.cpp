@@ -108,7 +108,7 @@ TEST(BootSectorTest, MissingAndUnwritableImagesGetTheirStatus) {
   EXPECT_EQ(OpenFatVolume('C', dir / "none.img", &status), nullptr);
   EXPECT_EQ(status, FatOpenStatus::kNotFound);
   EXPECT_EQ(OpenFatVolume('C', dir.Path(), &status), nullptr);
-  EXPECT_EQ(status, FatOpenStatus::kAccessDenied) << "a folder is no image";
+  EXPECT_EQ(status, FatOpenStatus::kFolder) << "a folder is no image";
 
   const auto image = Fat16Image();
   auto readOnly = std::make_unique<MemoryFatIo>(image, false);
