@@ -77,13 +77,13 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
   std::thread job([&] {
     switch (kind) {
       case JobKind::kAnalyse:
-        api.analyseVolume(letters.c_str());
+        outcome.refused = api.analyseVolume(letters.c_str()) == 0;
         break;
       case JobKind::kDefrag:
-        api.defragVolume(letters.c_str());
+        outcome.refused = api.defragVolume(letters.c_str()) == 0;
         break;
       case JobKind::kOptimize:
-        api.optimizedDefragVolume(letters.c_str());
+        outcome.refused = api.optimizedDefragVolume(letters.c_str()) == 0;
         break;
     }
     running.store(false);

@@ -18,6 +18,13 @@ if(Python3_Interpreter_FOUND)
   add_test(NAME cli.demo COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} demo)
   set_tests_properties(cli.demo PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 1200)
 
+  # vexa options and vexa schedule (against a crontab on PATH that keeps its table in a file).
+  foreach(group options schedule)
+    add_test(NAME cli.settings-${group}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/settings_test.py --stage ${VEXA_ENGINE_DIR} ${group})
+    set_tests_properties(cli.settings-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
+  endforeach()
+
   set(VEXA_WIN64_STAGE "" CACHE PATH "stage/vexa folder of a win64 build, for the cli.wine test")
   if(VEXA_WIN64_STAGE)
     add_test(NAME cli.wine COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --win-stage ${VEXA_WIN64_STAGE} wine)

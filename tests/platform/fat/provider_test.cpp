@@ -270,6 +270,36 @@ TEST(FatProviderTest, OpensFilesCaseInsensitivelyButNeverFolders) {
   }
 }
 
+TEST(FatProviderTest, AnImageIsServedToOneHolderAtATimeWithItsSerialNumber) {
+  FAT_REQUIRE_TOOLS();
+  fattest::ScratchDir dir;
+  const std::string image = dir / "shared.img";
+  fattest::MakeFs(image, 16, 8192, 1, "SHARED", "-i 1234ABCD");
+  FatOpenStatus status;
+  auto first = OpenFatVolume('C', image, &status);
+  ASSERT_NE(first, nullptr) << FatOpenStatusText(status);
+  std::uint32_t serial = 0;
+  ASSERT_TRUE(first->VolumeSerialNumber('C', &serial));
+  EXPECT_EQ(serial, 0x1234ABCDu) << "the boot sector's volume ID, as mkfs.fat -i set it";
+  EXPECT_FALSE(first->VolumeSerialNumber('D', &serial));
+  const std::string image32 = dir / "fat32.img";
+  fattest::MakeFs(image32, 32, 40000, 1, "", "-i 0BADCAFE");
+  auto fat32 = OpenFatVolume('E', image32, &status);
+  ASSERT_NE(fat32, nullptr) << FatOpenStatusText(status);
+  ASSERT_TRUE(fat32->VolumeSerialNumber('E', &serial));
+  EXPECT_EQ(serial, 0x0BADCAFEu) << "FAT32 keeps it after its own BPB fields";
+
+  // A second holder (another letter, another process) is refused while the first holds it.
+  auto second = OpenFatVolume('D', image, &status);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kInUse);
+  EXPECT_EQ(FatOpenStatusText(status), std::string("the image is in use by another process"));
+  first.reset();
+  second = OpenFatVolume('D', image, &status);
+  ASSERT_NE(second, nullptr) << FatOpenStatusText(status);
+  EXPECT_EQ(status, FatOpenStatus::kOk);
+}
+
 // FindFirstFileA on a plain path: the one entry it names, found by its long or short
 // name in any case, as the folder search lists it; nothing for what does not exist.
 TEST(FatProviderTest, SearchForAPlainPathFindsThatOneEntry) {
