@@ -421,7 +421,16 @@ void MainWindow::OnListClick(const NMITEMACTIVATE& click) {
   HideDetails();
   LVHITTESTINFO hit{};
   hit.pt = click.ptAction;
-  const int row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  int row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  if (row < 0 || (hit.flags & LVHT_ONITEMSTATEICON) == 0) {
+    // Some list views report the click point late or not at all: ask again with the
+    // position the mouse had when the click message was posted.
+    const DWORD position = ::GetMessagePos();
+    hit = LVHITTESTINFO{};
+    hit.pt = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    ::ScreenToClient(list_, &hit.pt);
+    row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  }
   if (row >= 0 && (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
     // Ticking is allowed during a job; it only affects the next one.
     LVITEMA item{};
