@@ -31,6 +31,14 @@ std::condition_variable gSlotEmptied;
 std::uint64_t gJobsStarted = 0;  // under gSlotLock
 std::uint64_t gJobsEnded = 0;    // under gSlotLock
 
+// The export that starts a job joins its worker threads before it returns, so no worker
+// is still inside the engine's code (leaving its thread function after emptying its
+// slot) when the caller unloads the library. The threads belong to the export's own
+// frame, since the next job may start as soon as this one's slots are empty: the
+// analysis thread gets the address of the export's place for the defragmentation thread
+// that it starts at the hand-over.
+thread_local std::thread* tDefragThread = nullptr;
+
 // Status-thread-only counter of polls during one move.
 std::uint64_t gPollCounter = 0;
 std::uint32_t gSeenMoveSerial = 0;
@@ -125,23 +133,37 @@ bool RunJob(const char* letters, JobMode mode) {
   }
   gJob.mode.store(mode);
   gJob.stop.store(false);
+  std::thread analysis;
+  std::thread defrag;  // set by the analysis thread at the hand-over
   try {
-    std::thread(AnalysisWorkerMain).detach();
+    analysis = std::thread([&defrag] {
+      tDefragThread = &defrag;
+      AnalysisWorkerMain();
+    });
   } catch (const std::system_error&) {
     gJob.stop.store(true);
     EmptySlot(gJob.analysisRunning);
     return true;
   }
-  // Woken by the last worker's EmptySlot; the timeout only bounds a lost wake-up.
-  std::unique_lock<std::mutex> lock(gSlotLock);
-  while (gJobsEnded < job) gSlotEmptied.wait_for(lock, std::chrono::milliseconds(gJobWaitMs));
+  {
+    // Woken by the last worker's EmptySlot; the timeout only bounds a lost wake-up.
+    std::unique_lock<std::mutex> lock(gSlotLock);
+    while (gJobsEnded < job) gSlotEmptied.wait_for(lock, std::chrono::milliseconds(gJobWaitMs));
+  }
+  analysis.join();  // after this, `defrag` is as the analysis thread left it
+  if (defrag.joinable()) defrag.join();
   return true;
 }
 
 bool StartDefragWorker() {
   gJob.defragRunning.store(true, std::memory_order_release);
   try {
-    std::thread(DefragWorkerMain).detach();
+    std::thread worker(DefragWorkerMain);
+    if (tDefragThread != nullptr) {
+      *tDefragThread = std::move(worker);  // joined by the job export
+    } else {
+      worker.detach();  // a worker started outside a job export (tests)
+    }
   } catch (const std::system_error&) {
     // The analysis slot is still occupied: the job goes on to its end there.
     gJob.defragRunning.store(false, std::memory_order_release);

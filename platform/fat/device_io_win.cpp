@@ -73,9 +73,10 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
   }
   bool writable = true;
   int fd = -1;
-  // No sharing: one process at a time reads or changes the image, and holds it until it
-  // closes the volume.
-  if (::_sopen_s(&fd, path.c_str(), _O_RDWR | _O_BINARY, _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0) {
+  // No other writer: one process at a time changes the image, and holds it until it
+  // closes the volume. Readers are let in, so the program that loaded the engine can still
+  // list the image's label and sizes (its drive list opens it read-only, sharing all).
+  if (::_sopen_s(&fd, path.c_str(), _O_RDWR | _O_BINARY, _SH_DENYWR, _S_IREAD | _S_IWRITE) != 0) {
     if (errno == ENOENT) {
       *status = FatOpenStatus::kNotFound;
       return nullptr;
@@ -85,7 +86,7 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
       return nullptr;
     }
     writable = false;
-    if (::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, _S_IREAD) != 0) {
+    if (::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR, _S_IREAD) != 0) {
       *status = errno == ENOENT ? FatOpenStatus::kNotFound
                                 : (SharingViolation() ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied);
       return nullptr;

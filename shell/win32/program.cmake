@@ -60,9 +60,9 @@ if(VEXA_CHMCMD)
   add_custom_command(OUTPUT "${VEXA_STAGE_DIR}/Tolvane Disk Defrag.chm"
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${helpWork}
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${helpSource} ${helpWork}
-    COMMAND ${VEXA_CHMCMD} --no-html-scan help.hhp > chmcmd.log
+    COMMAND ${CMAKE_COMMAND} -E chdir ${helpWork} ${VEXA_CHMCMD} --no-html-scan help.hhp > chmcmd.log
     COMMAND ${CMAKE_COMMAND} -E copy "${helpWork}/Tolvane Disk Defrag.chm" "${VEXA_STAGE_DIR}/Tolvane Disk Defrag.chm"
-    WORKING_DIRECTORY ${helpWork}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     DEPENDS ${helpPages} VERBATIM)
   add_custom_target(shell_help ALL DEPENDS "${VEXA_STAGE_DIR}/Tolvane Disk Defrag.chm")
 else()
