@@ -11,6 +11,8 @@
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "settings/advance_dialog.h"
+#include "settings/options_dialog.h"
 #include "settings/exclusions.h"
 #include "settings/switches.h"
 
@@ -100,6 +102,8 @@ void Startup(platform::Machine& machine, const std::string& workingFolder, platf
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
   LoadExclusions(gWorkingFolder);
   LoadSwitches(gWorkingFolder);
+  ResetOptionsDialogFlags();
+  ResetAdvanceDialog();
   LoadVolumeTable();
   // Each map is painted with its own volume's age from the start; no volume is current.
   for (int s = 0; s < kVolumeSlots; ++s) {

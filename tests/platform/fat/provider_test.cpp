@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <set>
 
 #include "fat_tools.h"
@@ -296,6 +298,37 @@ TEST(FatProviderTest, AnImageIsServedToOneHolderAtATimeWithItsSerialNumber) {
   second = OpenFatVolume('D', image, &status);
   ASSERT_NE(second, nullptr) << FatOpenStatusText(status);
   EXPECT_EQ(status, FatOpenStatus::kOk);
+}
+
+// FindFirstFileA on a plain path: the one entry it names, found by its long or short
+// name in any case, as the folder search lists it; nothing for what does not exist.
+TEST(FatProviderTest, SearchForAPlainPathFindsThatOneEntry) {
+  auto m = OpenKnownImage();
+  ASSERT_NE(m, nullptr);
+  WIN32_FIND_DATAA listed{};
+  const Handle folder = m->FindFirst("C:\\Long Folder Name\\*", &listed);
+  ASSERT_NE(folder, kInvalidHandle);
+  while (std::string(listed.cFileName) != "Second File.txt") ASSERT_TRUE(m->FindNext(folder, &listed));
+  m->FindClose(folder);
+  for (const char* path : {"C:\\Long Folder Name\\second file.TXT", "c:\\LONGFO~1\\SECOND~1.TXT",
+                           "C:/long folder name/SECOND FILE.txt"}) {
+    WIN32_FIND_DATAA data{};
+    const Handle h = m->FindFirst(path, &data);
+    ASSERT_NE(h, kInvalidHandle) << path;
+    EXPECT_EQ(std::string(data.cFileName), "Second File.txt") << path;
+    EXPECT_EQ(std::memcmp(&data, &listed, sizeof data), 0) << path << ": differs from the folder's listing";
+    WIN32_FIND_DATAA next{};
+    EXPECT_FALSE(m->FindNext(h, &next)) << path << ": one entry only";
+    m->FindClose(h);
+  }
+  WIN32_FIND_DATAA data{};
+  const Handle folderItself = m->FindFirst("C:\\Long Folder Name", &data);
+  ASSERT_NE(folderItself, kInvalidHandle);
+  EXPECT_NE(data.dwFileAttributes & kAttributeDirectory, 0u);
+  m->FindClose(folderItself);
+  for (const char* path : {"C:\\nothing.txt", "C:\\Long Folder Name\\nothing", "C:\\FRAG.BIN\\x", "D:\\FRAG.BIN"}) {
+    EXPECT_EQ(m->FindFirst(path, &data), kInvalidHandle) << path;
+  }
 }
 
 TEST(FatProviderTest, ShowsLowerCaseFlagsAndLongNamesWrittenByMtools) {
