@@ -84,7 +84,14 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
   for (char letter : letters) {
     if (library_.Api().getVolumeInfo(letter) != nullptr) continue;
     if (MapServes(map_, letter)) {
-      problems.push_back({letter, std::string("volume ") + letter + ": could not be opened by the engine"});
+      // The image may have been taken by another process since the check above: look
+      // again, so the reason is told ("in use by another process").
+      const std::size_t before = problems.size();
+      std::vector<std::string> unused;
+      CheckMappedVolumes(map_, std::string(1, letter), needWritable, &problems, &unused);
+      if (problems.size() == before) {
+        problems.push_back({letter, std::string("volume ") + letter + ": could not be opened by the engine"});
+      }
     } else {
       problems.push_back({letter, NoVolumeText(letter)});
     }

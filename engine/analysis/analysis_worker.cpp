@@ -139,7 +139,10 @@ PassVariant ChooseVariant(const std::string& fileSystem, std::uint64_t usedBytes
   return {fileSystem == "NTFS", usedBytes > kLargeVolumeBytes};
 }
 
-void AnalysisWorkerMain() {
+namespace {
+
+// The worker's body; may throw (memory, a provider), which AnalysisWorkerMain catches.
+void AnalyseJob() {
   gReport.StartHeaderList();
   int number = 0;
   for (std::size_t i = 0; !StopRequested() && i < sizeof gJob.letters && gJob.letters[i] != 0; ++i) {
@@ -163,6 +166,24 @@ void AnalysisWorkerMain() {
     (void)gReport.WriteIndexPage(gWorkingFolder,
                                  mode == kJobAnalyse ? report::ReportKind::kAnalysis : report::ReportKind::kDefrag);
     gJob.mode.store(kJobAnalyse);
+  }
+}
+
+}  // namespace
+
+void AnalysisWorkerMain() {
+  // No exception leaves the thread: a failure ends the job as a stop would, with its
+  // index page when that can still be written, and the slot is emptied either way.
+  try {
+    AnalyseJob();
+  } catch (...) {
+    const bool analysisJob = gJob.mode.load() == kJobAnalyse;
+    EndJobAfterFailure();
+    try {
+      (void)gReport.WriteIndexPage(gWorkingFolder,
+                                   analysisJob ? report::ReportKind::kAnalysis : report::ReportKind::kDefrag);
+    } catch (...) {
+    }
   }
   EmptySlot(gJob.analysisRunning);
 }

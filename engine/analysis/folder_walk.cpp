@@ -11,6 +11,22 @@
 namespace vexa {
 namespace {
 
+// Closes a directory search on every way out, a failure thrown by a pass included.
+class Search {
+ public:
+  Search(platform::Machine& machine, platform::Handle handle) : machine_(machine), handle_(handle) {}
+  ~Search() {
+    if (handle_ != platform::kInvalidHandle) machine_.FindClose(handle_);
+  }
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+  platform::Handle Get() const { return handle_; }
+
+ private:
+  platform::Machine& machine_;
+  platform::Handle handle_;
+};
+
 struct Walk {
   platform::Machine& machine;
   const ExclusionLists& exclusions;
@@ -40,8 +56,8 @@ struct Walk {
       return;
     }
     platform::WIN32_FIND_DATAA data{};
-    const platform::Handle search = machine.FindFirst(pattern.c_str(), &data);
-    if (search == platform::kInvalidHandle) return;
+    const Search search(machine, machine.FindFirst(pattern.c_str(), &data));
+    if (search.Get() == platform::kInvalidHandle) return;
     const std::string prefix(TrimChars(pattern, "*"));
     do {
       if (StopRequested()) {
@@ -52,8 +68,7 @@ struct Walk {
       gWork.currentName.Set(data.cFileName);
       if (data.cFileName[0] == '.') continue;
       Entry(prefix, data, folderSystem);
-    } while (!stopped && machine.FindNext(search, &data));
-    machine.FindClose(search);
+    } while (!stopped && machine.FindNext(search.Get(), &data));
   }
 
   void Entry(const std::string& prefix, const platform::WIN32_FIND_DATAA& data, bool folderSystem) {

@@ -42,6 +42,16 @@ std::time_t RecordTime(const unsigned char* record) {
   return t == static_cast<std::time_t>(-1) ? 0 : t;
 }
 
+// Writes `size` bytes at `offset` of `fileName`, creating the file when missing.
+bool WriteRecordAt(const std::string& fileName, long offset, const unsigned char* record, std::size_t size) {
+  std::FILE* f = std::fopen(fileName.c_str(), "r+b");
+  if (f == nullptr) f = std::fopen(fileName.c_str(), "w+b");
+  if (f == nullptr) return false;
+  bool ok = std::fseek(f, offset, SEEK_SET) == 0 && std::fwrite(record, 1, size, f) == size;
+  ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
 }  // namespace
 
 std::int32_t DefragmentationAge(const std::string& fileName, int s, std::time_t now) {
@@ -69,13 +79,7 @@ bool WriteDefragDate(const std::string& fileName, int s, std::time_t when) {
   PutField(record, 4, static_cast<unsigned>(tm.tm_hour));
   PutField(record, 5, static_cast<unsigned>(tm.tm_min));
   PutField(record, 6, static_cast<unsigned>(tm.tm_sec));
-  std::FILE* f = std::fopen(fileName.c_str(), "r+b");
-  if (f == nullptr) f = std::fopen(fileName.c_str(), "w+b");
-  if (f == nullptr) return false;
-  bool ok = std::fseek(f, static_cast<long>(s) * kDefragDateRecordSize, SEEK_SET) == 0 &&
-            std::fwrite(record, 1, sizeof record, f) == sizeof record;
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
+  return WriteRecordAt(fileName, static_cast<long>(s) * kDefragDateRecordSize, record, sizeof record);
 }
 
 bool RecordedVolumeIs(const std::string& fileName, int s, std::optional<std::uint32_t> serial) {
@@ -100,13 +104,7 @@ bool WriteDefragVolume(const std::string& fileName, int s, std::optional<std::ui
     PutField(record, 2, *serial & 0xFFFF);
     PutField(record, 3, *serial >> 16);
   }
-  std::FILE* f = std::fopen(fileName.c_str(), "r+b");
-  if (f == nullptr) f = std::fopen(fileName.c_str(), "w+b");
-  if (f == nullptr) return false;
-  bool ok = std::fseek(f, static_cast<long>(s) * kDefragVolumeRecordSize, SEEK_SET) == 0 &&
-            std::fwrite(record, 1, sizeof record, f) == sizeof record;
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
+  return WriteRecordAt(fileName, static_cast<long>(s) * kDefragVolumeRecordSize, record, sizeof record);
 }
 
 std::int32_t VolumeDefragmentationAge(const std::string& dateFile, const std::string& volumeFile, int s,

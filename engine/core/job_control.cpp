@@ -155,6 +155,14 @@ bool RunJob(const char* letters, JobMode mode) {
   return true;
 }
 
+void EndJobAfterFailure() noexcept {
+  gJob.stop.store(true);
+  gWork.stopped = true;
+  gWork.moving.store(false, kRelaxed);
+  gWork.optimizing.store(false, kRelaxed);
+  gJob.mode.store(kJobAnalyse);
+}
+
 bool StartDefragWorker() {
   gJob.defragRunning.store(true, std::memory_order_release);
   try {

@@ -46,6 +46,11 @@ inline bool StopRequested() { return gJob.stop.load(std::memory_order_relaxed); 
 // last step; the worker's thread.
 void EmptySlot(std::atomic<bool>& slot);
 
+// A worker's body failed with an exception (memory, a provider): the job ends as if
+// stopped at that point. Raises the stop flag and the stopped flag, lowers the moving
+// and in-depth flags and resets the job mode. Never throws. The failing worker only.
+void EndJobAfterFailure() noexcept;
+
 // Starts the defragmentation worker from the analysis worker (the hand-over).
 // Returns false when the thread could not be started.
 [[nodiscard]] bool StartDefragWorker();

@@ -111,10 +111,11 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
 
 }  // namespace
 
-void DefragWorkerMain() {
-  // The analysis worker empties its slot right after starting this one; until it has,
-  // the status would still report the analysis.
-  while (gJob.analysisRunning.load(std::memory_order_acquire)) std::this_thread::yield();
+namespace {
+
+// The worker's body after the hand-over; may throw (memory, a provider), which
+// DefragWorkerMain catches.
+void DefragJob() {
   gWork.stopped = false;
   gReport.StartHeaderList();
   const std::int32_t mode = gJob.mode.load();
@@ -132,6 +133,25 @@ void DefragWorkerMain() {
   gJob.stop.store(true);
   gJob.mode.store(kJobAnalyse);
   (void)gReport.WriteIndexPage(gWorkingFolder, report::ReportKind::kDefrag);
+}
+
+}  // namespace
+
+void DefragWorkerMain() {
+  // The analysis worker empties its slot right after starting this one; until it has,
+  // the status would still report the analysis.
+  while (gJob.analysisRunning.load(std::memory_order_acquire)) std::this_thread::yield();
+  // No exception leaves the thread: a failure ends the job as a stop would (no date is
+  // recorded for the volume it was on), and the slot is emptied either way.
+  try {
+    DefragJob();
+  } catch (...) {
+    EndJobAfterFailure();
+    try {
+      (void)gReport.WriteIndexPage(gWorkingFolder, report::ReportKind::kDefrag);
+    } catch (...) {
+    }
+  }
   EmptySlot(gJob.defragRunning);
 }
 

@@ -622,6 +622,60 @@ def group_optimize(install, work):
     check_defragmented(install, image, hashes, optimized=True)
 
 
+def group_two_processes(install, work):
+    """Two vexa processes started together: on one image one works and the other is
+    refused (in use, exit 2, or another job running, exit 4) and the image stays
+    fsck-clean with every file intact; on two images the second job is refused."""
+    floppy = os.path.join(work, "floppy.img")
+    make_small_fragmented_image(floppy, work, "floppy")
+    hashes = file_hashes(floppy, work)
+    image = os.path.join(work, "r.img")
+    env = dict(os.environ)
+    env.pop("VEXA_VOLUMES", None)
+
+    def start(*args):
+        return subprocess.Popen([install.program, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                text=True, env=env)
+
+    refusals = {
+        2: "the image is in use by another process",
+        4: "Another defragmentation job is running on this computer.",
+    }
+    rounds = 20
+    for n in range(rounds):
+        shutil.copyfile(floppy, image)
+        first = start("defrag", "C", "--volume", "C=" + image, "--min-free", "0")
+        second = start("optimize", "D", "--volume", "D=" + image, "--min-free", "0")
+        outcomes = []
+        for process in (first, second):
+            out, err = process.communicate(timeout=300)
+            outcomes.append((process.returncode, out, err))
+        codes = sorted(code for code, _, _ in outcomes)
+        check(codes[0] == 0, "round %d: neither process worked: %s" % (n, outcomes))
+        for code, out, err in outcomes:
+            check(code in (0, 2, 4), "round %d: exit %d:\n%s%s" % (n, code, out, err))
+            if code != 0:
+                check(refusals[code] in err, "round %d: exit %d without saying why:\n%s" % (n, code, err))
+        check_fsck_clean(image)
+        check(file_hashes(image, work) == hashes, "round %d: file contents changed" % n)
+
+    # Two images at once: one engine job per computer. The first job is long enough
+    # (a 96 MiB card) to be running when the second starts.
+    card = os.path.join(work, "card.img")
+    make_fragmented_image(card, work, seed=7)
+    shutil.copyfile(floppy, image)
+    first = start("defrag", "C", "--volume", "C=" + card)
+    started = first.stdout.readline()  # the first status line: its job runs
+    second = start("analyze", "D", "--volume", "D=" + image)
+    out2, err2 = second.communicate(timeout=300)
+    out1, err1 = first.communicate(timeout=300)
+    out1 = started + out1
+    check(first.returncode == 0, "the first job failed:\n%s%s" % (out1, err1))
+    check(second.returncode == 4, "the second job was not refused (exit %d):\n%s%s" % (second.returncode, out2, err2))
+    check(refusals[4] in err2, "no refusal message:\n" + err2)
+    check_fsck_clean(card)
+
+
 def group_json(install, work):
     image = os.path.join(work, "card.img")
     make_fragmented_image(image, work, seed=3)
@@ -767,6 +821,7 @@ GROUPS = {
     "usage": group_usage, "errors": group_errors, "analyze": group_analyze, "defrag": group_defrag,
     "optimize": group_optimize, "json": group_json, "stop-analysis": group_stop_analysis,
     "stop-defrag": group_stop_defrag, "stop-in-depth": group_stop_in_depth, "demo": group_demo,
+    "two-processes": group_two_processes,
 }
 
 

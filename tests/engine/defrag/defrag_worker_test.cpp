@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -481,6 +483,58 @@ TEST_F(DefragTest, FreeSpaceCheckAtFiftyMebibytesLessOneByte) {
   DLL_DefragVolume("C");
   EXPECT_EQ(gMessages, std::vector<std::string>{"Not enough disk space, volume C can not be defragged."});
   EXPECT_EQ(c.MoveCalls(), 0);
+}
+
+// --- failures inside a worker ---
+
+TEST_F(DefragTest, AFailureInsideAWorkerEndsTheJobAsAStop) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("Data\\a.bin", 2 * kCluster, {{200, 1}, {300, 1}});
+  c.AddFile("Data\\b.bin", 2 * kCluster, {{400, 1}, {500, 1}});
+  bool fail = true;
+  // Out of memory in the middle of the analysis walk.
+  c.OnOpenFile([&](const std::string& path) {
+    if (fail && path == "C:\\Data\\a.bin") throw std::bad_alloc();
+  });
+  Start();
+  EXPECT_EQ(DLL_DefragVolume("C"), 1) << "the export returns";
+  EXPECT_EQ(DLL_GetWorkingStatus()->state, VEXA_STATE_IDLE);
+  EXPECT_EQ(c.MoveCalls(), 0) << "no defragmentation after the failed analysis";
+  EXPECT_TRUE(HasPage("defragreporttop.html"));
+  EXPECT_EQ(machine.OpenHandles(), 1u) << "the searches were closed; only the volume stays open";
+
+  // A provider failure in the middle of a move: the defragmentation ends there.
+  fail = false;
+  c.OnMove([&](const platform::MOVE_FILE_DATA&) { throw std::runtime_error("device gone"); });
+  EXPECT_EQ(DLL_DefragVolume("C"), 1);
+  EXPECT_EQ(DLL_GetWorkingStatus()->state, VEXA_STATE_IDLE);
+  EXPECT_EQ(test::ReadFile(dir.File("defragdate")), std::string(26 * 16, '\0')) << "no date for a failed job";
+  EXPECT_EQ(machine.OpenHandles(), 1u);
+
+  // The engine takes the next job as usual.
+  c.OnMove(nullptr);
+  EXPECT_EQ(DLL_DefragVolume("C"), 1);
+  EXPECT_EQ(c.RunsOf("Data\\a.bin"), (std::vector<ClusterRun>{{900, 2}}));
+  EXPECT_EQ(c.RunsOf("Data\\b.bin"), (std::vector<ClusterRun>{{902, 2}}));
+}
+
+TEST_F(DefragTest, FilesThatCannotBeOpenedReadOrSearchedArePassedOver) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("closed.bin", 2 * kCluster, {{200, 1}, {300, 1}});
+  c.AddFile("unreadable.bin", 2 * kCluster, {{210, 1}, {310, 1}});
+  c.AddFile("Hidden\\inside.bin", 2 * kCluster, {{220, 1}, {320, 1}});
+  c.AddFile("fine.bin", 2 * kCluster, {{230, 1}, {330, 1}});
+  c.FailOpen("closed.bin");
+  c.FailExtents("unreadable.bin");
+  c.FailSearch("Hidden");
+  Start();
+  DLL_DefragVolume("C");
+  EXPECT_EQ(c.RunsOf("fine.bin"), (std::vector<ClusterRun>{{900, 2}}));
+  EXPECT_EQ(c.RunsOf("closed.bin")->size(), 2u);
+  EXPECT_EQ(c.RunsOf("unreadable.bin")->size(), 2u);
+  EXPECT_EQ(c.RunsOf("Hidden\\inside.bin")->size(), 2u);
+  EXPECT_NE(Page("defragreport1.html").find("C:\\fine.bin"), std::string::npos);
+  EXPECT_NE(test::ReadFile(dir.File("defragdate")).substr(0, 16), std::string(16, '\0')) << "the job finished";
 }
 
 }  // namespace
