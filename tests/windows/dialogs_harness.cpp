@@ -90,25 +90,25 @@ struct Search {
   HWND found;
 };
 
+BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<Search*>(parameter);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char text[256] = {};
+  GetWindowTextA(window, text, sizeof text);
+  if (process == GetCurrentProcessId() && IsWindowVisible(window) && std::strcmp(text, search->title) == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A visible top-level window of this process with the given title.
 HWND FindOwnWindow(const char* title, DWORD timeoutMs = 5000) {
   const DWORD start = GetTickCount();
   do {
     Search search{title, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(parameter);
-          DWORD process = 0;
-          GetWindowThreadProcessId(window, &process);
-          char text[256] = {};
-          GetWindowTextA(window, text, sizeof text);
-          if (process == GetCurrentProcessId() && IsWindowVisible(window) && std::strcmp(text, s->title) == 0) {
-            s->found = window;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    EnumWindows(&MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) return search.found;
     Sleep(50);
   } while (GetTickCount() - start < timeoutMs);
