@@ -136,7 +136,9 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
   for (std::size_t i = 1; i <= a.size(); ++i) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
       d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
     }
   }
   return d[a.size()][b.size()];
@@ -165,7 +167,7 @@ std::string UnknownCommand(const std::string& word) {
     const std::string name = c.name;
     const std::size_t distance = EditDistance(lower, name);
     const bool prefix = lower.size() >= 2 && name.compare(0, lower.size(), lower) == 0;
-    if (prefix || distance < best) {
+    if ((prefix && best > 0) || distance < best) {  // the first command a prefix names wins
       best = prefix ? 0 : distance;
       nearest = c.name;
     }
@@ -461,13 +463,14 @@ std::string UsageText(const std::string& engineFolder) {
       "  --version, -V      the version\n"
       "\n"
       "A defragmentation needs at least 50 MiB free on a volume (the engine's rule); a volume\n"
-      "with less is passed over with a message. --min-free lowers it for images and devices.\n"
+      "with less is passed over with a message. --min-free sets another for images and devices.\n"
       "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
       "Unmount a device and back it up before you defragment it.\n"
       "\n"
       "Exit status: 0 done; 1 bad usage; 2 a volume cannot be used (missing, not FAT, in use,\n"
       "refused, read-only, too little free space) or the engine's folder is not writable;\n"
-      "3 the engine cannot be loaded; 5 the settings or the schedule could not be changed;\n"
+      "3 the engine cannot be loaded; 4 another defragmentation job is running on this computer;\n"
+      "7 the settings or the schedule could not be changed;\n"
       "130 stopped.\n"
       "\n"
       "Examples:\n"

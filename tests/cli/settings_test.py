@@ -133,7 +133,7 @@ def group_schedule(folder, work):
     check(code == 0 and "Parameters: CE\n" in out and "Runs: daily at 15:00\n" in out and
           ("Program: %s\n" % os.path.join(folder, "vexa")) in out, "schedule show:\n" + out)
     code, _, err = run(folder, "schedule", "add", "D", env=env)
-    check(code == 5 and "scheduled already" in err, "schedule add twice: exit 5 (%s)" % err.strip())
+    check(code == 7 and "scheduled already" in err, "schedule add twice: exit 7 (%s)" % err.strip())
     check(len(read(table, "r").splitlines()) == 3, "schedule add twice: the table is unchanged")
 
     # The line as cron runs it: its command part by sh, in a bare environment.
@@ -154,12 +154,12 @@ def group_schedule(folder, work):
     check(read(table, "r") == "MAILTO=someone\n30 2 * * 1 /usr/bin/backup --weekly\n",
           "schedule remove: only its own line is gone")
     code, _, err = run(folder, "schedule", "remove", env=env)
-    check(code == 5 and "no scheduled run" in err, "schedule remove without a task: exit 5")
+    check(code == 7 and "no scheduled run" in err, "schedule remove without a task: exit 7")
 
     with open(os.path.join(bin_dir, "crontab"), "w") as f:
         f.write("#!/bin/sh\necho 'crontab: cannot connect' >&2\nexit 1\n")
     code, _, err = run(folder, "schedule", "add", "C", env=env)
-    check(code == 5 and "scheduler cannot be reached" in err, "a failing crontab: exit 5 (%s)" % err.strip())
+    check(code == 7 and "scheduler cannot be reached" in err, "a failing crontab: exit 7 (%s)" % err.strip())
     for bad in (["schedule", "add"], ["schedule", "add", "AB"], ["schedule", "later"], ["schedule", "show", "x"]):
         code, _, err = run(folder, *bad, env=env)
         check(code == 1, "bad usage %s: exit 1" % bad)

@@ -12,6 +12,9 @@ if(Python3_Interpreter_FOUND)
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
+  # vexa killed with SIGKILL at random instants of a defragmentation.
+  add_test(NAME cli.kill COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/kill_test.py --stage ${VEXA_ENGINE_DIR})
+  set_tests_properties(cli.kill PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 600)
   add_test(NAME cli.demo COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} demo)
   set_tests_properties(cli.demo PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 1200)
 

@@ -92,7 +92,9 @@ typedef struct VexaMapCell {
 
 /* Jobs: each runs one job over the volumes named by `letters` (for example "CE")
  * and returns 1 when it has ended; the call blocks its thread for the whole job.
- * A call made while a job runs returns 1 at once and starts nothing. */
+ * A call made while a job runs returns 1 at once and starts nothing. A call made while
+ * another process of the computer runs an engine job (the machine-wide job lock is
+ * taken) returns 0 at once and starts nothing. */
 VEXA_EXPORT int32_t VEXA_CALL DLL_AnalyseVolume(const char* letters);
 VEXA_EXPORT int32_t VEXA_CALL DLL_DefragVolume(const char* letters);
 VEXA_EXPORT int32_t VEXA_CALL DLL_OptimizedDefragVolume(const char* letters);
