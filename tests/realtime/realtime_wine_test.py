@@ -149,15 +149,15 @@ class Tray:
         """Opens the icon's menu with the right button, then presses `keys`."""
         x, y = self.icon()
         self.xdotool("mousemove", str(x), str(y), "click", "3")
-        time.sleep(2.5)  # on a busy machine the menu takes its time
+        time.sleep(4)  # on a busy machine the menu takes its time
         self.shot(name)
         self.xdotool("key", *keys)
         time.sleep(1)
 
     def menu_until(self, auto, name, keys, done, what):
         """menu(name, *keys) until the tip satisfies `done`: a menu that opened too late
-        for the keys is closed and opened again (three tries)."""
-        for _ in range(3):
+        for the keys is closed and opened again (five tries)."""
+        for _ in range(5):
             self.menu(name, *keys)
             try:
                 return auto.wait_tip(done, 5, what)
