@@ -66,6 +66,12 @@ std::string RunSummaryText(const std::vector<VolumeResult>& results, std::time_t
   return text + ", " + ClockText(endedAt);
 }
 
+bool AnotherJobHolds(platform::JobLock& lock) {
+  if (!lock.TryLock()) return true;
+  lock.Unlock();
+  return false;
+}
+
 AutoDefrag::AutoDefrag(std::function<bool(char, std::time_t)> volumeDue) : volumeDue_(std::move(volumeDue)) {}
 
 bool AutoDefrag::InputSince(const Observation& now, std::int64_t sinceMs) const {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/job_lock.h"
 #include "vexa/vexa.h"
 
 namespace realtime {
@@ -114,6 +115,11 @@ class AutoDefrag {
 
   std::string lastRunText_;  // "Last run: ..." once a run has done something
 };
+
+// Whether another process's engine job holds the machine-wide job lock: the lock is
+// taken and given back at once. A lock that cannot be formed counts as held, so nothing
+// runs beside a job that might exist. Main thread, while no run of ours goes.
+bool AnotherJobHolds(platform::JobLock& lock);
 
 // "HH:MM" of a wall time in local time.
 std::string ClockText(std::time_t when);

@@ -7,6 +7,11 @@
 #include "volume_run.h"
 
 namespace realtime {
+namespace {
+
+constexpr DWORD kUnloadGraceMs = 1000;
+
+}  // namespace
 
 JobThread::JobThread(HWND window, std::string engineFolder)
     : window_(window), engineFolder_(std::move(engineFolder)) {}
@@ -110,6 +115,10 @@ void JobThread::Run() {
       std::lock_guard lock(engineMutex_);
       engineReady_ = false;
     }
+    // A job export returns as soon as the engine's worker has emptied its slot, while
+    // that (detached) worker may still be on its way out through the library's code;
+    // unloading at once could pull the code from under it.
+    ::Sleep(kUnloadGraceMs);
     engine_.Unload();
   }
 

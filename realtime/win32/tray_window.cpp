@@ -27,6 +27,7 @@ struct Tray {
   HWND window = nullptr;
   std::unique_ptr<AutoDefrag> rules;
   std::unique_ptr<JobThread> job;
+  std::unique_ptr<platform::JobLock> jobLock;  // the machine-wide one-job lock, only looked at
   UINT taskbarCreated = 0;
   HICON idleIcon = nullptr;
   HICON busyIcon = nullptr;
@@ -47,6 +48,8 @@ Observation Observe(Tray& tray) {
   now.idleKnown = tray.options.idle->Read(&reading);
   now.idleMs = reading.idleMilliseconds;
   now.onAcPower = reading.onAcPower;
+  // While our own run goes, the lock is ours (the engine holds it for the job).
+  now.otherJobRunning = !tray.rules->Running() && AnotherJobHolds(*tray.jobLock);
   return now;
 }
 
@@ -260,6 +263,7 @@ int RunTray(HINSTANCE instance, TrayOptions options) {
     return 1;
   }
   tray.job = std::make_unique<JobThread>(tray.window, tray.options.engineFolder);
+  tray.jobLock = platform::CreateMachineJobLock(tray.options.engineFolder);
   tray.taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
   tray.idleIcon = MakeTrayIcon(false);
   tray.busyIcon = MakeTrayIcon(true);

@@ -189,6 +189,19 @@ TEST_F(AutoDefragTest, TheTipFollowsTheEngineStatusDuringARun) {
   EXPECT_EQ(rules.TipText(), "Defragmenting D:");
 }
 
+TEST(AnotherJobHoldsTest, LooksAtTheJobLockAndGivesItBack) {
+  platform::FakeJobLockSite site;
+  platform::FakeJobLock ours(site);
+  platform::FakeJobLock theirs(site);
+  EXPECT_FALSE(AnotherJobHolds(ours));
+  EXPECT_FALSE(AnotherJobHolds(ours));  // given back after the look: free again
+  ASSERT_TRUE(theirs.TryLock());       // another process starts a job
+  EXPECT_TRUE(AnotherJobHolds(ours));
+  theirs.Unlock();
+  EXPECT_FALSE(AnotherJobHolds(ours));
+  EXPECT_TRUE(theirs.TryLock());       // our look left the lock free
+}
+
 TEST(RunSummaryTextTest, SaysPerVolumeWhatRanAndWhenTheRunEnded) {
   const std::time_t at = realtime::At(14, 2);
   EXPECT_EQ(RunSummaryText({Ran('C', 12)}, at), "C: 12 files defragmented, 14:02");
