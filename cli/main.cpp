@@ -12,6 +12,7 @@
 #include "demo_command.h"
 #include "exit_codes.h"
 #include "platform/library.h"
+#include "settings_command.h"
 #include "volume_command.h"
 #include "working_folder.h"
 
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
     switch (options.command) {
       case cli::Command::kDemo:
         return cli::RunDemoCommand(options, engineFolder);
+      case cli::Command::kOptions:
+        return cli::RunOptionsCommand(options, engineFolder);
+      case cli::Command::kSchedule:
+        return cli::RunScheduleCommand(options, engineFolder);
       default:
         return cli::RunVolumeCommand(options, engineFolder);
     }

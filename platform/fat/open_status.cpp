@@ -50,6 +50,8 @@ const char* FatOpenStatusText(FatOpenStatus status) {
       return "image file or device not found";
     case FatOpenStatus::kAccessDenied:
       return "access denied";
+    case FatOpenStatus::kInUse:
+      return "the image is in use by another process";
     case FatOpenStatus::kMounted:
       return "block device is mounted or in use";
     case FatOpenStatus::kBadBootSector:

@@ -19,6 +19,7 @@ enum class FatOpenStatus {
   kNotFound,               // no such file or device
   kAccessDenied,           // the file or device cannot be opened at all
   kMounted,                // a block device that is mounted (or held by another program)
+  kInUse,                  // another process has the image open for its own job
   kBadBootSector,          // not a FAT file system: boot sector or BPB values are invalid
   kTruncated,              // the image is shorter than the file system it holds
   kReadError,              // reading the boot sector, the FAT or a folder failed
