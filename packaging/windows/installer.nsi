@@ -58,12 +58,15 @@ VIAddVersionKey "LegalCopyright" "Tolvane Disk Defrag maintainers"
   !endif
 !macroend
 
+; The program is installed for every user of the computer: one Start menu entry for all.
 Function .onInit
   !insertmacro UseBuildRegistryView
+  SetShellVarContext all
 FunctionEnd
 
 Function un.onInit
   !insertmacro UseBuildRegistryView
+  SetShellVarContext all
 FunctionEnd
 
 Section "Tolvane Disk Defrag" SecMain

@@ -74,4 +74,15 @@ inline constexpr int kSizeColumn = 120;
 inline constexpr int kFreeColumn = 110;
 inline constexpr int kTypeColumn = 200;
 
+// TFrm_About: the picture fills the client area; BtnOK closes it.
+inline constexpr int kAboutWidth = 493;
+inline constexpr int kAboutHeight = 350;
+inline constexpr ControlSpec kAboutControls[] = {
+    {"BtnOK", Kind::kImageButton, nullptr, 340, 266, 88, 23, "BtnOK1", "BtnOK"},
+};
+
+// TFrm_Login: the splash, one picture and no controls.
+inline constexpr int kLoginWidth = 452;
+inline constexpr int kLoginHeight = 252;
+
 }  // namespace shell::win32

@@ -3,11 +3,12 @@
 #include <commctrl.h>
 
 #include "win32/main_window.h"
+#include "win32/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
   ::InitCommonControlsEx(&controls);
-  // The splash window and the update check of start-up come before this point.
+  if (!shell::win32::RunStartup(instance)) return 0;  // the updater takes over
   shell::win32::MainWindow* window = shell::win32::MainWindow::Create(instance);
   if (window == nullptr) return 1;
   MSG msg;

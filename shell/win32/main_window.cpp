@@ -2,6 +2,7 @@
 // and closing.
 #include "win32/main_window.h"
 
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,10 +12,14 @@
 #include "platform/drives.h"
 #include "platform/power.h"
 #include "platform/security.h"
+#include "platform/shell.h"
+#include "vexa/vexa.h"
+#include "win32/about_form.h"
 #include "win32/chooser.h"
 #include "win32/controls.h"
 #include "win32/jpeg_picture.h"
 #include "win32/layout.h"
+#include "win32/startup.h"
 
 namespace shell::win32 {
 namespace {
@@ -386,16 +391,46 @@ void MainWindow::OnCommand(const std::string& name) {
     ::ShowWindow(window_, SW_MINIMIZE);
   } else if (name == "Label1") {
     HideDetails();
+  } else if (name == "SettingBtn") {
+    // The engine's modal dialogs run on this thread; a job, if one runs, goes on.
+    DLL_Options();
+  } else if (name == "BtnAdvanced") {
+    (void)DLL_Advance();
+  } else if (name == "HelpBtn") {
+    OpenHelp();
+  } else if (name == "AboutBtn") {
+    RunAbout(window_);
   }
-  // SettingBtn, BtnAdvanced, HelpBtn and AboutBtn open the dialogs of their own window
-  // code; ReportBtn stays hidden.
+  // ReportBtn stays hidden.
+}
+
+// The help file beside the program, else its HTML pages (a build without a help
+// compiler), else the web help.
+void MainWindow::OpenHelp() const {
+  for (const char* name : {"Tolvane Disk Defrag.chm", "help\\index.html"}) {
+    const std::string helpFile = ProgramFolder() + name;
+    if (::GetFileAttributesA(helpFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      ::ShellExecuteA(window_, "open", helpFile.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+      return;
+    }
+  }
+  platform::OpenDocument(WebHelpAddress().c_str());
 }
 
 void MainWindow::OnListClick(const NMITEMACTIVATE& click) {
   HideDetails();
   LVHITTESTINFO hit{};
   hit.pt = click.ptAction;
-  const int row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  int row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  if (row < 0 || (hit.flags & LVHT_ONITEMSTATEICON) == 0) {
+    // Some list views report the click point late or not at all: ask again with the
+    // position the mouse had when the click message was posted.
+    const DWORD position = ::GetMessagePos();
+    hit = LVHITTESTINFO{};
+    hit.pt = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    ::ScreenToClient(list_, &hit.pt);
+    row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  }
   if (row >= 0 && (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
     // Ticking is allowed during a job; it only affects the next one.
     LVITEMA item{};

@@ -59,6 +59,7 @@ class MainWindow {
   std::string DriveLetterString() const;
   void Message(const char* text) const;
   bool MayClose() const;
+  void OpenHelp() const;
 
   // main_window_map.cpp
   void CreateMapCanvas();

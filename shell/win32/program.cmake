@@ -39,7 +39,33 @@ file(GLOB SHELL_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win3
 add_executable(DefragShell WIN32 ${SHELL_WIN32_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/resources/DefragShell.rc)
 add_dependencies(DefragShell shell_vexa_import vexa)
 target_include_directories(DefragShell PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_compile_definitions(DefragShell PRIVATE NOMINMAX)
+# The maker's servers: build settings with neutral defaults; a string value "UpdateHost"
+# or "HelpHost" under HKEY_CURRENT_USER\Software\Tolvane Disk Defrag overrides each.
+set(VEXA_UPDATE_HOST "update.tolvane.example" CACHE STRING "Host (host[:port]) of the update server")
+set(VEXA_HELP_HOST "www.tolvane.example" CACHE STRING "Host (host[:port]) of the web help")
+target_compile_definitions(DefragShell PRIVATE NOMINMAX VEXA_VERSION="${PROJECT_VERSION}"
+  VEXA_UPDATE_HOST="${VEXA_UPDATE_HOST}" VEXA_HELP_HOST="${VEXA_HELP_HOST}")
 target_link_libraries(DefragShell PRIVATE defragshell_model vexa_platform shell_libjpeg ${shellImport}
-                      comctl32 gdi32 user32 advapi32)
+                      comctl32 gdi32 user32 advapi32 shell32 wininet)
 set_target_properties(DefragShell PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VEXA_STAGE_DIR})
+
+# The user's guide: HTML pages compiled to "Tolvane Disk Defrag.chm" beside the program
+# with chmcmd (Debian's fp-utils); without a compiler the pages are staged as help\,
+# which the Help button opens instead.
+set(helpSource ${PROJECT_SOURCE_DIR}/shell/help)
+file(GLOB helpPages CONFIGURE_DEPENDS ${helpSource}/*)
+find_program(VEXA_CHMCMD chmcmd)
+if(VEXA_CHMCMD)
+  set(helpWork ${CMAKE_CURRENT_BINARY_DIR}/help)
+  add_custom_command(OUTPUT "${VEXA_STAGE_DIR}/Tolvane Disk Defrag.chm"
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${helpWork}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${helpSource} ${helpWork}
+    COMMAND ${VEXA_CHMCMD} --no-html-scan help.hhp > chmcmd.log
+    COMMAND ${CMAKE_COMMAND} -E copy "${helpWork}/Tolvane Disk Defrag.chm" "${VEXA_STAGE_DIR}/Tolvane Disk Defrag.chm"
+    WORKING_DIRECTORY ${helpWork}
+    DEPENDS ${helpPages} VERBATIM)
+  add_custom_target(shell_help ALL DEPENDS "${VEXA_STAGE_DIR}/Tolvane Disk Defrag.chm")
+else()
+  add_custom_target(shell_help ALL
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${helpSource} ${VEXA_STAGE_DIR}/help VERBATIM)
+endif()
