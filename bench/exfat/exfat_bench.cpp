@@ -58,6 +58,11 @@ bool MakeImage(const std::string& image, const std::string& mount) {
   std::filesystem::remove(device);
   bool ok = Shell("mount.exfat-fuse '" + name + "' '" + mount + "' > /dev/null") == 0;
   if (ok) {
+    // big.bin first: its entry set then lies within one sector (the root's fourth set).
+    std::ofstream big(mount + "/big.bin", std::ios::binary);
+    const std::string block(1 << 20, 'B');
+    for (std::uint64_t done = 0; done < kBigFileBytes; done += block.size()) big << block;
+    big.close();
     std::mt19937 gen(42);
     for (int f = 0; f < kFolders && ok; ++f) {
       const std::string folder = mount + "/Folder " + std::to_string(f);
@@ -67,10 +72,6 @@ bool MakeImage(const std::string& image, const std::string& mount) {
             << std::string(4096 + gen() % (60 * 1024), static_cast<char>('a' + i % 26));
       }
     }
-    std::ofstream big(mount + "/big.bin", std::ios::binary);
-    const std::string block(1 << 20, 'B');
-    for (std::uint64_t done = 0; done < kBigFileBytes; done += block.size()) big << block;
-    big.close();
     ok = Shell("umount '" + mount + "'") == 0;
   }
   for (int i = 0; i < 50; ++i) {
@@ -118,14 +119,22 @@ std::size_t Analyse(const std::string& image) {
 double MoveBigFile(const std::string& image, std::uint64_t* offset) {
   platform::fat::FatOpenStatus status;
   auto m = platform::fat::OpenFatVolume('C', image, &status);
-  if (m == nullptr) return 0;
+  if (m == nullptr) {
+    std::fprintf(stderr, "cannot open the image: %s\n", platform::fat::FatOpenStatusText(status));
+    return 0;
+  }
   const Handle v = m->OpenVolume('C');
   Handle f = m->OpenFileForQuery("C:\\big.bin");
   std::vector<std::uint8_t> buffer(64);
   auto* r = reinterpret_cast<platform::RETRIEVAL_POINTERS_BUFFER*>(buffer.data());
-  if (m->GetRetrievalPointers(f, 0, r, static_cast<std::uint32_t>(buffer.size())) != platform::kErrorSuccess) return 0;
+  // exfat-fuse may leave the file in a few pieces; the move takes all of it.
+  const std::uint32_t pointers = m->GetRetrievalPointers(f, 0, r, static_cast<std::uint32_t>(buffer.size()));
+  if (pointers != platform::kErrorSuccess && pointers != platform::kErrorMoreData) {
+    std::fprintf(stderr, "big.bin has no extents: error %u\n", pointers);
+    return 0;
+  }
   const std::int64_t from = r->Extents[0].Lcn;
-  const std::int64_t count = r->Extents[0].NextVcn;
+  const auto count = static_cast<std::int64_t>(kBigFileBytes / kClusterBytes);
   platform::DiskFreeSpace space{};
   (void)m->FreeSpace('C', &space);
   *offset = 0;
@@ -145,6 +154,7 @@ double MoveBigFile(const std::string& image, std::uint64_t* offset) {
   m->CloseHandle(f);
   if (m->FlushFileBuffers(v) != platform::kErrorSuccess) rc = platform::kErrorWriteFault;
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (rc != platform::kErrorSuccess) std::fprintf(stderr, "move failed: error %u\n", rc);
   f = m->OpenFileForQuery("C:\\big.bin");
   (void)m->MoveFile(v, {f, 0, from, static_cast<std::uint32_t>(count)});
   m->CloseHandle(f);

@@ -203,6 +203,31 @@ const Damage kDamages[] = {
 INSTANTIATE_TEST_SUITE_P(Damages, ExfatDamageTest, testing::ValuesIn(kDamages),
                          [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
 
+// Bits set that nothing owns are what an interrupted move leaves: counted, but the
+// volume stays writable. A wrong set checksum is named in the damage.
+TEST(ExfatOpenTest, CountsLostClustersAndNamesOtherDamage) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_mixed_4k");
+  std::string bytes = fattest::ReadAll(image);
+  const std::size_t heap = std::size_t{Get32(bytes, 88)} << static_cast<std::uint8_t>(bytes[108]);
+  const std::uint32_t last = Get32(bytes, 92) + 1;  // the highest cluster: free in the fixture
+  bytes[heap + (last - 2) / 8] = static_cast<char>(bytes[heap + (last - 2) / 8] | (1 << ((last - 2) % 8)));
+  fattest::WriteAll(image, bytes);
+  FatOpenStatus status;
+  platform::fat::FatDamage damage;
+  ASSERT_NE(OpenFatVolume('C', image, &status, &damage), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kOk);
+  EXPECT_EQ(damage.lostClusters, 1u);
+  EXPECT_FALSE(damage.otherProblems);
+
+  bytes[FileEntryOf(bytes, "small3.txt") + 8] ^= 1;
+  fattest::WriteAll(image, bytes);
+  ASSERT_NE(OpenFatVolume('C', image, &status, &damage), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyExfatInconsistent);
+  EXPECT_EQ(damage.firstOther, "an entry set in folder Folder One has a wrong checksum");
+}
+
 TEST(ExfatOpenTest, RefusesWhatIsNoExfatVolume) {
   EXFAT_REQUIRE_TOOLS();
   exfattest::ScratchDir dir;
