@@ -19,6 +19,15 @@ struct EngineApi {
   const VexaVolumeInfo*(VEXA_CALL* getVolumeInfo)(char letter) = nullptr;
   void(VEXA_CALL* showReport)(int32_t kind) = nullptr;
   void(VEXA_CALL* setMessageHandler)(void (*handler)(const char* text)) = nullptr;
+  // The per-file entries (check, contig, put).
+  int32_t(VEXA_CALL* checkFiles)(const char* path, void (*visit)(const char*, const VexaFilePieces*, void*),
+                                 void* context) = nullptr;
+  int32_t(VEXA_CALL* makeContiguous)(const char* path, int32_t makeRoom,
+                                     void (*moved)(const char*, const VexaMovedFile*, void*), void* context,
+                                     VexaFileResult* result) = nullptr;
+  int32_t(VEXA_CALL* putFile)(const char* path, uint64_t size, int64_t lastWriteTime, uint32_t maxPieces,
+                              int32_t replace, int32_t (*read)(uint64_t, void*, uint32_t, void*), void* context,
+                              VexaFileResult* result) = nullptr;
 };
 
 // The engine library of one run. Loading it runs the engine's start-up (volume map,

@@ -10,6 +10,7 @@
 #include "command_line.h"
 #include "demo_command.h"
 #include "exit_codes.h"
+#include "per_file_command.h"
 #include "platform/library.h"
 #include "volume_command.h"
 
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
         return cli::kExitDone;
       case cli::Command::kDemo:
         return cli::RunDemoCommand(options, engineFolder);
+      case cli::Command::kCheck:
+      case cli::Command::kContig:
+      case cli::Command::kPut:
+        return cli::RunPerFileCommand(options, engineFolder);
       default:
         return cli::RunVolumeCommand(options, engineFolder);
     }

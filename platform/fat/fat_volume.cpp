@@ -348,6 +348,15 @@ void FatVolume::IndexNames() {
   }
 }
 
+void FatVolume::AddNode(FatNode node) {
+  const auto index = static_cast<std::int32_t>(nodes_.size());
+  const std::int32_t parent = node.parent;
+  names_.emplace(NameKey(parent, node.name), index);
+  if (node.hasLongName) names_.emplace(NameKey(parent, node.shortName), index);
+  nodes_[static_cast<std::size_t>(parent)].children.push_back(index);
+  nodes_.push_back(std::move(node));
+}
+
 std::int32_t FatVolume::Find(const std::string& path) const {
   std::int32_t at = kRoot;
   for (const std::string& part : PathComponents(path)) {

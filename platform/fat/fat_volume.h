@@ -5,8 +5,8 @@
 // calls for, and shares no cluster with another chain (loops, cross-links and folder
 // cycles all show up as a cluster claimed twice). Every cluster is claimed at most once,
 // so the walk is bounded by the cluster count whatever the image holds. A volume that
-// fails any check is kept read-only. The tree is fixed after open: moves change only
-// chains and first clusters, never names or folders.
+// fails any check is kept read-only. Moves change only chains and first clusters;
+// new files (file_creator.cpp) add entries, and clusters to their folder when it is full.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,7 @@
 #include "dir_entry.h"
 #include "fat_table.h"
 #include "platform/fat_io.h"
+#include "platform/machine.h"
 
 namespace platform::fat {
 
@@ -66,6 +67,11 @@ class FatVolume {
   [[nodiscard]] std::uint32_t MoveClusters(std::int32_t node, std::int64_t vcn, std::int64_t lcn,
                                            std::uint32_t count);
 
+  // Creates the file at `path` (relative to the root) on the logical clusters
+  // `file.runs`, crash-safely (see file_creator.cpp). Returns a Windows error code as
+  // Machine::CreateFileInRuns documents.
+  [[nodiscard]] std::uint32_t CreateFileInRuns(const std::string& path, const NewFileData& file);
+
  private:
   FatVolume() = default;
   FatOpenStatus Load();
@@ -87,6 +93,12 @@ class FatVolume {
   bool EndChange();
   bool CopyClusters(const std::vector<std::uint32_t>& from, std::uint32_t to);
   bool WriteFirstCluster(FatNode& node, std::uint32_t cluster);
+
+  // file_creator.cpp
+  struct FolderSlots;
+  bool ReadFolderSlots(std::int32_t folder, FolderSlots* slots);
+  std::uint32_t WriteContent(const NewFileData& file, const std::vector<std::uint32_t>& clusters);
+  void AddNode(FatNode node);
 
   std::unique_ptr<FatIo> io_;
   FatLayout layout_;

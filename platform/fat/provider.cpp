@@ -198,6 +198,13 @@ class FatMachine final : public Machine {
     if (it != open_.end() && it->second.kind != Open::kSearch) open_.erase(it);
   }
 
+  std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override {
+    std::string rest;
+    if (!Local(path, &rest)) return kErrorPathNotFound;
+    std::lock_guard<std::mutex> guard(lock_);
+    return volume_->CreateFileInRuns(rest, file);
+  }
+
  private:
   struct Open {
     enum Kind { kVolume, kFile, kSearch } kind;

@@ -58,6 +58,7 @@ class RoutedMachine final : public Machine {
   bool FindNext(Handle search, WIN32_FIND_DATAA* data) override;
   void FindClose(Handle search) override;
   void CloseHandle(Handle handle) override;
+  std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override;
 
  private:
   struct Impl;
