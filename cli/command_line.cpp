@@ -1,8 +1,10 @@
 // Parsing vexa's command line.
 #include "command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstdio>
 
 namespace cli {
 namespace {
@@ -57,6 +59,98 @@ constexpr CommandName kCommands[] = {
     {"put", Command::kPut},
 };
 
+std::string Lower(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Edits (insert, delete, replace, swap of neighbours) that turn `a` into `b`.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// Bare letters are capitals only ("CE", "C:E:"): the form a scheduled run passes.
+bool IsBareLetters(const std::string& word) {
+  bool any = false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const char c = word[i];
+    if (c == ':' && i > 0 && word[i - 1] != ':') continue;
+    if (c < 'A' || c > 'Z') return false;
+    any = true;
+  }
+  return any;
+}
+
+// Why `word` in the place of a command is not one, with what the user may have meant:
+// the nearest command, and for a word of letters the capitals that would name volumes.
+std::string UnknownCommand(const std::string& word) {
+  std::string error = "unknown command \"" + word + "\"";
+  const std::string lower = Lower(word);
+  const char* nearest = nullptr;
+  std::size_t best = 3;  // more edits than this is no longer a typing slip
+  for (const CommandName& c : kCommands) {
+    const std::string name = c.name;
+    const std::size_t distance = EditDistance(lower, name);
+    const bool prefix = lower.size() >= 2 && name.compare(0, lower.size(), lower) == 0;
+    if (prefix || distance < best) {
+      best = prefix ? 0 : distance;
+      nearest = c.name;
+    }
+  }
+  // Short words are within a few edits of everything; only close calls count there.
+  if (nearest != nullptr && lower.size() <= 3 && best > 1) nearest = nullptr;
+  // A short word of letters, or one with a capital in it, may have meant volumes.
+  std::string letters;
+  bool capital = false;
+  for (char c : word) {
+    if (c != ':' && !IsLetter(c)) {
+      letters.clear();
+      break;
+    }
+    if (c != ':') letters += Upper(c);
+    capital = capital || std::isupper(static_cast<unsigned char>(c)) != 0;
+  }
+  if (nearest != nullptr) error += std::string("; did you mean \"") + nearest + "\"?";
+  if (!letters.empty() && ((nearest == nullptr && letters.size() <= 3) || (capital && letters.size() <= 24))) {
+    error += std::string(nearest != nullptr ? " Drive letters" : "; drive letters") +
+             " alone are written in capitals, for example vexa " + letters;
+  } else if (nearest == nullptr) {
+    error += "; the commands are";
+    for (std::size_t i = 0; i < std::size(kCommands); ++i) {
+      error += i == 0 ? " " : i + 1 == std::size(kCommands) ? " and " : ", ";
+      error += kCommands[i].name;
+    }
+  }
+  return error;
+}
+
+// One short option letter; false for an unknown one.
+bool ShortOption(char c, Options* options, bool* help, bool* version) {
+  switch (c) {
+    case 'h':
+      *help = true;
+      return true;
+    case 'q':
+      options->quiet = true;
+      return true;
+    case 'V':
+      *version = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool PerFileCommand(Command command) {
   return command == Command::kCheck || command == Command::kContig || command == Command::kPut;
 }
@@ -99,6 +193,10 @@ bool ParsePerFile(Command command, const std::vector<std::string>& positional, O
     *error = "--open is for analyze, defrag and optimize";
     return false;
   }
+  if (options->minFree) {
+    *error = "--min-free is for defrag and optimize";
+    return false;
+  }
   options->letters = letter;
   const std::size_t firstPath = command == Command::kPut ? 1 : 0;
   if (command == Command::kPut) options->source = rest[0];
@@ -130,6 +228,52 @@ bool VolumePath(char letter, const std::string& text, std::string* path, std::st
   return true;
 }
 
+bool ParseSize(const std::string& text, std::uint64_t* bytes) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 19) return false;
+  std::uint64_t unit = 1;
+  const std::string suffix = Lower(text.substr(digits));
+  if (suffix == "k") {
+    unit = 1ULL << 10;
+  } else if (suffix == "m") {
+    unit = 1ULL << 20;
+  } else if (suffix == "g") {
+    unit = 1ULL << 30;
+  } else if (!suffix.empty()) {
+    return false;
+  }
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    if (value > ((1ULL << 63) - 9) / 10) return false;
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
+  if (value > (1ULL << 63) / unit) return false;
+  *bytes = value * unit;
+  return true;
+}
+
+std::string SizeText(std::uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  int unit = 0;
+  std::uint64_t scale = 1024;
+  while (unit < 3 && bytes / scale >= 1024) {
+    scale *= 1024;
+    ++unit;
+  }
+  // Tenths cut, never rounded up: 49.99 MiB must not read as the 50 MiB it lacks.
+  const std::uint64_t tenths = bytes / (scale / 1024) * 10 / 1024;
+  char text[48];
+  if (tenths % 10 == 0) {
+    std::snprintf(text, sizeof text, "%llu %s", static_cast<unsigned long long>(tenths / 10), kUnits[unit]);
+  } else {
+    std::snprintf(text, sizeof text, "%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
+                  static_cast<unsigned long long>(tenths % 10), kUnits[unit]);
+  }
+  return text;
+}
+
 bool ParseCommandLine(const std::vector<std::string>& args, Options* options, std::string* error) {
   *options = Options{};
   std::vector<std::string> positional;
@@ -142,13 +286,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       positional.push_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
+    } else if (arg == "--help") {
       help = true;
     } else if (arg == "--version") {
       version = true;
     } else if (arg == "--open") {
       options->open = true;
-    } else if (arg == "--quiet" || arg == "-q") {
+    } else if (arg == "--quiet") {
       options->quiet = true;
     } else if (arg == "--json") {
       options->json = true;
@@ -189,6 +333,30 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       VolumeOption volume;
       if (!ParseVolume(value, &volume, error)) return false;
       options->volumes.push_back(volume);
+    } else if (arg == "--min-free" || arg.rfind("--min-free=", 0) == 0) {
+      std::string value;
+      if (arg == "--min-free") {
+        if (i + 1 >= args.size()) {
+          *error = "--min-free wants a size (for example 1M)";
+          return false;
+        }
+        value = args[++i];
+      } else {
+        value = arg.substr(11);
+      }
+      std::uint64_t bytes = 0;
+      if (!ParseSize(value, &bytes)) {
+        *error = "--min-free wants a size in bytes or with a K, M or G suffix (for example 1M), not \"" + value + "\"";
+        return false;
+      }
+      options->minFree = bytes;
+    } else if (arg[1] != '-') {
+      for (std::size_t k = 1; k < arg.size(); ++k) {
+        if (!ShortOption(arg[k], options, &help, &version)) {
+          *error = std::string("unknown option -") + arg[k] + (arg.size() > 2 ? " in " + arg : std::string());
+          return false;
+        }
+      }
     } else {
       *error = "unknown option " + arg;
       return false;
@@ -225,6 +393,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       *error = "--json is for analyze, defrag and optimize";
       return false;
     }
+    if (options->minFree) {
+      *error = "--min-free is for defrag and optimize";
+      return false;
+    }
     options->command = command;
     if (positional.size() == 2) options->demoFolder = positional[1];
     return true;
@@ -234,16 +406,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     // Letters alone, as a scheduled run passes them: a quick defragmentation.
     command = Command::kDefrag;
     lettersAt = 0;
-    // A longer word all in lower case is a mistyped command ("analyse"), never a
-    // request to defragment the volumes A, N, L, ...
-    bool letters = true;
-    bool upper = false;
-    for (char c : positional[0]) {
-      letters = letters && (IsLetter(c) || c == ':');
-      upper = upper || std::isupper(static_cast<unsigned char>(c)) != 0;
-    }
-    if (!letters || (!upper && positional[0].size() > 3)) {
-      *error = "unknown command \"" + positional[0] + "\" (drive letters alone are written in capitals, for example CE)";
+    // Only capitals name volumes here: "vexa ce" or "vexa ls" is a mistyped command,
+    // never a request to defragment C and E, or L and S.
+    if (!IsBareLetters(positional[0])) {
+      *error = UnknownCommand(positional[0]);
       return false;
     }
   }
@@ -256,6 +422,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     return false;
   }
   if (!ParseLetters(positional[lettersAt], &options->letters, error)) return false;
+  if (options->minFree && command == Command::kAnalyze) {
+    *error = "--min-free is for defrag and optimize (an analysis moves nothing)";
+    return false;
+  }
   options->command = command;
   return true;
 }
@@ -300,31 +470,39 @@ std::string UsageText(const std::string& engineFolder) {
       "  --volume L=PATH    serve drive letter L from the image file or unmounted block device\n"
       "                     PATH for this run, on top of the volume map (repeatable)\n"
       "  --open             open the report in the browser afterwards\n"
+      "  --min-free SIZE    free space a defragmentation needs on a volume served from an image\n"
+      "                     file or device: bytes, or a number with K, M or G (for example 1M);\n"
+      "                     relocation still needs a free run as large as each file it moves\n"
       "  --quiet, -q        no progress and no summary; errors only\n"
-      "  --json             one JSON object per volume (one per line) with the report's figures;\n"
-      "                     for check, contig and put one object per file\n"
+      "  --json             one JSON object per volume (one per line) with the report's figures,\n"
+      "                     or with \"error\" saying why the volume was not done; for check,\n"
+      "                     contig and put one object per file\n"
       "  --max-pieces N     check and put: the most pieces a file may lie in (default 1)\n"
       "  --make-room        contig: when no free run is large enough, first move other files\n"
       "                     toward the start of the volume until one is\n"
       "  --replace          put: replace a file of the same name (its clusters are freed only\n"
       "                     once the new file is in place)\n"
       "  --help, -h         this text\n"
-      "  --version          the version\n"
+      "  --version, -V      the version\n"
       "\n"
+      "A defragmentation needs at least 50 MiB free on a volume (the engine's rule); a volume\n"
+      "with less is passed over with a message. --min-free lowers it for images and devices.\n"
       "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
       "Unmount a device and back it up before you defragment it.\n"
       "\n"
       "Exit status: 0 done; 1 bad usage (also a PATH or SOURCE that does not exist, or a DEST\n"
-      "that exists without --replace); 2 a volume does not exist, cannot be opened or is\n"
-      "read-only for a defragmentation, contig or put, or refused a write; 3 the engine cannot\n"
-      "be loaded; 5 check found files in more pieces than allowed; 6 contig or put found no\n"
-      "free run (or not N runs) large enough; 130 stopped.\n"
+      "that exists without --replace); 2 a volume cannot be used (missing, not FAT, in use,\n"
+      "refused, read-only, too little free space, or it refused a write) or the engine's folder\n"
+      "is not writable; 3 the engine cannot be loaded; 5 check found files in more pieces than\n"
+      "allowed; 6 contig or put found no free run (or not N runs) large enough; 130 stopped.\n"
       "\n"
       "Examples:\n"
       "  vexa demo\n"
       "  vexa analyze C --volume C=card.img\n"
+      "  vexa defrag C --volume C=floppy.img --min-free 64K\n"
       "  vexa optimize CE --volume C=disk.img --volume E=/dev/sdb1\n"
-      "  vexa --json --quiet analyze C --volume C=card.img > figures.json\n"      "  vexa check C /GAMES --max-pieces 40 --volume C=/dev/sdb1\n"
+      "  vexa --json --quiet analyze C --volume C=card.img > figures.json\n"
+      "  vexa check C /GAMES --max-pieces 40 --volume C=/dev/sdb1\n"
       "  vexa contig C /GAMES/X.ISO --make-room --volume C=/dev/sdb1\n"
       "  vexa put C game.iso /GAMES/ --volume C=/dev/sdb1\n"
       "  vexa CE\n";

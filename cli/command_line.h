@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct Options {
   bool open = false;
   bool quiet = false;
   bool json = false;
+  // --min-free: the free space a defragmentation needs on a volume served from an image
+  // file or device, in bytes; none = the engine's own rule.
+  std::optional<std::uint64_t> minFree;
 
   // check, contig and put (letters holds their one letter)
   std::vector<std::string> paths;  // full volume paths ("C:\GAMES\X.ISO"); put: the destination;
@@ -40,10 +44,18 @@ struct Options {
 [[nodiscard]] bool VolumePath(char letter, const std::string& text, std::string* path, std::string* error);
 
 // Parses the arguments after the program name. Command names are matched before
-// drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation; a
-// word of more than three letters, all lower case, is a mistyped command, not letters.
+// drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation.
+// Letters alone are capitals only: any other word there is a mistyped command, and the
+// error suggests what may have been meant. Short options combine ("-qh").
 // False, with *error saying what is wrong, for bad usage.
 [[nodiscard]] bool ParseCommandLine(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// A size as --min-free takes it: bytes, or a whole number with a K, M or G suffix
+// (powers of 1024, either case). False for anything else or a size past 2^63.
+[[nodiscard]] bool ParseSize(const std::string& text, std::uint64_t* bytes);
+
+// A byte count for messages: "50 MiB", "30.2 MiB", "1.4 MiB", "512 bytes", "12.5 KiB".
+std::string SizeText(std::uint64_t bytes);
 
 // The usage text with examples; `engineFolder` is where reports land.
 std::string UsageText(const std::string& engineFolder);

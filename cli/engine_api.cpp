@@ -36,6 +36,7 @@ bool EngineLibrary::Load(const std::string& folder, std::string* error) {
   Resolve(library_, "DLL_GetVolumeInfo", &api_.getVolumeInfo, &missing);
   Resolve(library_, "DLL_ShowReport", &api_.showReport, &missing);
   Resolve(library_, "VexaSetMessageHandler", &api_.setMessageHandler, &missing);
+  Resolve(library_, "VexaSetMappedMinimumFree", &api_.setMappedMinimumFree, &missing);
   Resolve(library_, "VexaCheckFiles", &api_.checkFiles, &missing);
   Resolve(library_, "VexaMakeContiguous", &api_.makeContiguous, &missing);
   Resolve(library_, "VexaPutFile", &api_.putFile, &missing);

@@ -19,6 +19,7 @@ struct EngineApi {
   const VexaVolumeInfo*(VEXA_CALL* getVolumeInfo)(char letter) = nullptr;
   void(VEXA_CALL* showReport)(int32_t kind) = nullptr;
   void(VEXA_CALL* setMessageHandler)(void (*handler)(const char* text)) = nullptr;
+  void(VEXA_CALL* setMappedMinimumFree)(uint64_t bytes) = nullptr;
   // The per-file entries (check, contig, put).
   int32_t(VEXA_CALL* checkFiles)(const char* path, void (*visit)(const char*, const VexaFilePieces*, void*),
                                  void* context) = nullptr;

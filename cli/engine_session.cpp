@@ -1,12 +1,12 @@
 // Engine start for one run.
 #include "engine_session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "exit_codes.h"
 #include "platform/console.h"
 #include "stop_request.h"
-#include "volume_setup.h"
 
 namespace cli {
 namespace {
@@ -15,28 +15,63 @@ void PrintProblems(const std::vector<std::string>& problems) {
   for (const std::string& problem : problems) std::fprintf(stderr, "vexa: %s\n", problem.c_str());
 }
 
+// Each text once (a problem of two letters is listed for each).
+void PrintProblems(const std::vector<VolumeProblem>& problems) {
+  std::vector<std::string> texts;
+  for (const VolumeProblem& problem : problems) {
+    if (std::find(texts.begin(), texts.end(), problem.text) == texts.end()) texts.push_back(problem.text);
+  }
+  PrintProblems(texts);
+}
+
+std::string NoVolumeText(char letter) {
+#ifdef _WIN32
+  return std::string("volume ") + letter + ": does not exist (no fixed volume has that letter)";
+#else
+  return std::string("volume ") + letter + ": does not exist (no image or device is mapped to " + letter +
+         "; use --volume " + letter + "=PATH)";
+#endif
+}
+
 }  // namespace
 
 int EngineSession::Open(const std::string& engineFolder, const std::vector<VolumeOption>& volumes,
-                        const std::string& letters, bool needWritable, bool quiet) {
-  const std::vector<platform::VolumeMapEntry> map = CombinedVolumeMap(engineFolder, volumes);
-  std::vector<std::string> problems;
+                        const std::string& letters, bool needWritable, bool quiet, std::vector<VolumeProblem>* refused) {
+  std::vector<VolumeProblem> problems;
+  const auto fail = [&](int code) {
+    PrintProblems(problems);
+    if (refused != nullptr) *refused = problems;
+    return code;
+  };
+  std::string why;
+  // Checked before anything else: a job whose pages and state cannot be saved would
+  // change volumes and then report nothing true about them.
+  if (!EngineFolderWritable(engineFolder, &why)) {
+    problems.push_back({0, why});
+    return fail(kExitVolume);
+  }
+  std::vector<std::string> warnings;
+  map_ = CombinedVolumeMap(engineFolder, volumes, &warnings);
+  for (const std::string& warning : warnings) std::fprintf(stderr, "vexa: warning: %s\n", warning.c_str());
   std::vector<std::string> notes;
   for (char letter : letters) {
     // The engine's volume table holds C to Z; it would take any other letter for C.
     if (letter < 'C' || letter > 'Z') {
-      problems.push_back(std::string("volume ") + letter + ": does not exist (drive letters C to Z name volumes)");
+      problems.push_back({letter, std::string("volume ") + letter + ": does not exist (drive letters C to Z name volumes)"});
     }
   }
-  CheckMappedVolumes(map, letters, needWritable, &problems, &notes);
-  if (!problems.empty()) {
-    PrintProblems(problems);
-    return kExitVolume;
+  CheckMappedVolumes(map_, letters, needWritable, &problems, &notes);
+#ifndef _WIN32
+  // Only the volume map serves volumes here: a letter it does not name is none.
+  for (char letter : letters) {
+    if (letter >= 'C' && letter <= 'Z' && !MapServes(map_, letter)) problems.push_back({letter, NoVolumeText(letter)});
   }
+#endif
+  if (!problems.empty()) return fail(kExitVolume);
 
   TemporaryVolumeMap temporaryMap;
   std::string error;
-  if (!volumes.empty() && !temporaryMap.Install(map, &error)) {
+  if (!volumes.empty() && !temporaryMap.Install(map_, &error)) {
     std::fprintf(stderr, "vexa: %s\n", error.c_str());
     return kExitEngine;
   }
@@ -48,25 +83,19 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
 
   for (char letter : letters) {
     if (library_.Api().getVolumeInfo(letter) != nullptr) continue;
-    if (MapServes(map, letter)) {
-      problems.push_back(std::string("volume ") + letter + ": could not be opened by the engine");
+    if (MapServes(map_, letter)) {
+      problems.push_back({letter, std::string("volume ") + letter + ": could not be opened by the engine"});
     } else {
-#ifdef _WIN32
-      problems.push_back(std::string("volume ") + letter + ": does not exist (no fixed volume has that letter)");
-#else
-      problems.push_back(std::string("volume ") + letter + ": does not exist (no image or device is mapped to " +
-                         letter + "; use --volume " + letter + "=PATH)");
-#endif
+      problems.push_back({letter, NoVolumeText(letter)});
     }
   }
-  if (!problems.empty()) {
-    PrintProblems(problems);
-    return kExitVolume;
-  }
+  if (!problems.empty()) return fail(kExitVolume);
   if (!quiet) PrintProblems(notes);
   InstallStopHandlers(library_.Api().workingStop);
   return kExitDone;
 }
+
+bool EngineSession::Mapped(char letter) const { return MapServes(map_, letter); }
 
 void EngineSession::Close() {
   if (!library_.Loaded()) return;

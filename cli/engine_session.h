@@ -9,18 +9,24 @@
 #include "command_line.h"
 #include "engine_api.h"
 #include "progress_display.h"
+#include "volume_setup.h"
 
 namespace cli {
 
 class EngineSession {
  public:
-  // Maps `volumes` on top of the volume map, checks every letter of `letters` (it must
-  // name a volume that opens, and one that opens for writing when `needWritable`), loads
-  // the engine from `engineFolder` and installs the stop handlers. Returns kExitDone, or
-  // the exit code to end with after the problems have been printed to standard error;
-  // notes (read-only volumes for an analysis) are printed unless `quiet`. Main thread.
+  // Checks that the engine can save its files in `engineFolder`, maps `volumes` on top
+  // of the volume map, checks every letter of `letters` (it must name a volume that
+  // opens, and one that opens for writing when `needWritable`), loads the engine from
+  // `engineFolder` and installs the stop handlers. Returns kExitDone, or the exit code to
+  // end with after the problems have been printed to standard error; `refused` (when not
+  // null) receives them too, by letter. The volume map's warnings are always printed;
+  // notes (read-only volumes for an analysis) unless `quiet`. Main thread.
   int Open(const std::string& engineFolder, const std::vector<VolumeOption>& volumes, const std::string& letters,
-           bool needWritable, bool quiet);
+           bool needWritable, bool quiet, std::vector<VolumeProblem>* refused = nullptr);
+
+  // Whether `letter` is served from an image file or device of the run's volume map.
+  bool Mapped(char letter) const;
   EngineSession() = default;
   ~EngineSession() { Close(); }
   EngineSession(const EngineSession&) = delete;
@@ -34,6 +40,7 @@ class EngineSession {
 
  private:
   EngineLibrary library_;
+  std::vector<platform::VolumeMapEntry> map_;
 };
 
 // The progress display for a run with these options: nothing with --quiet; on standard

@@ -2,6 +2,7 @@
 #include "job_results.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "json_text.h"
@@ -62,9 +63,52 @@ std::string RowsJson(const std::vector<std::vector<std::string>>& rows, const st
   return out + "]";
 }
 
+// The number of a percentage text ("12.34%", " 0.00%"), as JSON; empty when it is none.
+std::string PercentNumber(const std::string& text) {
+  std::size_t begin = text.find_first_not_of(' ');
+  std::size_t end = text.find_last_not_of(' ');
+  if (begin == std::string::npos || text[end] != '%') return "";
+  const std::string number = text.substr(begin, end - begin);
+  bool digits = false;
+  bool point = false;
+  for (std::size_t i = 0; i < number.size(); ++i) {
+    const char c = number[i];
+    if (c >= '0' && c <= '9') {
+      digits = true;
+    } else if (c == '.' && !point && digits && i + 1 < number.size()) {
+      point = true;
+    } else {
+      return "";
+    }
+  }
+  if (!digits) return "";
+  // JSON numbers have no leading zeros: "007.5" reads as 7.5.
+  std::size_t lead = 0;
+  while (lead + 1 < number.size() && number[lead] == '0' && number[lead + 1] != '.') ++lead;
+  return number.substr(lead);
+}
+
 std::string PageJson(const VolumePage& page, bool defrag) {
   std::string out = "{\"page\":" + JsonString(page.path);
-  for (const auto& [label, value] : page.figures) out += "," + JsonString(KeyOf(label)) + ":" + JsonNumberOrString(value);
+  for (const auto& [label, value] : page.figures) {
+    out += "," + JsonString(KeyOf(label)) + ":" + JsonNumberOrString(value);
+    // The fragmentation texts ("12.30%", or "Low" where the engine gives no number) get
+    // their number beside them; null where there is none.
+    const std::string percent = PercentNumber(value);
+    const bool fragmentation = label == "Fragment before" || label == "Fragment now";
+    if (!percent.empty() || fragmentation) {
+      out += "," + JsonString(KeyOf(label) + "Percent") + ":" + (percent.empty() ? std::string("null") : percent);
+    }
+  }
+  if (!defrag) {
+    // The share of files in more than one piece, as a number beside the verdict text.
+    const long long scanned = FigureNumber(page, "Scanned files");
+    const long long fragmented = FigureNumber(page, "Small Fragment files") + FigureNumber(page, "Big Fragment files");
+    out += ",\"fragmentedFiles\":" + std::to_string(fragmented);
+    char share[32];
+    std::snprintf(share, sizeof share, "%.2f", scanned > 0 ? 100.0 * static_cast<double>(fragmented) / scanned : 0.0);
+    out += std::string(",\"fragmentedFilesPercent\":") + share;
+  }
   if (defrag) {
     out += ",\"files\":" + RowsJson(page.files, {"path", "fragmentsBefore", "size", "clusters", "fragmentsNow"},
                                     {false, true, false, true, true});
@@ -131,14 +175,24 @@ std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped) {
   std::string out = "{\"volume\":" + JsonString(std::string(1, result.letter));
   out += ",\"command\":" + JsonString(CommandName(kind));
   out += std::string(",\"stopped\":") + (stopped ? "true" : "false");
+  out += ",\"error\":" + (result.error.empty() ? std::string("null") : JsonString(result.error));
+  if (result.sizes.known) {
+    out += ",\"sizeBytes\":" + std::to_string(result.sizes.totalBytes);
+    out += ",\"usedBytes\":" + std::to_string(result.sizes.usedBytes);
+    out += ",\"freeBytes\":" + std::to_string(result.sizes.freeBytes);
+  }
   out += ",\"analysis\":" + (result.hasAnalysis ? PageJson(result.analysis, false) : std::string("null"));
   out += ",\"defragmentation\":" + (result.hasDefrag ? PageJson(result.defrag, true) : std::string("null"));
   return out + "}";
 }
 
-std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind) {
+std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind, bool stopped) {
   std::vector<std::string> lines;
   const std::string volume = std::string(1, result.letter) + ":";
+  if (!result.hasAnalysis && !result.hasDefrag && !result.error.empty()) {
+    lines.push_back(volume + " not done: " + result.error);
+    return lines;
+  }
   if (result.hasAnalysis) {
     const VolumePage& a = result.analysis;
     lines.push_back(volume + " analysed " + a.Figure("Scanned files") + " files in " + a.Figure("Scanned directories") +
@@ -154,8 +208,13 @@ std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind) 
                        "; fragmentation before: " + d.Figure("Fragment before") + ", now: " + d.Figure("Fragment now");
     if (d.hasOptimization) line += "; in-depth pass moved " + std::to_string(d.optimizedFiles.size()) + " files";
     lines.push_back(line);
+  } else if (!result.error.empty()) {
+    lines.push_back(volume + " not defragmented: " + result.error);
+  } else if (stopped) {
+    lines.push_back(volume + " not defragmented: the job was stopped before this volume");
   } else {
-    lines.push_back(volume + " not defragmented");
+    // The job went over the volume but left no page: it may well have moved files.
+    lines.push_back(volume + " no defragmentation page was written; the volume may have been changed");
   }
   return lines;
 }

@@ -11,8 +11,18 @@
 
 namespace cli {
 
+// A volume's sizes as the engine saw them when it loaded (DLL_GetVolumeInfo).
+struct VolumeSizes {
+  bool known = false;
+  std::uint64_t totalBytes = 0;
+  std::uint64_t usedBytes = 0;
+  std::uint64_t freeBytes = 0;
+};
+
 struct VolumeResult {
   char letter = 0;
+  std::string error;  // why the volume was not done (refused, too little space); empty when done
+  VolumeSizes sizes;
   bool hasAnalysis = false;  // this job wrote the volume's analysis page
   VolumePage analysis;
   bool hasDefrag = false;    // this job wrote the volume's defragmentation page
@@ -31,11 +41,16 @@ PageStamps StampPages(const std::string& folder, const std::string& letters);
 std::vector<VolumeResult> CollectResults(const std::string& folder, const std::string& letters, JobKind kind,
                                          const PageStamps& before);
 
-// One JSON object (one line, no line end) for one volume of a job.
+// One JSON object (one line, no line end) for one volume of a job: "error" holds
+// result.error (null when empty); sizes are numbers of bytes, and every percentage of a
+// page is given again as a number beside its text ("fragmentBeforePercent", null for
+// "Low"), and an analysis adds its fragmented files as a count and a share of all files.
 std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped);
 
-// Lines of the summary for people, one or two per volume.
-std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind);
+// Lines of the summary for people, one or two per volume. A volume without its
+// defragmentation page is said to be not defragmented only when that is known: it was
+// refused (result.error) or the job was stopped before it.
+std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind, bool stopped);
 
 // The report entry page of a job kind in `folder`: what DLL_ShowReport opens.
 std::string EntryPage(const std::string& folder, JobKind kind);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "stop_request.h"
@@ -16,10 +17,23 @@ constexpr auto kFinalPollDelay = std::chrono::milliseconds(200);
 // Where the engine's messages go while a job runs (the handler is a plain function).
 std::atomic<ProgressDisplay*> gMessageDisplay{nullptr};
 std::atomic<int> gMessageCount{0};
+std::mutex gMessageLock;
+std::vector<std::string> gMessages;            // guarded by gMessageLock
+const MessageExplainer* gExplain = nullptr;    // set while a job runs
 
-void OnEngineMessage(const char* text) {
+void OnEngineMessage(const char* raw) {
+  const std::string text = raw != nullptr ? raw : "";
   gMessageCount.fetch_add(1);
-  if (ProgressDisplay* display = gMessageDisplay.load()) display->Note(text != nullptr ? text : "");
+  std::string more;
+  {
+    std::lock_guard<std::mutex> guard(gMessageLock);
+    gMessages.push_back(text);
+    if (gExplain != nullptr && *gExplain) more = (*gExplain)(text);
+  }
+  if (ProgressDisplay* display = gMessageDisplay.load()) {
+    display->Note(text);
+    if (!more.empty()) display->Note(more);
+  }
 }
 
 }  // namespace
@@ -36,10 +50,26 @@ const char* JobKindName(JobKind kind) {
   return "job";
 }
 
-JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& letters, ProgressDisplay& display) {
+char LetterOfSpaceMessage(const std::string& message) {
+  static const std::string kLead = "Not enough disk space, volume ";
+  static const std::string kTail = " can not be defragged.";
+  if (message.size() != kLead.size() + 1 + kTail.size() || message.compare(0, kLead.size(), kLead) != 0 ||
+      message.compare(kLead.size() + 1, kTail.size(), kTail) != 0) {
+    return 0;
+  }
+  return message[kLead.size()];
+}
+
+JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& letters, ProgressDisplay& display,
+                        const MessageExplainer& explain) {
   JobOutcome outcome;
   gMessageDisplay.store(&display);
   gMessageCount.store(0);
+  {
+    std::lock_guard<std::mutex> guard(gMessageLock);
+    gMessages.clear();
+    gExplain = &explain;
+  }
   api.setMessageHandler(OnEngineMessage);
   const int stopsBefore = StopRequestCount();
 
@@ -100,6 +130,11 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
   display.Finish();
   api.setMessageHandler(nullptr);
   gMessageDisplay.store(nullptr);
+  {
+    std::lock_guard<std::mutex> guard(gMessageLock);
+    gExplain = nullptr;
+    outcome.messages.swap(gMessages);
+  }
   outcome.stopped = StopRequestCount() != stopsBefore;
   outcome.engineMessages = gMessageCount.load();
   return outcome;

@@ -7,7 +7,9 @@
 // export itself is called by the signal handler (stop_request.h).
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "engine_api.h"
 #include "progress_display.h"
@@ -17,15 +19,26 @@ namespace cli {
 enum class JobKind { kAnalyse = 1, kDefrag = 2, kOptimize = 3 };
 
 struct JobOutcome {
-  bool stopped = false;      // a stop signal arrived while the job ran
-  int engineMessages = 0;    // messages the engine raised (too little free space, ...)
-  double seconds = 0;        // wall time of the export call
+  bool stopped = false;               // a stop signal arrived while the job ran
+  int engineMessages = 0;             // messages the engine raised (too little free space, ...)
+  std::vector<std::string> messages;  // their texts, in the order raised
+  double seconds = 0;                 // wall time of the export call
 };
+
+// Given an engine message, a line that says more about it, or empty. Called on the
+// engine's thread while the job runs.
+using MessageExplainer = std::function<std::string(const std::string& message)>;
 
 // Runs `kind` over `letters` through `api` and returns when the engine's call has
 // returned and the last poll has been shown. The engine's messages go to `display` as
-// notes while the job runs. Main thread; one job at a time.
-JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& letters, ProgressDisplay& display);
+// notes while the job runs, each followed by what `explain` (when set) adds to it.
+// Main thread; one job at a time.
+JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& letters, ProgressDisplay& display,
+                        const MessageExplainer& explain = nullptr);
+
+// The drive letter an engine message about too little free space names ("Not enough
+// disk space, volume C can not be defragged."), or 0 when it is another message.
+char LetterOfSpaceMessage(const std::string& message);
 
 // The name of a job kind for texts: "analysis", "defragmentation", "in-depth defragmentation".
 const char* JobKindName(JobKind kind);

@@ -4,6 +4,7 @@
 // The engine library is loaded at run time from the program's own folder, after the
 // run's volume map is in place, and driven only through its DLL_* exports.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "per_file_command.h"
 #include "platform/library.h"
 #include "volume_command.h"
+#include "working_folder.h"
 
 #ifndef VEXA_VERSION
 #define VEXA_VERSION "unknown"
@@ -21,7 +23,11 @@
 int main(int argc, char** argv) {
   try {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
-    const std::string engineFolder = platform::ProgramFolder();
+    const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    const cli::EngineLayout layout = cli::FindEngineLayout(platform::ProgramFolder(), xdgDataHome ? xdgDataHome : "",
+                                                           home ? home : "");
+    const std::string& engineFolder = layout.engineFolder;
     cli::Options options;
     std::string error;
     if (!cli::ParseCommandLine(args, &options, &error)) {
@@ -35,6 +41,14 @@ int main(int argc, char** argv) {
       case cli::Command::kVersion:
         std::printf("vexa %s (Tolvane Disk Defrag)\n", VEXA_VERSION);
         return cli::kExitDone;
+      default:
+        break;
+    }
+    if (std::string why; !cli::PrepareEngineFolder(layout, &why)) {
+      std::fprintf(stderr, "vexa: %s\n", why.c_str());
+      return cli::kExitEngine;
+    }
+    switch (options.command) {
       case cli::Command::kDemo:
         return cli::RunDemoCommand(options, engineFolder);
       case cli::Command::kCheck:

@@ -9,10 +9,23 @@
 #include "platform/library.h"
 
 namespace cli {
+namespace {
+
+// An image file without any write permission bit: its owner protected it.
+bool WriteProtected(const std::string& path) {
+  std::error_code code;
+  const std::filesystem::file_status status = std::filesystem::status(path, code);
+  if (code || !std::filesystem::is_regular_file(status)) return false;
+  using std::filesystem::perms;
+  return (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
+}
+
+}  // namespace
 
 std::vector<platform::VolumeMapEntry> CombinedVolumeMap(const std::string& engineFolder,
-                                                        const std::vector<VolumeOption>& overrides) {
-  std::vector<platform::VolumeMapEntry> map = platform::LoadVolumeMap(engineFolder);
+                                                        const std::vector<VolumeOption>& overrides,
+                                                        std::vector<std::string>* warnings) {
+  std::vector<platform::VolumeMapEntry> map = platform::LoadVolumeMap(engineFolder, warnings);
   for (const VolumeOption& option : overrides) {
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(option.path, error);
@@ -37,7 +50,7 @@ bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter) {
 }
 
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
-                        bool needWritable, std::vector<std::string>* problems, std::vector<std::string>* notes) {
+                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes) {
   using platform::fat::FatOpenStatus;
   if (needWritable) {
     // Two letters on one image or device would each move clusters the other thinks
@@ -50,8 +63,10 @@ void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const 
         }
         std::error_code code;
         if (a.path == b.path || std::filesystem::equivalent(a.path, b.path, code)) {
-          problems->push_back(std::string("volumes ") + a.letter + ": and " + b.letter + ": are the same image or device (" +
-                              a.path + "); defragment it under one letter");
+          const std::string text = std::string("volumes ") + a.letter + ": and " + b.letter +
+                                   ": are the same image or device (" + a.path + "); defragment it under one letter";
+          problems->push_back({a.letter, text});
+          problems->push_back({b.letter, text});
         }
       }
     }
@@ -60,20 +75,61 @@ void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const 
     for (const auto& entry : map) {
       if (entry.letter != letter) continue;
       FatOpenStatus status = FatOpenStatus::kOk;
+      platform::fat::FatDamage damage;
       // Opened and closed at once: the engine opens it again when it loads.
-      const bool opened = platform::fat::OpenFatVolume(letter, entry.path, &status) != nullptr;
+      const bool opened = platform::fat::OpenFatVolume(letter, entry.path, &status, &damage) != nullptr;
       const std::string volume = std::string("volume ") + letter + ": (" + entry.path + ")";
+      if (status == FatOpenStatus::kFolder || status == FatOpenStatus::kNotImageFile) {
+        problems->push_back({letter, volume + " " + platform::fat::FatOpenStatusText(status)});
+        continue;
+      }
       std::string why = platform::fat::FatOpenStatusText(status);
       if (status == FatOpenStatus::kMounted) why += "; unmount it first";
+      if (status == FatOpenStatus::kReadOnlyInconsistent) {
+        const std::string found = platform::fat::FatDamageText(damage);
+        why = "file system is inconsistent";
+        if (!found.empty()) why += ": " + found;
+        why += "; run fsck.fat on it first; opened read-only";
+      }
+      if (status == FatOpenStatus::kReadOnlyNoWriteAccess && WriteProtected(entry.path)) {
+        why = "the image file is write-protected (it has no write permission); opened read-only";
+      }
       if (!opened) {
-        problems->push_back(volume + " cannot be opened: " + why);
+        problems->push_back({letter, volume + " cannot be opened: " + why});
       } else if (status != FatOpenStatus::kOk && needWritable) {
-        problems->push_back(volume + " cannot be defragmented: " + why);
+        problems->push_back({letter, volume + " cannot be defragmented: " + why});
       } else if (status != FatOpenStatus::kOk) {
         notes->push_back(volume + ": " + why + "; analysis only");
       }
     }
   }
+}
+
+bool EngineFolderWritable(const std::string& folder, std::string* why) {
+  const std::string shown = folder.empty() ? std::string(".") : folder;
+  std::error_code code;
+  std::random_device device;
+  const std::filesystem::path probe = folder + ".vexa-write-test-" + std::to_string(device());
+  {
+    std::ofstream out(probe, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      *why = "the engine's folder " + shown + " is not writable: reports and state cannot be saved";
+      return false;
+    }
+  }
+  std::filesystem::remove(probe, code);
+  // Files the engine rewrites in place: one it may not write would be left stale.
+  for (const char* name : {"diskdata", "defragdate", "Setting", "analysisreport.html", "defragreport.html",
+                           "analysisreporttop.html", "defragreporttop.html", "FileList.txt"}) {
+    const std::filesystem::path file = folder + name;
+    if (!std::filesystem::exists(file, code)) continue;
+    std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+    if (!out) {
+      *why = "the engine's file " + file.string() + " is not writable: reports and state cannot be saved";
+      return false;
+    }
+  }
+  return true;
 }
 
 TemporaryVolumeMap::~TemporaryVolumeMap() { Remove(); }

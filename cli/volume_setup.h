@@ -10,17 +10,32 @@
 
 namespace cli {
 
+// Why one volume of a run cannot be used; `letter` 0 when it concerns the whole run.
+struct VolumeProblem {
+  char letter = 0;
+  std::string text;
+};
+
 // The engine's volume map (VEXA_VOLUMES, else volumes.ini in `engineFolder`) with
 // `overrides` on top; override paths are made absolute from the current folder.
+// `warnings` (when not null) receives the map's malformed lines and a VEXA_VOLUMES
+// file that cannot be read.
 std::vector<platform::VolumeMapEntry> CombinedVolumeMap(const std::string& engineFolder,
-                                                        const std::vector<VolumeOption>& overrides);
+                                                        const std::vector<VolumeOption>& overrides,
+                                                        std::vector<std::string>* warnings = nullptr);
 
 // Opens every letter of `letters` that `map` serves, as the engine will, and closes it
-// again. Appends one line per problem to *problems: an image or device that cannot be
+// again. Appends one problem per volume to *problems: an image or device that cannot be
 // opened (and why), or, when `needWritable`, one that would only open read-only (and
-// why). Appends to *notes a line per read-only volume an analysis will only read.
+// why, with the damage validation found). Appends to *notes a line per read-only volume
+// an analysis will only read.
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
-                        bool needWritable, std::vector<std::string>* problems, std::vector<std::string>* notes);
+                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes);
+
+// Whether the engine can save its reports and state in `folder` (ending with its
+// separator): a file can be created there, and the state files and entry pages already
+// there can be written. False, with *why naming what cannot be written, otherwise.
+[[nodiscard]] bool EngineFolderWritable(const std::string& folder, std::string* why);
 
 // True when `map` serves `letter`.
 bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter);

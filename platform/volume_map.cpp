@@ -39,15 +39,21 @@ char LetterOfPath(const char* path) {
 
 }  // namespace
 
-std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::string& baseFolder) {
+std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::string& baseFolder,
+                                           std::vector<std::string>* warnings) {
   std::vector<VolumeMapEntry> entries;
   bool inVolumes = false;
   std::size_t pos = 0;
+  int lineNumber = 0;
+  const auto warn = [&](const std::string& what) {
+    if (warnings != nullptr) warnings->push_back("line " + std::to_string(lineNumber) + ": " + what);
+  };
   while (pos <= text.size()) {
     std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = Trim(text.substr(pos, end - pos));
     pos = end + 1;
+    ++lineNumber;
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[') {
       inVolumes = line.size() >= 2 && line.back() == ']' &&
@@ -56,12 +62,22 @@ std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::str
     }
     if (!inVolumes) continue;
     const auto eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
-    const std::string_view key = Trim(line.substr(0, eq));
+    if (eq == std::string_view::npos) {
+      warn("\"" + std::string(line) + "\" has no \"=\" (LETTER=PATH); passed over");
+      continue;
+    }
+    std::string_view key = Trim(line.substr(0, eq));
     const std::string_view value = Trim(line.substr(eq + 1));
-    if (key.size() != 1 || value.empty()) continue;
-    const char letter = UpperLetter(key[0]);
-    if (letter < 'C' || letter > 'Z') continue;
+    if (key.size() == 2 && key[1] == ':') key.remove_suffix(1);
+    const char letter = key.size() == 1 ? UpperLetter(key[0]) : 0;
+    if (letter < 'C' || letter > 'Z') {
+      warn("\"" + std::string(Trim(line.substr(0, eq))) + "\" is not a drive letter from C to Z; passed over");
+      continue;
+    }
+    if (value.empty()) {
+      warn(std::string("no path for ") + letter + ": (LETTER=PATH); passed over");
+      continue;
+    }
     std::string path(value);
     if (!IsAbsolute(path)) path = baseFolder + path;
     bool replaced = false;
@@ -76,18 +92,26 @@ std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::str
   return entries;
 }
 
-std::vector<VolumeMapEntry> LoadVolumeMap(const std::string& workingFolder) {
+std::vector<VolumeMapEntry> LoadVolumeMap(const std::string& workingFolder, std::vector<std::string>* warnings) {
   std::string file;
-  if (const char* env = std::getenv("VEXA_VOLUMES"); env != nullptr && env[0] != 0) {
-    file = env;
-  } else {
-    file = workingFolder + "volumes.ini";
-  }
+  const char* env = std::getenv("VEXA_VOLUMES");
+  const bool named = env != nullptr && env[0] != 0;
+  file = named ? std::string(env) : workingFolder + "volumes.ini";
   std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
+  if (!in) {
+    // Without a map beside the engine there are simply no mapped letters; a file the
+    // user named is meant to be there.
+    if (named && warnings != nullptr) warnings->push_back("VEXA_VOLUMES names " + file + ", which cannot be read");
+    return {};
+  }
   std::ostringstream text;
   text << in.rdbuf();
-  return ParseVolumeMap(text.str(), FolderOf(file));
+  std::vector<std::string> lineWarnings;
+  std::vector<VolumeMapEntry> entries = ParseVolumeMap(text.str(), FolderOf(file), &lineWarnings);
+  if (warnings != nullptr) {
+    for (const std::string& warning : lineWarnings) warnings->push_back(file + " " + warning);
+  }
+  return entries;
 }
 
 // ---------------------------------------------------------------------------
@@ -167,6 +191,10 @@ bool RoutedMachine::VolumeInformation(char letter, char* label, std::uint32_t la
   return impl_->For(letter)->VolumeInformation(letter, label, labelSize, fileSystem, fileSystemSize);
 }
 
+bool RoutedMachine::VolumeSerialNumber(char letter, std::uint32_t* serial) {
+  return impl_->For(letter)->VolumeSerialNumber(letter, serial);
+}
+
 bool RoutedMachine::FreeSpace(char letter, DiskFreeSpace* out) {
   return impl_->For(letter)->FreeSpace(letter, out);
 }
@@ -225,6 +253,12 @@ bool RoutedMachine::FindNext(Handle search, WIN32_FIND_DATAA* data) {
 void RoutedMachine::FindClose(Handle search) {
   const auto slot = impl_->Release(search);
   if (slot.owner != nullptr) slot.owner->FindClose(slot.inner);
+}
+
+std::uint32_t RoutedMachine::FlushFileBuffers(Handle volume) {
+  const auto slot = impl_->Find(volume);
+  if (slot.owner == nullptr) return kErrorInvalidHandle;
+  return slot.owner->FlushFileBuffers(slot.inner);
 }
 
 void RoutedMachine::CloseHandle(Handle handle) {

@@ -78,6 +78,44 @@ bool WriteDefragDate(const std::string& fileName, int s, std::time_t when) {
   return ok;
 }
 
+bool RecordedVolumeIs(const std::string& fileName, int s, std::optional<std::uint32_t> serial) {
+  if (!serial || s < 0) return false;
+  std::FILE* f = std::fopen(fileName.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char record[kDefragVolumeRecordSize] = {};
+  const bool read = std::fseek(f, static_cast<long>(s) * kDefragVolumeRecordSize, SEEK_SET) == 0 &&
+                    std::fread(record, 1, sizeof record, f) == sizeof record;
+  std::fclose(f);
+  if (!read) return false;
+  const std::uint32_t recorded = static_cast<std::uint32_t>(Field(record, 0)) | (std::uint32_t{Field(record, 1)} << 16);
+  const std::uint32_t volume = static_cast<std::uint32_t>(Field(record, 2)) | (std::uint32_t{Field(record, 3)} << 16);
+  return recorded == 1 && volume == *serial;
+}
+
+bool WriteDefragVolume(const std::string& fileName, int s, std::optional<std::uint32_t> serial) {
+  if (s < 0) return false;
+  unsigned char record[kDefragVolumeRecordSize] = {};
+  if (serial) {
+    PutField(record, 0, 1);
+    PutField(record, 2, *serial & 0xFFFF);
+    PutField(record, 3, *serial >> 16);
+  }
+  std::FILE* f = std::fopen(fileName.c_str(), "r+b");
+  if (f == nullptr) f = std::fopen(fileName.c_str(), "w+b");
+  if (f == nullptr) return false;
+  bool ok = std::fseek(f, static_cast<long>(s) * kDefragVolumeRecordSize, SEEK_SET) == 0 &&
+            std::fwrite(record, 1, sizeof record, f) == sizeof record;
+  ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
+std::int32_t VolumeDefragmentationAge(const std::string& dateFile, const std::string& volumeFile, int s,
+                                      std::optional<std::uint32_t> serial, std::time_t now) {
+  const std::int32_t age = DefragmentationAge(dateFile, s, now);
+  if (age == 1 && !RecordedVolumeIs(volumeFile, s, serial)) return 2;
+  return age;
+}
+
 bool EnsureZeroFile(const std::string& fileName, std::size_t size) {
   if (std::FILE* f = std::fopen(fileName.c_str(), "rb")) {
     std::fclose(f);

@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <ctime>
+#include <optional>
 
 #include "core/defrag_date.h"
+#include "core/free_space_rule.h"
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
@@ -18,25 +20,56 @@ std::string gWorkingFolder;
 BitmapBuffer gBitmapBuffer;
 ExtentBuffer gExtentBuffer;
 int gJobWaitMs = 1000;
-report::Report gReport;
 WorkContext gWork;
 
 namespace {
+
 std::atomic<std::int32_t> gDefragAge{0};
+std::atomic<std::int32_t> gSlotAges[kVolumeSlots];
+
+void SetAge(int s, std::int32_t age) {
+  if (s >= 0 && s < kVolumeSlots) gSlotAges[s].store(age, std::memory_order_relaxed);
+  gDefragAge.store(age, std::memory_order_relaxed);
+}
+
+std::optional<std::uint32_t> SerialOfSlot(int s) {
+  std::uint32_t serial = 0;
+  if (s < 0 || s >= kVolumeSlots - 2) return std::nullopt;
+  if (!gMachine->VolumeSerialNumber(static_cast<char>('C' + s), &serial)) return std::nullopt;
+  return serial;
+}
+
 }  // namespace
 
 std::string WorkingFile(const char* name) { return gWorkingFolder + name; }
 
 std::int32_t CurrentDefragmentationAge() { return gDefragAge.load(std::memory_order_relaxed); }
 
-void SetCurrentDefragmentationAge(std::int32_t age) { gDefragAge.store(age, std::memory_order_relaxed); }
+std::int32_t DefragmentationAgeOfSlot(int s) {
+  if (s < 0 || s >= kVolumeSlots) return 0;
+  return gSlotAges[s].load(std::memory_order_relaxed);
+}
+
+std::int32_t RefreshDefragmentationAge(int s) {
+  const std::int32_t age = VolumeDefragmentationAge(WorkingFile(kDefragDateFileName), WorkingFile(kDefragVolumeFileName),
+                                                    s, SerialOfSlot(s), std::time(nullptr));
+  SetAge(s, age);
+  return age;
+}
+
+bool RecordDefragmentation(int s) {
+  if (!WriteDefragDate(WorkingFile(kDefragDateFileName), s, std::time(nullptr))) return false;
+  if (!WriteDefragVolume(WorkingFile(kDefragVolumeFileName), s, SerialOfSlot(s))) return false;
+  SetAge(s, 1);
+  return true;
+}
 
 void MakeVolumeCurrent(char letter) {
   const int s = SlotOfLetter(letter);
   gJob.currentSlot.store(s, std::memory_order_relaxed);
   const VolumeRecord* v = OpenVolumeOfSlot(s);
   if (v == nullptr) return;
-  SetCurrentDefragmentationAge(DefragmentationAge(WorkingFile("defragdate"), s, std::time(nullptr)));
+  (void)RefreshDefragmentationAge(s);
   gWork.bytesPerCluster.store(v->bytesPerCluster, std::memory_order_relaxed);
   gWork.walkSlot.store(s, std::memory_order_relaxed);
 }
@@ -48,7 +81,8 @@ void Startup(platform::Machine& machine, const std::string& workingFolder) {
   gWork.currentName.Set("");
   gWork.walkSlot.store(0);
   gWork.bytesPerCluster.store(0);
-  SetCurrentDefragmentationAge(0);
+  gDefragAge.store(0);
+  for (auto& age : gSlotAges) age.store(0);
   gWork.processedClusters.store(0);
   gWork.currentCellSet = false;
   gWork.stopped = false;
@@ -58,6 +92,11 @@ void Startup(platform::Machine& machine, const std::string& workingFolder) {
   LoadExclusions(gWorkingFolder);
   LoadSwitches(gWorkingFolder);
   LoadVolumeTable();
+  // Each map is painted with its own volume's age from the start; no volume is current.
+  for (int s = 0; s < kVolumeSlots; ++s) {
+    if (OpenVolumeOfSlot(s) != nullptr) (void)RefreshDefragmentationAge(s);
+  }
+  gDefragAge.store(0);
 }
 
 void Shutdown() {
@@ -67,6 +106,7 @@ void Shutdown() {
   gWork.freeRuns.clear();
   gBitmapBuffer.Resize(BitmapBuffer::kStartSize);
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
+  ResetFreeSpaceRule();
   gMachine = nullptr;
 }
 

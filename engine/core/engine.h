@@ -7,7 +7,6 @@
 
 #include "analysis/volume_access.h"
 #include "platform/machine.h"
-#include "report/report.h"
 
 namespace vexa {
 
@@ -19,16 +18,22 @@ extern std::string gWorkingFolder;
 // The bitmap buffer and retrieval buffer shared by the running pass (one at a time).
 extern BitmapBuffer gBitmapBuffer;
 extern ExtentBuffer gExtentBuffer;
-// The report of the running worker (one worker at a time).
-extern report::Report gReport;
-// How long a job export sleeps between looks at the worker slots, in ms (1000;
-// tests shorten it).
+// The longest a job export waits between looks at the worker slots, in ms (1000; tests
+// shorten it). The export is woken at once when its job ends; this only bounds a wait.
 extern int gJobWaitMs;
 
-// Defragmentation age (0, 1 or 2) of the engine's current volume; read by the
-// colour rule from any thread.
+// Defragmentation age (0, 1 or 2) of the engine's current volume (the one a pass
+// works on, or the one the front end made current). Any thread.
 std::int32_t CurrentDefragmentationAge();
-void SetCurrentDefragmentationAge(std::int32_t age);
+// Defragmentation age of slot s as last worked out (0 before any); the colour rule of
+// that slot's map uses it. Any thread.
+std::int32_t DefragmentationAgeOfSlot(int s);
+// Works slot s's age out anew from "defragdate", "defragvol" and the serial number of
+// the volume now in the slot, and makes it the current age. Returns it.
+std::int32_t RefreshDefragmentationAge(int s);
+// Records that slot s's volume was defragmented now (date and identity); on success
+// its age, and the current age, become 1. The defragmentation worker only.
+[[nodiscard]] bool RecordDefragmentation(int s);
 
 // Makes the volume of `letter` the engine's current one: current slot, and for an
 // open volume its defragmentation age, bytes per cluster and walk slot.

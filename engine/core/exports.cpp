@@ -85,7 +85,7 @@ const VexaVolumeInfo* VEXA_CALL DLL_GetVolumeInfo(char letter) {
 
 const int32_t* VEXA_CALL DLL_GetVolumeColorTable(char letter) {
   const VolumeRecord* v = OpenVolumeOfSlot(SlotOfLetter(letter));
-  const std::int32_t age = CurrentDefragmentationAge();
+  const std::int32_t age = DefragmentationAgeOfSlot(SlotOfLetter(letter));
   for (int k = 0; k < kMapCells; ++k) {
     gColorTable[k] = (v == nullptr || !v->cells) ? VEXA_COLOR_EMPTY : ColorOfCell(v->cells->Get(k), age);
   }
@@ -95,7 +95,7 @@ const int32_t* VEXA_CALL DLL_GetVolumeColorTable(char letter) {
 int32_t VEXA_CALL DLL_GetVolumeSectorColor(char letter, int32_t cell) {
   const VolumeRecord* v = OpenVolumeOfSlot(SlotOfLetter(letter));
   if (v == nullptr || !v->cells || cell < 0 || cell >= kMapCells) return VEXA_COLOR_EMPTY;
-  return ColorOfCell(v->cells->Get(cell), CurrentDefragmentationAge());
+  return ColorOfCell(v->cells->Get(cell), DefragmentationAgeOfSlot(SlotOfLetter(letter)));
 }
 
 int32_t VEXA_CALL DLL_GetVolumeSectorFilesList(char letter, int32_t cell) {
@@ -122,7 +122,9 @@ const VexaFileDetails* VEXA_CALL DLL_GetVolumeSectorFileInfo(const char* path) {
     std::uint64_t size = 0;
     if (gMachine->FileSize(file, &size) != platform::kErrorSuccess) size = 0;
     gMachine->CloseHandle(file);
-    const std::uint64_t clusterBytes = gWork.bytesPerCluster.load(std::memory_order_relaxed);
+    // The clusters of the volume the path names, whichever volume is current.
+    const VolumeRecord* volume = OpenVolumeOfSlot(SlotOfLetter(path[0]));
+    const std::uint64_t clusterBytes = volume != nullptr ? volume->bytesPerCluster : 0;
     std::memset(&gFileDetails, 0, sizeof gFileDetails);
     CopyToField(gFileDetails.extentCount, sizeof gFileDetails.extentCount, FormatSigned(static_cast<std::int32_t>(extents)));
     CopyToField(gFileDetails.clusters, sizeof gFileDetails.clusters,

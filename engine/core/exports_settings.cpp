@@ -1,8 +1,9 @@
 // The DLL_* exports of the switches and the report launch, and the message-handler
-// registration for front ends without windows.
+// registration and the free-space minimum for front ends without windows.
 //
 // Each export catches everything: no exception crosses the library boundary.
 #include "core/engine.h"
+#include "core/free_space_rule.h"
 #include "platform/message_box.h"
 #include "report/report_launch.h"
 #include "settings/switches.h"
@@ -28,5 +29,7 @@ int32_t VEXA_CALL DLL_GetRestart(void) { return GetSwitch(Switch::kRestart); }
 void VEXA_CALL VexaSetMessageHandler(void (*handler)(const char* text)) {
   platform::SetMessageHandler(handler);
 }
+
+void VEXA_CALL VexaSetMappedMinimumFree(uint64_t bytes) { SetMappedMinimumFreeBytes(bytes); }
 
 }  // extern "C"

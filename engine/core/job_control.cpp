@@ -2,7 +2,9 @@
 #include "core/job_control.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -20,7 +22,14 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(gJobWaitMs)); }
+// The job exports' wait: every slot is emptied under gSlotLock, and the emptying that
+// leaves both slots empty ends a job and wakes the waiting export. Jobs are numbered as
+// they start, so a waiting export returns when its own job has ended, even when a
+// second job claims the slots before the waiter wakes.
+std::mutex gSlotLock;
+std::condition_variable gSlotEmptied;
+std::uint64_t gJobsStarted = 0;  // under gSlotLock
+std::uint64_t gJobsEnded = 0;    // under gSlotLock
 
 // Status-thread-only counter of polls during one move.
 std::uint64_t gPollCounter = 0;
@@ -52,13 +61,23 @@ void ResetJobState() {
   gSeenMoveSerial = gWork.moveSerial.load();
 }
 
+void EmptySlot(std::atomic<bool>& slot) {
+  std::lock_guard<std::mutex> guard(gSlotLock);
+  slot.store(false, std::memory_order_release);
+  if (!gJob.analysisRunning.load(std::memory_order_acquire) && !gJob.defragRunning.load(std::memory_order_acquire)) {
+    ++gJobsEnded;
+    gSlotEmptied.notify_all();
+  }
+}
+
 void RunJob(const char* letters, JobMode mode) {
   // One job at a time: claim the analysis slot, or return when a job runs.
-  bool expected = false;
-  if (gJob.defragRunning.load() || !gJob.analysisRunning.compare_exchange_strong(expected, true)) return;
-  if (gJob.defragRunning.load()) {
-    gJob.analysisRunning.store(false);
-    return;
+  std::uint64_t job = 0;
+  {
+    std::lock_guard<std::mutex> guard(gSlotLock);
+    bool expected = false;
+    if (gJob.defragRunning.load() || !gJob.analysisRunning.compare_exchange_strong(expected, true)) return;
+    job = ++gJobsStarted;
   }
   std::memset(gJob.letters, 0, sizeof gJob.letters);
   if (letters != nullptr) {
@@ -73,19 +92,12 @@ void RunJob(const char* letters, JobMode mode) {
     std::thread(AnalysisWorkerMain).detach();
   } catch (const std::system_error&) {
     gJob.stop.store(true);
-    gJob.analysisRunning.store(false);
+    EmptySlot(gJob.analysisRunning);
     return;
   }
-  if (mode == kJobAnalyse) {
-    do {
-      Sleep();
-    } while (gJob.analysisRunning.load(std::memory_order_acquire));
-  } else {
-    while (gJob.analysisRunning.load(std::memory_order_acquire) ||
-           gJob.defragRunning.load(std::memory_order_acquire)) {
-      Sleep();
-    }
-  }
+  // Woken by the last worker's EmptySlot; the timeout only bounds a lost wake-up.
+  std::unique_lock<std::mutex> lock(gSlotLock);
+  while (gJobsEnded < job) gSlotEmptied.wait_for(lock, std::chrono::milliseconds(gJobWaitMs));
 }
 
 bool StartDefragWorker() {
@@ -93,6 +105,7 @@ bool StartDefragWorker() {
   try {
     std::thread(DefragWorkerMain).detach();
   } catch (const std::system_error&) {
+    // The analysis slot is still occupied: the job goes on to its end there.
     gJob.defragRunning.store(false, std::memory_order_release);
     return false;
   }

@@ -4,9 +4,10 @@
 // A job export copies its letters, clears the stop flag, marks the analysis slot
 // busy and starts the analysis worker; the worker, when it has visited every letter
 // of a defragmentation job without a stop, marks the defragmentation slot busy before
-// it frees its own and starts the defragmentation worker. The export sleeps in
-// gJobWaitMs steps until both slots are free. A slot is an atomic flag that is set
-// before its worker starts and cleared by the worker as its very last step, so a
+// it frees its own and starts the defragmentation worker. The export waits on a
+// condition variable until its job has ended (both slots free), and wakes as soon as
+// the last worker empties its slot. A slot is an atomic flag that is set before its
+// worker starts and cleared by the worker (EmptySlot) as its very last step, so a
 // slot is free exactly when its worker has finished its output.
 #pragma once
 
@@ -37,6 +38,11 @@ inline bool StopRequested() { return gJob.stop.load(std::memory_order_relaxed); 
 // Runs one job in `mode` over `letters` and returns when every worker has ended.
 // A call while a job runs returns at once. Any thread but a worker's.
 void RunJob(const char* letters, JobMode mode);
+
+// Empties a worker's slot (gJob.analysisRunning or gJob.defragRunning) and, when both
+// are then empty, ends the job and wakes the export waiting for it. A worker's very
+// last step; the worker's thread.
+void EmptySlot(std::atomic<bool>& slot);
 
 // Starts the defragmentation worker from the analysis worker (the hand-over).
 // Returns false when the thread could not be started.

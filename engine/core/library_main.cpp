@@ -1,8 +1,11 @@
 // Load and unload hooks of the engine library: start-up when the library is loaded
 // into a process, shut-down when it is unloaded.
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "core/engine.h"
+#include "core/free_space_rule.h"
 #include "platform/engine_machine.h"
 #include "platform/module.h"
 
@@ -18,8 +21,12 @@ void LibraryLoaded() {
   try {
     const std::string folder = platform::EngineModuleFolder();
     // Drive letters of the volume map are served from their images or devices.
-    gLoadedMachine = platform::CreateEngineMachine(folder);
+    std::vector<platform::MappedVolume> mapped;
+    gLoadedMachine = platform::CreateEngineMachine(folder, &mapped);
     vexa::Startup(*gLoadedMachine, folder);
+    std::string letters;
+    for (const platform::MappedVolume& volume : mapped) letters += volume.letter;
+    vexa::SetMappedLetters(letters);
   } catch (...) {
     gLoadedMachine.reset();
   }

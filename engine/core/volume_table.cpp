@@ -85,7 +85,8 @@ void LoadVolumeTable() {
   gVolumeCount = 0;
   const std::string diskdataName = WorkingFile("diskdata");
   (void)EnsureZeroFile(diskdataName, kDiskDataBlock * kVolumeSlots);
-  (void)EnsureZeroFile(WorkingFile("defragdate"), kDefragDateRecordSize * kVolumeSlots);
+  (void)EnsureZeroFile(WorkingFile(kDefragDateFileName), kDefragDateRecordSize * kVolumeSlots);
+  (void)EnsureZeroFile(WorkingFile(kDefragVolumeFileName), kDefragVolumeRecordSize * kVolumeSlots);
   std::FILE* diskdata = std::fopen(diskdataName.c_str(), "rb");
 
   for (char letter = 'C'; letter <= 'Z'; ++letter) {

@@ -2,25 +2,29 @@
 // record and report page.
 //
 // It visits the job's letters again after the analysis. Per volume: free-space check
-// (at least 50 MiB free at engine start, else a message and the next volume), header
+// (at least 50 MiB free at engine start, or the minimum set for volumes of the volume
+// map, else a message and the next volume), header
 // link, bitmap and cell geometry, the walk that offers every eligible file to file
 // relocation, the date record, in an in-depth job the in-depth pass, then the page.
-// The walk passes over names starting with ".", folders whose name contains an
-// excluded-folder entry (case-sensitive), sparse files and excluded files; it enters
-// read-only folders and offers read-only files, which relocation moves as well.
+// Its walk (analysis/folder_walk.h) passes over names starting with ".", folders whose
+// name contains an excluded-folder entry (case-sensitive), sparse files and excluded
+// files; it enters read-only folders and offers read-only files, which relocation moves
+// as well. A stop seen anywhere in the walk ends the volume as stopped: no date is
+// recorded and no in-depth pass runs.
 #include "defrag/defrag_worker.h"
 
-#include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 
-#include "analysis/analysis_worker.h"
+#include "analysis/folder_walk.h"
+#include "analysis/pass_variant.h"
 #include "analysis/volume_access.h"
 #include "core/defrag_date.h"
 #include "core/engine.h"
+#include "core/free_space_rule.h"
 #include "core/job_control.h"
-#include "core/text.h"
 #include "core/volume_pass.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
@@ -28,66 +32,38 @@
 #include "defrag/in_depth_pass.h"
 #include "defrag/relocation.h"
 #include "platform/message_box.h"
+#include "report/job_report.h"
 #include "settings/exclusions.h"
 
 namespace vexa {
 namespace {
 
-constexpr std::uint64_t kMinimumFreeBytes = 52428800;  // 50 MiB
-constexpr std::size_t kMaxFullPath = 999;
 
-std::shared_ptr<const ExclusionLists> gDefragExclusions;
-
-// Whether the folder's own name contains an excluded-folder entry (case-sensitive).
-bool FolderNameExcluded(const char* name) {
-  const std::string_view folder(name);
-  for (const auto& entry : gDefragExclusions->folders) {
-    if (!entry.empty() && folder.find(entry) != std::string_view::npos) return true;
-  }
-  return false;
+// The defragmentation walk's own rules: excluded-folder entries match inside the
+// folder's name, case-sensitively; read-only folders are entered and read-only files
+// offered; over-long entries go uncounted; "system32" is looked for in the file's path.
+WalkRules DefragWalkRules() {
+  WalkRules rules;
+  rules.folderMatch = WalkRules::FolderMatch::kContainedCaseSensitive;
+  rules.systemRule = WalkRules::SystemRule::kFilePathExact;
+  rules.passOverReadOnly = false;
+  rules.countOverlongEntries = false;
+  return rules;
 }
 
-void DefragFolder(const std::string& path, bool isRoot, bool large, CandidateMap* candidates) {
-  if (StopRequested()) {
-    gWork.stopped = true;
-    return;
+// The per-file step of the walk: counts the file's clusters as processed and offers it
+// to relocation.
+void DefragFile(const WalkedFile& file, bool large, CandidateMap* candidates) {
+  const std::uint64_t bytesPerCluster = gWork.bytesPerCluster.load(std::memory_order_relaxed);
+  if (bytesPerCluster != 0) {
+    gWork.processedClusters.store(gWork.processedClusters.load(std::memory_order_relaxed) + file.size / bytesPerCluster,
+                                  std::memory_order_relaxed);
   }
-  const std::string pattern = isRoot ? path + ":\\*" : path + "\\*";
-  platform::WIN32_FIND_DATAA data{};
-  const platform::Handle search = gMachine->FindFirst(pattern.c_str(), &data);
-  if (search == platform::kInvalidHandle) return;
-  const std::string prefix(TrimChars(pattern, "*"));
-  do {
-    if (StopRequested()) break;
-    data.cFileName[sizeof data.cFileName - 1] = 0;
-    gWork.currentName.Set(data.cFileName);
-    if (data.cFileName[0] == '.') continue;
-    const std::size_t nameLength = std::strlen(data.cFileName);
-    if (prefix.size() + nameLength > kMaxFullPath) continue;
-    if (data.dwFileAttributes & platform::kAttributeDirectory) {
-      ++gWork.scannedFolders;
-      if (FolderNameExcluded(data.cFileName)) continue;
-      DefragFolder(prefix + data.cFileName, false, large, candidates);
-    } else {
-      ++gWork.scannedFiles;
-      if (data.dwFileAttributes & platform::kAttributeSparseFile) continue;
-      if (IsFileExcluded(*gDefragExclusions, data.cFileName)) continue;
-      const std::string full = prefix + data.cFileName;
-      const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-      const std::uint64_t bytesPerCluster = gWork.bytesPerCluster.load(std::memory_order_relaxed);
-      if (bytesPerCluster != 0) {
-        gWork.processedClusters.store(gWork.processedClusters.load(std::memory_order_relaxed) + size / bytesPerCluster,
-                                      std::memory_order_relaxed);
-      }
-      RelocateFile({full, size, data.dwFileAttributes, full.find("system32") != std::string::npos}, large,
-                   candidates);
-    }
-  } while (gMachine->FindNext(search, &data));
-  gMachine->FindClose(search);
+  RelocateFile({file.path, file.size, file.attributes, file.system}, large, candidates);
 }
 
 void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
-  if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < kMinimumFreeBytes) {
+  if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < MinimumFreeBytes(letter)) {
     const std::string text = "Not enough disk space, volume " + std::string(1, letter) + " can not be defragged.";
     platform::ShowMessage(text.c_str(), "Tolvane Disk Defrag");
     return;
@@ -97,20 +73,21 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &totalClusters)) return;
   const int slot = SlotOfLetter(letter);
   BeginVolumePass(v, slot, totalClusters);
-  gDefragExclusions = CurrentExclusions();
+  const std::shared_ptr<const ExclusionLists> exclusions = CurrentExclusions();
   CandidateMap candidates;
   gReport.ClearFragmentList();
   gReport.RecordStartTime();
-  SetCurrentDefragmentationAge(DefragmentationAge(WorkingFile("defragdate"), slot, std::time(nullptr)));
+  (void)RefreshDefragmentationAge(slot);
   const PassVariant variant = ChooseVariant(v.fileSystem, v.usedClusters * v.bytesPerCluster);
   gWork.ntfs = variant.ntfs;
 
-  DefragFolder(v.letterText, true, variant.large, mode == kJobOptimize ? &candidates : nullptr);
-  gDefragExclusions.reset();
-
-  if (!gWork.stopped && WriteDefragDate(WorkingFile("defragdate"), slot, std::time(nullptr))) {
-    SetCurrentDefragmentationAge(1);
+  CandidateMap* offered = mode == kJobOptimize ? &candidates : nullptr;
+  if (!WalkVolume(*gMachine, v.letterText, *exclusions, DefragWalkRules(),
+                  [&](const WalkedFile& file) { DefragFile(file, variant.large, offered); })) {
+    gWork.stopped = true;
   }
+
+  if (!gWork.stopped) (void)RecordDefragmentation(slot);
   if (!gWork.stopped && mode == kJobOptimize) {
     gReport.ClearInDepthList();
     gWork.optimizing.store(true, std::memory_order_relaxed);
@@ -118,6 +95,9 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
     gWork.optimizing.store(false, std::memory_order_relaxed);
   }
   candidates.clear();
+  // The volume's moves end here: the FAT provider makes them durable and marks the
+  // volume clean. Nothing can be done about a failure but what the next job finds.
+  (void)gMachine->FlushFileBuffers(v.volume);
   gReport.RecordFinishTime();
   gReport.FillDefragTable(VolumeReportFigures(v, letter), mode, gWork.stopped);
   (void)gReport.WriteVolumePage(gWorkingFolder, report::ReportKind::kDefrag, number);
@@ -146,7 +126,7 @@ void DefragWorkerMain() {
   gJob.stop.store(true);
   gJob.mode.store(kJobAnalyse);
   (void)gReport.WriteIndexPage(gWorkingFolder, report::ReportKind::kDefrag);
-  gJob.defragRunning.store(false, std::memory_order_release);
+  EmptySlot(gJob.defragRunning);
 }
 
 }  // namespace vexa

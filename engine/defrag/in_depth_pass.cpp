@@ -11,36 +11,28 @@
 
 #include <optional>
 
-#include "analysis/cluster_map.h"
+#include "analysis/contiguous_marking.h"
 #include "analysis/free_runs.h"
+#include "analysis/pass_variant.h"
 #include "analysis/volume_access.h"
 #include "core/engine.h"
 #include "core/job_control.h"
 #include "core/text.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "report/job_report.h"
 
 namespace vexa {
 namespace {
 
-constexpr std::uint64_t kLargeFileBytes = 1048576;
-
-// The directory entry of the file at `path`, searched in its folder (every provider
-// answers folder searches; not every one answers a search for a plain path).
+// The directory entry of the file at `path`: one search for the path itself, so a
+// candidate costs the same however many files share its folder.
 bool FindEntry(const std::string& path, platform::WIN32_FIND_DATAA* data) {
-  const auto cut = path.rfind('\\');
-  if (cut == std::string::npos) return false;
-  const std::string pattern = path.substr(0, cut + 1) + "*";
-  const std::string_view name = std::string_view(path).substr(cut + 1);
-  const platform::Handle search = gMachine->FindFirst(pattern.c_str(), data);
+  const platform::Handle search = gMachine->FindFirst(path.c_str(), data);
   if (search == platform::kInvalidHandle) return false;
-  bool found = false;
-  do {
-    data->cFileName[sizeof data->cFileName - 1] = 0;
-    found = EqualsNoCase(data->cFileName, name);
-  } while (!found && gMachine->FindNext(search, data));
   gMachine->FindClose(search);
-  return found;
+  data->cFileName[sizeof data->cFileName - 1] = 0;
+  return true;
 }
 
 }  // namespace

@@ -306,6 +306,9 @@ std::int32_t Outcome(VexaFileResult* result, std::int32_t outcome) {
   return outcome;
 }
 
+std::int32_t MakeContiguousOn(VolumeRecord& volume, const std::string& path, bool makeRoom,
+                              const MovedVisitor& moved, VexaFileResult* result);
+
 }  // namespace
 
 std::uint32_t CountPieces(const ExtentBuffer& extents) {
@@ -385,6 +388,22 @@ std::int32_t MakeContiguous(const std::string& path, bool makeRoom, const MovedV
   if (!job.Claimed()) return Outcome(result, VEXA_FILE_BUSY);
   VolumeRecord* v = VolumeOfPath(path);
   if (v == nullptr) return Outcome(result, VEXA_FILE_NO_VOLUME);
+  const std::int32_t outcome = MakeContiguousOn(*v, path, makeRoom, moved, result);
+  // The moves end here, as a job's work on a volume does: the FAT provider makes them
+  // durable and marks the volume clean.
+  const std::uint32_t flushed = gMachine->FlushFileBuffers(v->volume);
+  if (flushed != platform::kErrorSuccess && (outcome == VEXA_FILE_DONE || result->movedFiles > 0)) {
+    result->error = flushed;
+    return Outcome(result, VEXA_FILE_FAILED);
+  }
+  return outcome;
+}
+
+namespace {
+
+std::int32_t MakeContiguousOn(VolumeRecord& volume, const std::string& path, bool makeRoom,
+                              const MovedVisitor& moved, VexaFileResult* result) {
+  VolumeRecord* v = &volume;
   Resolved target;
   if (!Resolve(path, &target)) return Outcome(result, VEXA_FILE_NOT_FOUND);
   if (target.folder) return Outcome(result, VEXA_FILE_IS_FOLDER);
@@ -426,6 +445,8 @@ std::int32_t MakeContiguous(const std::string& path, bool makeRoom, const MovedV
   }
   return Outcome(result, moved_);
 }
+
+}  // namespace
 
 std::int32_t PutFile(const std::string& path, std::uint64_t size, std::int64_t lastWriteTime,
                      std::uint32_t maxPieces, bool replace, const ContentReader& read, VexaFileResult* result) {

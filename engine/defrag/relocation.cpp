@@ -1,20 +1,31 @@
 // File relocation: best-fit choice of a free run and the extent-by-extent moves.
 #include "defrag/relocation.h"
 
+#include <vector>
+
 #include "analysis/cluster_map.h"
+#include "analysis/contiguous_marking.h"
 #include "analysis/free_runs.h"
+#include "analysis/pass_variant.h"
 #include "analysis/volume_access.h"
 #include "core/engine.h"
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "report/job_report.h"
 
 namespace vexa {
 namespace {
 
-constexpr std::uint64_t kLargeFileBytes = 1048576;
+// An attribute word of exactly this (read-only and nothing else) keeps the map as it is.
 constexpr std::uint32_t kReadOnlyAlone = platform::kAttributeReadOnly;
-constexpr std::uint32_t kFragmentedExtents = 10;
+
+// One extent of the file as the walk found it: what its move needs.
+struct Piece {
+  std::int64_t firstVcn;  // first virtual cluster of the extent
+  std::int64_t lcn;       // its logical cluster before the move
+  std::int64_t length;    // in clusters
+};
 
 // Closes the file handle on every way out.
 class FileHandle {
@@ -77,24 +88,21 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
   const bool mapUpdates = gWork.currentCellSet && file.attributes != kReadOnlyAlone &&
                           (!large || file.size > kLargeFileBytes);
   // The extents are read again by the re-marking, so keep what the moves need.
-  std::vector<std::pair<std::int64_t, std::int64_t>> pieces;  // (first vcn, lcn) and length below
-  std::vector<std::int64_t> lengths;
+  std::vector<Piece> pieces;
   pieces.reserve(n);
-  lengths.reserve(n);
   for (std::uint32_t i = 0; i < n; ++i) {
     const std::int64_t firstVcn = i == 0 ? extents.StartingVcn() : extents.NextVcn(i - 1);
-    pieces.emplace_back(firstVcn, extents.Lcn(i));
-    lengths.push_back(extents.NextVcn(i) - firstVcn);
+    pieces.push_back({firstVcn, extents.Lcn(i), extents.NextVcn(i) - firstVcn});
   }
 
   BeginMove();
   std::int64_t target = runStart;
-  for (std::uint32_t i = 0; i < n; ++i) {
+  for (const Piece& piece : pieces) {
     platform::MOVE_FILE_DATA move{};
     move.FileHandle = handle.Get();
-    move.StartingVcn = pieces[i].first;
+    move.StartingVcn = piece.firstVcn;
     move.StartingLcn = target;
-    move.ClusterCount = static_cast<std::uint32_t>(lengths[i]);
+    move.ClusterCount = static_cast<std::uint32_t>(piece.length);
     gWork.moveStartingVcn.store(static_cast<std::uint64_t>(move.StartingVcn), std::memory_order_relaxed);
     gWork.moveTargetLcn.store(static_cast<std::uint64_t>(move.StartingLcn), std::memory_order_relaxed);
     if (StopRequested() || gMachine->MoveFile(v.volume, move) != platform::kErrorSuccess) {
@@ -104,9 +112,9 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
       return;
     }
     if (mapUpdates && n > kFragmentedExtents) {
-      v.cells->LowerFragmented(CellOfCluster(gWork.CellCluster(pieces[i].second), gWork.clustersPerCell), file.system);
+      v.cells->LowerFragmented(CellOfCluster(gWork.CellCluster(piece.lcn), gWork.clustersPerCell), file.system);
     }
-    target += lengths[i];
+    target += piece.length;
   }
   if (mapUpdates) Remark(handle.Get(), v, file.system);
   gReport.AppendDefragRow(file.path, n, file.size, totalClusters);

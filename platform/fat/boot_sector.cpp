@@ -32,6 +32,11 @@ BootSector DecodeBootSector(const std::uint8_t* s) {
   b.rootCluster = Le32(s + 44);
   b.fsInfoSector = Le16(s + 48);
   b.backupBootSector = Le16(s + 50);
+  // The extended BPB follows the FAT32 fields on FAT32 (no 16-bit FAT size), else the
+  // common BPB; signature 0x28 or 0x29, then the volume serial number.
+  const std::size_t extended = b.sectorsPerFat16 == 0 ? 64 : 36;
+  const std::uint8_t signature = s[extended + 2];
+  b.volumeId = (signature == 0x28 || signature == 0x29) ? Le32(s + extended + 3) : 0;
   return b;
 }
 

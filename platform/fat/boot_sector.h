@@ -28,6 +28,7 @@ struct BootSector {
   std::uint32_t rootCluster;        // FAT32: first cluster of the root folder
   std::uint16_t fsInfoSector;       // FAT32: sector of FSInfo, 0 or 0xFFFF = none
   std::uint16_t backupBootSector;   // FAT32: sector of the boot sector copy, 0 = none
+  std::uint32_t volumeId;           // serial number of the extended BPB; 0 = none
 };
 
 // Where everything lies, derived from a validated BPB. Offsets in bytes from the

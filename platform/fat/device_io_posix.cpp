@@ -2,7 +2,8 @@
 //
 // Block devices are checked against the mount table (by device number) and then opened
 // with O_EXCL, which Linux grants only when no file system or other exclusive holder
-// has the device. Anything that cannot be opened for writing is opened read-only.
+// has the device. Anything that cannot be opened for writing is opened read-only, and so
+// is an image file with no write permission bit at all.
 #ifndef _WIN32
 
 #include <fcntl.h>
@@ -110,8 +111,12 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
     return nullptr;
   }
   const bool device = S_ISBLK(st.st_mode);
+  if (S_ISDIR(st.st_mode)) {
+    *status = FatOpenStatus::kFolder;
+    return nullptr;
+  }
   if (!device && !S_ISREG(st.st_mode)) {
-    *status = FatOpenStatus::kAccessDenied;
+    *status = FatOpenStatus::kNotImageFile;
     return nullptr;
   }
   if (device && IsMounted(st.st_rdev)) {
@@ -119,9 +124,11 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
     return nullptr;
   }
   const int exclusive = device ? O_EXCL : 0;
-  bool writable = true;
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | exclusive);
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+  // An image file without any write permission bit is write-protected by its owner:
+  // honoured even for root, who could open it for writing anyway.
+  bool writable = device || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  int fd = writable ? ::open(path.c_str(), O_RDWR | O_CLOEXEC | exclusive) : -1;
+  if (!writable || (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))) {
     writable = false;
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | exclusive);
   }

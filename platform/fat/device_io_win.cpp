@@ -62,6 +62,11 @@ class WinFileIo final : public FatIo {
 }  // namespace
 
 std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* status) {
+  struct _stat64 st {};
+  if (::_stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR) != 0) {
+    *status = FatOpenStatus::kFolder;
+    return nullptr;
+  }
   bool writable = true;
   int fd = -1;
   // Deny other writers while the engine may change the image.

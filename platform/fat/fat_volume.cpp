@@ -37,27 +37,43 @@ std::string NameKey(std::int32_t folder, const std::string& name) {
 
 }  // namespace
 
-FatVolume::~FatVolume() = default;
+FatVolume::~FatVolume() { (void)FinishChanges(); }
 
-std::unique_ptr<FatVolume> FatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status) {
+std::unique_ptr<FatVolume> FatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status, FatDamage* damage) {
   std::unique_ptr<FatVolume> volume(new FatVolume());
   volume->io_ = std::move(io);
   const FatOpenStatus loaded = volume->Load();
   *status = loaded;
+  if (damage != nullptr) *damage = volume->damage_;
   if (!FatOpened(loaded)) return nullptr;
   return volume;
 }
 
-void FatVolume::Inconsistent(const std::string& why) {
+void FatVolume::Inconsistent(std::uint32_t FatDamage::*kind, const std::string& why) {
   if (!inconsistent_) problem_ = why;
   inconsistent_ = true;
+  if (kind != nullptr) {
+    ++(damage_.*kind);
+  } else if (damage_.otherProblems++ == 0) {
+    damage_.firstOther = why;
+  }
+}
+
+bool FatVolume::InChain(std::uint32_t first, std::int64_t length, std::uint32_t cluster) const {
+  std::uint32_t c = first;
+  for (std::int64_t i = 0; i < length; ++i, c = fat_->Get(c)) {
+    if (c == cluster) return true;
+  }
+  return false;
 }
 
 FatOpenStatus FatVolume::Load() {
   if (io_->Size() < kBootSectorSize) return FatOpenStatus::kBadBootSector;
   std::uint8_t boot[kBootSectorSize];
   if (!io_->Read(0, boot, sizeof boot)) return FatOpenStatus::kReadError;
-  FatOpenStatus status = ComputeLayout(DecodeBootSector(boot), io_->Size(), &layout_);
+  const BootSector decoded = DecodeBootSector(boot);
+  volumeId_ = decoded.volumeId;
+  FatOpenStatus status = ComputeLayout(decoded, io_->Size(), &layout_);
   if (!FatOpened(status)) return status;
   const FatLayout& l = layout_;
 
@@ -87,17 +103,14 @@ FatOpenStatus FatVolume::Load() {
   }
 
   if (!CheckMirrors()) return FatOpenStatus::kReadError;
+  // An entry that points outside the data area is found by the walk of the chain that
+  // holds it: a file's or folder's, or a lost one.
   for (std::uint32_t c = 2; c <= l.clusterCount + 1; ++c) {
-    const std::uint32_t v = fat_->Get(c);
-    if (v == 0) {
-      ++freeClusters_;
-    } else if (!fat_->IsLink(v) && !fat_->IsEnd(v) && !fat_->IsBad(v)) {
-      Inconsistent("cluster " + std::to_string(c) + " holds an invalid entry");
-    }
+    if (fat_->Get(c) == 0) ++freeClusters_;
   }
   state_.assign(std::size_t{l.clusterCount} + 2, kFree);
   if (!WalkTree()) return FatOpenStatus::kReadError;
-  if (!inconsistent_) CheckLostChains();
+  CheckLostChains();
   state_.clear();
   state_.shrink_to_fit();
   IndexNames();
@@ -123,8 +136,8 @@ bool FatVolume::CheckMirrors() {
       if (!io_->Read(layout_.FatCopyOffset(copy) + at, other.data(), n)) return false;
       if (!std::equal(other.begin(), other.begin() + static_cast<std::ptrdiff_t>(n),
                       mine.begin() + static_cast<std::ptrdiff_t>(at))) {
-        Inconsistent("FAT copies differ");
-        return true;
+        Inconsistent(&FatDamage::differingFatCopies, "FAT copies differ");
+        break;
       }
     }
   }
@@ -136,11 +149,14 @@ bool FatVolume::ClaimChain(std::uint32_t first, std::int64_t expected, std::vect
   std::uint32_t c = first;
   while (true) {
     if (!fat_->IsLink(c)) {
-      Inconsistent("chain from cluster " + std::to_string(first) + " leaves the volume");
+      Inconsistent(&FatDamage::brokenChains, "chain from cluster " + std::to_string(first) + " leaves the volume");
       return false;
     }
     if (state_[c] != kFree) {
-      Inconsistent("cluster " + std::to_string(c) + " is claimed twice (loop, cross-link or folder cycle)");
+      const bool loop = InChain(first, length, c);
+      Inconsistent(loop ? &FatDamage::brokenChains : &FatDamage::crossLinks,
+                   "cluster " + std::to_string(c) + " is claimed twice (" +
+                       (loop ? "the chain loops" : "cross-link or folder cycle") + ")");
       return false;
     }
     state_[c] = kOwned;
@@ -149,13 +165,14 @@ bool FatVolume::ClaimChain(std::uint32_t first, std::int64_t expected, std::vect
     const std::uint32_t v = fat_->Get(c);
     if (fat_->IsEnd(v)) break;
     if (!fat_->IsLink(v)) {
-      Inconsistent("chain from cluster " + std::to_string(first) + " is broken at " + std::to_string(c));
+      Inconsistent(&FatDamage::brokenChains,
+                   "chain from cluster " + std::to_string(first) + " is broken at " + std::to_string(c));
       return false;
     }
     c = v;
   }
   if (expected != kAnyLength && length != expected) {
-    Inconsistent("chain from cluster " + std::to_string(first) + " does not match the file size");
+    Inconsistent(nullptr, "chain from cluster " + std::to_string(first) + " does not match the file size");
     return false;
   }
   return true;
@@ -187,7 +204,7 @@ bool FatVolume::WalkTree() {
     pending.pop_back();
     std::vector<std::uint32_t> chain;
     if (nodes_[static_cast<std::size_t>(folder)].firstCluster == 0) {
-      Inconsistent("folder " + nodes_[static_cast<std::size_t>(folder)].name + " has no clusters");
+      Inconsistent(nullptr, "folder " + nodes_[static_cast<std::size_t>(folder)].name + " has no clusters");
       continue;
     }
     if (!ClaimChain(nodes_[static_cast<std::size_t>(folder)].firstCluster, kAnyLength, &chain)) {
@@ -252,7 +269,7 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
       const bool self = node.shortName == ".";
       const bool up = node.shortName == "..";
       if (isRoot || (!self && !up) || !node.IsFolder()) {
-        Inconsistent("misplaced dot entry");
+        Inconsistent(nullptr, "misplaced dot entry");
         continue;
       }
       const FatNode& me = nodes_[static_cast<std::size_t>(folder)];
@@ -261,7 +278,7 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
       const std::uint32_t want = self ? me.firstCluster : parentCluster;
       // ".." of a folder in the FAT32 root may name the root cluster instead of 0.
       if (node.firstCluster != want && !(up && me.parent == kRoot && node.firstCluster == layout_.rootCluster)) {
-        Inconsistent("dot entry of " + me.name + " points elsewhere");
+        Inconsistent(nullptr, "dot entry of " + me.name + " points elsewhere");
       }
       node.dot = true;
       node.name = node.shortName;
@@ -279,16 +296,16 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
     const auto index = static_cast<std::int32_t>(nodes_.size());
     if (node.IsFolder()) {
       if (depth + 1 > kMaxDepth) {
-        Inconsistent("folders nested too deeply");
+        Inconsistent(nullptr, "folders nested too deeply");
       } else {
         pending->emplace_back(index, depth + 1);
       }
     } else {
       const std::uint64_t clusters = (std::uint64_t{entry.size} + layout_.bytesPerCluster - 1) / layout_.bytesPerCluster;
       if (node.firstCluster == 0) {
-        if (clusters != 0) Inconsistent("file " + node.name + " has a size but no clusters");
+        if (clusters != 0) Inconsistent(nullptr, "file " + node.name + " has a size but no clusters");
       } else if (clusters == 0) {
-        Inconsistent("file " + node.name + " has clusters but no size");
+        Inconsistent(nullptr, "file " + node.name + " has clusters but no size");
       } else {
         ClaimChain(node.firstCluster, static_cast<std::int64_t>(clusters), nullptr);
       }
@@ -304,28 +321,39 @@ void FatVolume::CheckLostChains() {
   for (std::uint32_t c = 2; c <= last; ++c) {
     const std::uint32_t v = fat_->Get(c);
     if (state_[c] != kFree || v == 0 || fat_->IsBad(v)) continue;
+    // Walk the lost chain from c until it ends, or runs into a cluster that is owned,
+    // walked just now (a loop), lost already (joins a chain found before) or free.
+    // Lost clusters alone are counted but leave the volume writable: an interrupted
+    // move leaves them, and they harm no file.
     std::uint32_t x = c;
     while (true) {
       state_[x] = kWalking;
       const std::uint32_t next = fat_->Get(x);
-      if (!fat_->IsLink(next)) break;
+      if (!fat_->IsLink(next)) {
+        if (!fat_->IsEnd(next)) {
+          Inconsistent(&FatDamage::brokenChains, "lost chain at cluster " + std::to_string(c) + " leaves the volume");
+        }
+        break;
+      }
       if (state_[next] == kOwned) {
-        Inconsistent("lost chain at cluster " + std::to_string(c) + " runs into a file");
-        return;
+        Inconsistent(&FatDamage::crossLinks, "lost chain at cluster " + std::to_string(c) + " runs into a file");
+        break;
       }
       if (state_[next] == kWalking) {
-        Inconsistent("loop in lost chain at cluster " + std::to_string(c));
-        return;
+        Inconsistent(&FatDamage::brokenChains, "loop in lost chain at cluster " + std::to_string(c));
+        break;
       }
       if (state_[next] == kLost) break;
       if (fat_->Get(next) == 0) {
-        Inconsistent("lost chain at cluster " + std::to_string(c) + " runs into a free cluster");
-        return;
+        Inconsistent(&FatDamage::brokenChains,
+                     "lost chain at cluster " + std::to_string(c) + " runs into a free cluster");
+        break;
       }
       x = next;
     }
     for (x = c; state_[x] == kWalking;) {
       state_[x] = kLost;
+      ++damage_.lostClusters;
       const std::uint32_t next = fat_->Get(x);
       if (!fat_->IsLink(next)) break;
       x = next;

@@ -5,8 +5,9 @@
 // calls for, and shares no cluster with another chain (loops, cross-links and folder
 // cycles all show up as a cluster claimed twice). Every cluster is claimed at most once,
 // so the walk is bounded by the cluster count whatever the image holds. A volume that
-// fails any check is kept read-only. Moves change only chains and first clusters;
-// new files (file_creator.cpp) add entries, and clusters to their folder when it is full.
+// fails any check is kept read-only; the checks go on to the end, so Damage() counts
+// everything found. Moves change only chains and first clusters; new files
+// (file_creator.cpp) add entries, and clusters to their folder when it is full.
 #pragma once
 
 #include <cstdint>
@@ -41,16 +42,21 @@ class FatVolume {
  public:
   // Opens the volume held by `io`. Returns null when it cannot be served (bad boot
   // sector, truncated image, read error); otherwise *status tells whether it is
-  // writable (kOk) or why it is read-only.
-  static std::unique_ptr<FatVolume> Open(std::unique_ptr<FatIo> io, FatOpenStatus* status);
+  // writable (kOk) or why it is read-only; *damage (when not null) what validation found.
+  static std::unique_ptr<FatVolume> Open(std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                         FatDamage* damage = nullptr);
   ~FatVolume();
 
   const FatLayout& Layout() const { return layout_; }
   const FatTable& Fat() const { return *fat_; }
   bool ReadOnly() const { return readOnly_; }
   const std::string& Label() const { return label_; }
+  // The volume serial number of the boot sector; 0 when it holds none.
+  std::uint32_t VolumeId() const { return volumeId_; }
   // The first problem validation found, for diagnostics; empty when none.
   const std::string& Problem() const { return problem_; }
+  // Everything validation found, counted by kind.
+  const FatDamage& Damage() const { return damage_; }
 
   static constexpr std::int32_t kRoot = 0;
   const FatNode& Node(std::int32_t index) const { return nodes_[static_cast<std::size_t>(index)]; }
@@ -63,9 +69,24 @@ class FatVolume {
 
   // Moves `count` clusters of `node` from virtual cluster `vcn` to logical clusters
   // `lcn` onwards (logical cluster 0 = FAT cluster 2), crash-safely (see mover.cpp).
-  // Returns a Windows error code.
+  // The move joins the node's open group of moves: it takes effect in memory at once
+  // (Chain, Fat) and reaches the disk when the group is committed. A move of another
+  // node, or onto clusters the group has vacated, commits the group first. Returns a
+  // Windows error code.
   [[nodiscard]] std::uint32_t MoveClusters(std::int32_t node, std::int64_t vcn, std::int64_t lcn,
                                            std::uint32_t count);
+  // Commits the open group of moves, if any: after it the moves are durable and the
+  // clusters they vacated are free in memory (their free entries are written, durable
+  // with the next flush). Call before the free space is looked at (bitmap, free run
+  // checks) and when the file's handle closes. False when a write or flush failed: the
+  // volume is then read-only, and the files read from their old clusters, or from the
+  // new ones when the failure came after the commit.
+  [[nodiscard]] bool CommitGroup();
+  // Ends the job's writes: commits the open group, makes the last frees durable, then
+  // writes the exact FSInfo free count and the clean mark (unless the volume was dirty
+  // before it was opened). Nothing is written when nothing was moved since the last
+  // call. False when a write failed (the volume stays dirty and read-only).
+  [[nodiscard]] bool FinishChanges();
 
   // Creates the file at `path` (relative to the root) on the logical clusters
   // `file.runs`, crash-safely (see file_creator.cpp). Returns a Windows error code as
@@ -85,14 +106,17 @@ class FatVolume {
                     std::vector<std::pair<std::int32_t, int>>* pending);
   void CheckLostChains();
   void IndexNames();
-  void Inconsistent(const std::string& why);
+  // Records one problem of a counted kind (a member of damage_), or, with null, of the others.
+  void Inconsistent(std::uint32_t FatDamage::*kind, const std::string& why);
+  bool InChain(std::uint32_t first, std::int64_t length, std::uint32_t cluster) const;
 
   // mover.cpp
-  bool WriteEntries(std::vector<std::uint32_t> clusters);
-  bool BeginChange();
-  bool EndChange();
+  bool WriteFat(const std::vector<std::uint32_t>& changed);
+  bool WriteStateMarks(bool clean);
+  bool WriteData();
   bool CopyClusters(const std::vector<std::uint32_t>& from, std::uint32_t to);
-  bool WriteFirstCluster(FatNode& node, std::uint32_t cluster);
+  bool WriteFirstCluster(const FatNode& node);
+  void RollBackGroup();
 
   // file_creator.cpp
   struct FolderSlots;
@@ -102,18 +126,39 @@ class FatVolume {
 
   std::unique_ptr<FatIo> io_;
   FatLayout layout_;
-  std::unique_ptr<FatTable> fat_;
+  std::unique_ptr<FatTable> fat_;     // the FAT as the files see it (moves of the open group included)
+  // The FAT as written to the disk (durable or not yet flushed); made at the first move.
+  std::unique_ptr<FatTable> written_;
   std::vector<FatNode> nodes_;
   // Folder index and folded name (long and short) to node, for path lookups; the first
   // entry of a folder wins when two share a name.
   std::unordered_map<std::string, std::int32_t> names_;
   std::vector<std::uint8_t> state_;  // per cluster during open: see fat_volume.cpp
   std::string label_;
+  std::uint32_t volumeId_ = 0;
   std::string problem_;
+  FatDamage damage_;
   std::uint32_t freeClusters_ = 0;
   bool readOnly_ = false;
   bool inconsistent_ = false;
   bool wasDirty_ = false;  // dirty before we opened it: left dirty
+
+  // The open group of moves (mover.cpp); node -1 when none is open.
+  struct Group {
+    std::int32_t node = -1;
+    std::vector<std::uint32_t> durable;  // the node's chain as the disk holds it
+    FatNode savedNode;                   // the node as the disk holds it
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> undo;  // (cluster, entry before) in memory
+  };
+  Group group_;
+  std::vector<std::uint8_t> groupMarks_;  // per cluster (mover.cpp); made at the first move
+  // Data copied by the open group, gathered for one write request.
+  struct PendingData {
+    std::uint64_t offset = 0;  // bytes from the start of the volume
+    std::vector<std::uint8_t> bytes;
+  };
+  PendingData data_;
+  bool changing_ = false;  // the volume is marked dirty on disk by this session's job
 };
 
 }  // namespace platform::fat

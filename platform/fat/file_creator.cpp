@@ -3,25 +3,25 @@
 //
 // Everything is planned in memory first (the chain over the runs, the folder slots of
 // the new entries, the clusters a full folder grows by); then the writes run in order,
-// with a flush between the steps that depend on each other:
-//   0. FSInfo's free count is set to unknown and the volume marked dirty; flush.
-//   1. The runs are claimed as one chain ending in an end mark.
-//   2. The content is written into the runs (the last cluster's tail zero-filled).
-//   3. A full folder's new clusters are claimed as a chain of their own and zero-filled;
-//      free slots after the folder's end mark that lie before the new entries are marked
-//      deleted, so the entries are not hidden behind the end mark. One flush makes the
-//      claims, the content and the slots durable together.
-//   4. When the folder grows, its last cluster is linked to the new ones; flush. An
+// with the same barriers as a group of moves (mover.cpp):
+//   0. An open group of moves is committed first. The job's first write marks the
+//      volume dirty and the FSInfo free count unknown (with a flush of its own).
+//   1. The runs are claimed as one chain ending in an end mark, and the content is
+//      written into them (the last cluster's tail zero-filled). A full folder's new
+//      clusters are claimed as a chain of their own and zero-filled; free slots after
+//      the folder's end mark that lie before the new entries are marked deleted, so the
+//      entries are not hidden behind the end mark. One flush makes all of it durable.
+//   2. When the folder grows, its last cluster is linked to the new ones; flush. An
 //      empty folder cluster is a valid part of a folder.
-//   5. Commit: one write of the long-name entries and the short entry, which lie back to
+//   3. Commit: one write of the long-name entries and the short entry, which lie back to
 //      back on the disk, names the file; flush. For a replacement the commit is one
 //      write of the old entry's first cluster, time and size fields instead.
-//   6. A replaced file's old clusters are freed; flush.
-//   7. FSInfo gets the exact free count and the volume is marked clean; flush.
-// Until step 5 reaches the disk no entry names the new clusters, so a crash leaves at
+//   4. A replaced file's old clusters are freed; then, as at the end of a job, the last
+//      frees are flushed and the exact free count and the clean mark written.
+// Until step 3 reaches the disk no entry names the new clusters, so a crash leaves at
 // worst lost clusters; after it the whole content is in place. A failed write or flush
 // leaves the volume read-only for the rest of the session; a content read that fails
-// frees the claimed runs again.
+// gives the claimed runs back.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -128,6 +128,12 @@ std::uint32_t FatVolume::WriteContent(const NewFileData& file, const std::vector
 
 std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFileData& file) {
   if (readOnly_) return kErrorWriteProtect;
+  if (!CommitGroup()) return kErrorWriteFault;
+  if (written_ == nullptr) {
+    // Before the first change the disk holds what the memory holds.
+    written_ = std::make_unique<FatTable>(*fat_);
+    groupMarks_.assign(std::size_t{layout_.clusterCount} + 2, 0);
+  }
   std::vector<std::string> parts = PathComponents(path);
   if (parts.empty()) return kErrorInvalidName;
   std::string name;
@@ -280,14 +286,17 @@ std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFile
     readOnly_ = true;
     return error;
   };
-  if (!BeginChange()) return fail(kErrorWriteFault);
-  if (!clusters.empty() && !WriteEntries(clusters)) return fail(kErrorWriteFault);
+  if (!changing_) {
+    if (!WriteStateMarks(false)) return fail(kErrorWriteFault);
+    changing_ = true;
+  }
+  if (!clusters.empty() && !WriteFat(clusters)) return fail(kErrorWriteFault);
   const std::uint32_t written = WriteContent(file, clusters);
   if (written == kErrorWriteFault) return fail(kErrorWriteFault);
   if (written != kErrorSuccess) {
     // The content could not be read: give the runs back.
     rollback();
-    if (!WriteEntries(clusters) || !io_->Flush() || !EndChange()) {
+    if (!WriteFat(clusters) || !FinishChanges()) {
       readOnly_ = true;
       return kErrorWriteFault;
     }
@@ -316,20 +325,16 @@ std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFile
     // The new content is in place; from here on a failure only loses clusters.
     freeClusters_ -= static_cast<std::uint32_t>(clusters.size());
     for (std::uint32_t c : old) fat_->Set(c, 0);
-    if (!old.empty() && (!WriteEntries(old) || !io_->Flush())) {
+    if (!old.empty() && !WriteFat(old)) {
       readOnly_ = true;
       return kErrorWriteFault;
     }
     freeClusters_ += static_cast<std::uint32_t>(old.size());
-    if (!EndChange()) {
-      readOnly_ = true;
-      return kErrorWriteFault;
-    }
-    return kErrorSuccess;
+    return FinishChanges() ? kErrorSuccess : kErrorWriteFault;
   }
 
   if (!growth.empty()) {
-    if (!WriteEntries(growth)) return fail(kErrorWriteFault);
+    if (!WriteFat(growth)) return fail(kErrorWriteFault);
     const std::vector<std::uint8_t> zeros(bpc, 0);
     for (std::uint32_t c : growth) {
       if (!io_->Write(layout_.ClusterOffset(c), zeros.data(), zeros.size())) return fail(kErrorWriteFault);
@@ -350,7 +355,7 @@ std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFile
   if (!io_->Flush()) return fail(kErrorWriteFault);
   if (!growth.empty()) {
     set(folderLast, growth.front());
-    if (!WriteEntries({folderLast}) || !io_->Flush()) return fail(kErrorWriteFault);
+    if (!WriteFat({folderLast}) || !io_->Flush()) return fail(kErrorWriteFault);
   }
 
   // Commit: the entries in one write.
@@ -370,12 +375,7 @@ std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFile
   node.entryOffset = slots.offsets[window + entries.size() - 1];
   node.parent = folder;
   AddNode(std::move(node));
-
-  if (!EndChange()) {
-    readOnly_ = true;
-    return kErrorWriteFault;
-  }
-  return kErrorSuccess;
+  return FinishChanges() ? kErrorSuccess : kErrorWriteFault;
 }
 
 }  // namespace platform::fat

@@ -1,23 +1,46 @@
-// Moving clusters of a file to a free run, in an order that survives a crash at any write.
+// Moving clusters of a file to free runs, in groups that survive a crash at any write.
 //
-// One move runs these steps; each FAT change goes to the copy in use first, then to
-// the mirrors, and a flush separates the steps that depend on each other:
-//   0. FSInfo's free count is set to unknown and the volume marked dirty; flush.
-//   1. The target clusters are claimed as a chain of their own, ending in an end mark.
-//   2. The data is copied with large sequential requests.
-//   3. The last target cluster is linked to the cluster that followed the moved range;
-//      then one flush makes the claim, the data and the link durable together.
-//   4. Commit: one write of the predecessor's FAT entry (or of the first-cluster field of
-//      the folder entry) points the file at the new run; flush.
-//   5. The old clusters are freed; flush.
-//   6. FSInfo gets the exact free count and the volume is marked clean; flush.
-// Until step 4 reaches the disk the file still reads from its old clusters; after it,
-// from the new ones, which hold the same bytes. The flush before the commit covers the
-// link too: a disk that reorders writes could otherwise store the commit before the
-// link and cut the file short at the end of the new run. A crash leaves at worst lost
-// clusters (the claimed run, or the old one), FAT copies that differ, a dirty volume and
-// an unknown free count. Any failed write or flush ends the move and leaves the volume
-// read-only for the rest of the session.
+// The moves of one file form a group, committed together. In memory each move takes
+// effect at once (later moves of the group, extent queries and the chain see the file
+// as the earlier moves left it), and its data is copied to the target at once; the FAT
+// and the folder entry reach the disk only when the group is committed, through three
+// barriers:
+//   1. claims, data and links: every entry of a cluster the file gained (the new runs,
+//      each linked to what follows it in the final chain); flush. The frees of the
+//      previous group, written after its commit, ride on this flush.
+//   2. commits: every entry of a cluster the file kept that now points elsewhere (a
+//      predecessor pointing into a new run), and the folder entry's first cluster when
+//      it changed; flush.
+//   3. frees: the entries of the clusters the file left are written as free, without a
+//      flush of their own (the next group's first flush, or the job's last, covers them).
+// A group ends when the file's handle is closed, at a move of another handle, at a
+// bitmap read (which must show the freed clusters), when a move would land on clusters
+// the group has vacated, and at the end of the job (FinishChanges). The job's first
+// write marks the volume dirty and the FSInfo free count unknown (with a flush of its
+// own); FinishChanges writes the exact count and the clean mark once at its end.
+//
+// Why any crash leaves every file readable: a move keeps the order of the virtual
+// clusters, so at every position of the chain the file's old cluster and its new one
+// hold the same bytes. Until barrier 2 nothing durable points into a new cluster;
+// after barrier 1 every new cluster's entry is durable with its final value. A crash
+// during barrier 2 stores any subset of the commits: reading then follows the old
+// chain until a stored commit leads into a new run, whose durable links lead on to the
+// next kept cluster at the same position, so every position is read from an old or a
+// new cluster that holds its bytes, and the chain ends where it always did. Old
+// clusters are written as free only after the commits are durable, and not reused
+// until they are. A crash leaves at worst lost clusters, FAT copies that differ, a
+// dirty volume and an unknown free count.
+//
+// Every FAT change is written from a second table that holds what has been written to
+// the disk (written_): writes are merged into larger requests and FAT12 entries share
+// bytes, so a request must never carry an in-memory value whose barrier has not come.
+// Each FAT change goes to the copy in use first, then to the mirrors. Any failed write
+// or flush ends the group and leaves the volume read-only for the rest of the session;
+// before barrier 2 the memory is rolled back to what the disk holds.
+//
+// Another provider (exFAT) follows the same order: claims and data, flush, commits,
+// flush, frees riding on the next flush; dirty once at the first write, clean once at
+// the end.
 #include <algorithm>
 
 #include "fat_volume.h"
@@ -28,7 +51,8 @@ namespace platform::fat {
 namespace {
 
 // Data is copied through a buffer of at least this many bytes, so each read and write
-// request of a long run moves at least 1 MiB.
+// request of a long run moves at least 1 MiB; the data of consecutive moves that land
+// back to back is gathered into write requests of up to this size.
 constexpr std::size_t kCopyBytes = 4u << 20;
 
 // Entries closer than this many bytes are written with one request.
@@ -36,25 +60,31 @@ constexpr std::uint32_t kMergeGap = 512;
 
 constexpr std::uint32_t kUnknownFreeCount = 0xFFFFFFFF;
 
+// Group marks of a cluster (groupMarks_).
+constexpr std::uint8_t kInDurable = 1;  // in the file's chain when the group began
+constexpr std::uint8_t kInFinal = 2;    // in the file's chain at the commit
+
 }  // namespace
 
-bool FatVolume::WriteEntries(std::vector<std::uint32_t> clusters) {
+bool FatVolume::WriteFat(const std::vector<std::uint32_t>& changed) {
+  std::vector<std::uint32_t> clusters = changed;
   std::sort(clusters.begin(), clusters.end());
+  for (std::uint32_t c : clusters) written_->Set(c, fat_->Get(c));
   struct Span {
     std::uint32_t first;
     std::uint32_t end;
   };
   std::vector<Span> spans;
   for (std::uint32_t c : clusters) {
-    const std::uint32_t first = fat_->EntryByte(c);
-    const std::uint32_t end = first + fat_->EntrySize();
+    const std::uint32_t first = written_->EntryByte(c);
+    const std::uint32_t end = first + written_->EntrySize();
     if (!spans.empty() && first <= spans.back().end + kMergeGap) {
       spans.back().end = std::max(spans.back().end, end);
     } else {
       spans.push_back({first, end});
     }
   }
-  const auto& bytes = fat_->Bytes();
+  const auto& bytes = written_->Bytes();
   std::vector<std::uint32_t> copies{layout_.firstFat};
   if (layout_.mirrored) {
     for (std::uint32_t k = 0; k < layout_.fatCount; ++k) {
@@ -70,92 +100,164 @@ bool FatVolume::WriteEntries(std::vector<std::uint32_t> clusters) {
   return true;
 }
 
-bool FatVolume::BeginChange() {
-  if (layout_.fsInfoOffset != 0) {
-    std::uint8_t unknown[4];
-    PutLe32(unknown, kUnknownFreeCount);
-    if (!io_->Write(layout_.fsInfoOffset + 488, unknown, sizeof unknown)) return false;
-  }
-  if (!wasDirty_) {
-    if (layout_.type == FatType::kFat12) {
-      std::uint8_t state = 0;
-      if (!io_->Read(layout_.stateOffset, &state, 1)) return false;
-      state |= 1;
-      if (!io_->Write(layout_.stateOffset, &state, 1)) return false;
-    } else {
-      const std::uint32_t cleanBit = layout_.type == FatType::kFat16 ? 0x8000 : 0x08000000;
-      fat_->Set(1, fat_->Get(1) & ~cleanBit);
-      if (!WriteEntries({1})) return false;
-    }
-  }
-  return io_->Flush();
-}
-
-bool FatVolume::EndChange() {
+bool FatVolume::WriteStateMarks(bool clean) {
   if (layout_.fsInfoOffset != 0) {
     std::uint8_t count[4];
-    PutLe32(count, freeClusters_);
+    PutLe32(count, clean ? freeClusters_ : kUnknownFreeCount);
     if (!io_->Write(layout_.fsInfoOffset + 488, count, sizeof count)) return false;
   }
   if (!wasDirty_) {
     if (layout_.type == FatType::kFat12) {
       std::uint8_t state = 0;
       if (!io_->Read(layout_.stateOffset, &state, 1)) return false;
-      state &= static_cast<std::uint8_t>(~1u);
+      state = clean ? static_cast<std::uint8_t>(state & ~1u) : static_cast<std::uint8_t>(state | 1u);
       if (!io_->Write(layout_.stateOffset, &state, 1)) return false;
     } else {
       const std::uint32_t cleanBit = layout_.type == FatType::kFat16 ? 0x8000 : 0x08000000;
-      fat_->Set(1, fat_->Get(1) | cleanBit);
-      if (!WriteEntries({1})) return false;
+      fat_->Set(1, clean ? fat_->Get(1) | cleanBit : fat_->Get(1) & ~cleanBit);
+      if (!WriteFat({1})) return false;
     }
   }
   return io_->Flush();
 }
 
+bool FatVolume::WriteData() {
+  if (data_.bytes.empty()) return true;
+  const bool ok = io_->Write(data_.offset, data_.bytes.data(), data_.bytes.size());
+  data_.bytes.clear();
+  return ok;
+}
+
 bool FatVolume::CopyClusters(const std::vector<std::uint32_t>& from, std::uint32_t to) {
   const std::size_t bpc = layout_.bytesPerCluster;
   const std::size_t perBuffer = std::max<std::size_t>(1, kCopyBytes / bpc);
-  std::vector<std::uint8_t> buffer(perBuffer * bpc);
+  std::vector<std::uint8_t> buffer(std::min(perBuffer, from.size()) * bpc);
   std::size_t done = 0;
   while (done < from.size()) {
     const std::size_t take = std::min(perBuffer, from.size() - done);
-    // Read the source in runs of consecutive clusters.
+    // Read the source in runs of consecutive clusters; data still gathered for writing
+    // goes out first when a run reads from it.
     for (std::size_t i = 0; i < take;) {
       std::size_t run = 1;
       while (i + run < take && from[done + i + run] == from[done + i] + run) ++run;
-      if (!io_->Read(layout_.ClusterOffset(from[done + i]), buffer.data() + i * bpc, run * bpc)) return false;
+      const std::uint64_t at = layout_.ClusterOffset(from[done + i]);
+      if (!data_.bytes.empty() && at < data_.offset + data_.bytes.size() && data_.offset < at + run * bpc &&
+          !WriteData()) {
+        return false;
+      }
+      if (!io_->Read(at, buffer.data() + i * bpc, run * bpc)) return false;
       i += run;
     }
-    const auto target = static_cast<std::uint32_t>(to + done);
-    if (!io_->Write(layout_.ClusterOffset(target), buffer.data(), take * bpc)) return false;
+    const std::uint64_t target = layout_.ClusterOffset(static_cast<std::uint32_t>(to + done));
+    const bool follows = !data_.bytes.empty() && data_.offset + data_.bytes.size() == target &&
+                         data_.bytes.size() + take * bpc <= kCopyBytes;
+    if (!follows) {
+      if (!WriteData()) return false;
+      data_.offset = target;
+    }
+    data_.bytes.insert(data_.bytes.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(take * bpc));
+    if (data_.bytes.size() >= kCopyBytes && !WriteData()) return false;
     done += take;
   }
   return true;
 }
 
-bool FatVolume::WriteFirstCluster(FatNode& node, std::uint32_t cluster) {
-  node.firstCluster = cluster;
-  node.entry.clusterLow = static_cast<std::uint16_t>(cluster);
-  if (layout_.type == FatType::kFat32) node.entry.clusterHigh = static_cast<std::uint16_t>(cluster >> 16);
+bool FatVolume::WriteFirstCluster(const FatNode& node) {
   std::uint8_t raw[kDirEntrySize];
   EncodeDirEntry(node.entry, raw);
   // Bytes 20..27: cluster high word, write time and date, cluster low word.
   return io_->Write(node.entryOffset + kEntryClusterHigh, raw + kEntryClusterHigh, 8);
 }
 
+void FatVolume::RollBackGroup() {
+  for (auto it = group_.undo.rbegin(); it != group_.undo.rend(); ++it) fat_->Set(it->first, it->second);
+  if (group_.node != -1) {
+    nodes_[static_cast<std::size_t>(group_.node)] = group_.savedNode;
+    for (std::uint32_t c : group_.durable) groupMarks_[c] = 0;
+  }
+  data_.bytes.clear();
+  group_ = Group{};
+  readOnly_ = true;
+}
+
+bool FatVolume::CommitGroup() {
+  if (group_.node == -1) return true;
+  FatNode& node = nodes_[static_cast<std::size_t>(group_.node)];
+  const std::vector<std::uint32_t> final = Chain(group_.node);
+  for (std::uint32_t c : final) groupMarks_[c] |= kInFinal;
+  std::vector<std::uint32_t> claims;
+  std::vector<std::uint32_t> commits;
+  std::vector<std::uint32_t> frees;
+  for (std::uint32_t c : final) {
+    if ((groupMarks_[c] & kInDurable) == 0) {
+      claims.push_back(c);
+    } else if (fat_->Get(c) != written_->Get(c)) {
+      commits.push_back(c);
+    }
+  }
+  for (std::uint32_t c : group_.durable) {
+    if ((groupMarks_[c] & kInFinal) == 0) frees.push_back(c);
+  }
+  for (std::uint32_t c : final) groupMarks_[c] = 0;
+  for (std::uint32_t c : group_.durable) groupMarks_[c] = 0;
+  const bool entryChanged = node.firstCluster != group_.savedNode.firstCluster;
+
+  // Barrier 1: the data, the new runs and their links (and the last group's frees).
+  if (!WriteData() || !WriteFat(claims) || !io_->Flush()) {
+    RollBackGroup();
+    return false;
+  }
+  // Barrier 2: the file switches to its new runs.
+  const bool committed = WriteFat(commits) && (!entryChanged || WriteFirstCluster(node)) && io_->Flush();
+  group_ = Group{};
+  if (!committed) {
+    readOnly_ = true;
+    return false;
+  }
+  // Barrier 3: what the file left is free; durable with the next flush.
+  for (std::uint32_t c : frees) fat_->Set(c, 0);
+  if (!WriteFat(frees)) {
+    readOnly_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool FatVolume::FinishChanges() {
+  if (!changing_) return true;
+  if (!CommitGroup() || readOnly_) return false;
+  // The frees of the last group, then the exact free count and the clean mark.
+  if (!io_->Flush() || !WriteStateMarks(true)) {
+    readOnly_ = true;
+    return false;
+  }
+  changing_ = false;
+  return true;
+}
+
 std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std::int64_t lcn,
                                       std::uint32_t count) {
   if (readOnly_) return kErrorWriteProtect;
   if (index <= kRoot || static_cast<std::size_t>(index) >= nodes_.size()) return kErrorInvalidParameter;
-  FatNode& node = nodes_[static_cast<std::size_t>(index)];
-  if (node.dot) return kErrorInvalidParameter;
-  if (node.IsFolder() && vcn == 0) return kErrorAccessDenied;  // a folder's first cluster stays
+  if (nodes_[static_cast<std::size_t>(index)].dot) return kErrorInvalidParameter;
+  if (nodes_[static_cast<std::size_t>(index)].IsFolder() && vcn == 0) return kErrorAccessDenied;  // a folder's first cluster stays
   if (count == 0 || vcn < 0 || lcn < 0) return kErrorInvalidParameter;
+  if (static_cast<std::uint64_t>(lcn) + count > layout_.clusterCount) return kErrorInvalidParameter;
+  if (written_ == nullptr) {
+    // Before the first move the disk holds what the memory holds.
+    written_ = std::make_unique<FatTable>(*fat_);
+    groupMarks_.assign(std::size_t{layout_.clusterCount} + 2, 0);
+  }
+  const auto first = static_cast<std::uint32_t>(lcn + 2);
+  // A group holds the moves of one file, and its vacated clusters are free only once it
+  // is committed.
+  bool commitFirst = group_.node != -1 && group_.node != index;
+  for (std::uint32_t i = 0; i < count && !commitFirst; ++i) commitFirst = (groupMarks_[first + i] & kInDurable) != 0;
+  if (commitFirst && !CommitGroup()) return kErrorWriteFault;
+
+  FatNode& node = nodes_[static_cast<std::size_t>(index)];
   const std::vector<std::uint32_t> chain = Chain(index);
   if (static_cast<std::uint64_t>(vcn) + count > chain.size()) return kErrorInvalidParameter;
-  if (static_cast<std::uint64_t>(lcn) + count > layout_.clusterCount) return kErrorInvalidParameter;
-
-  const auto first = static_cast<std::uint32_t>(lcn + 2);
   const std::vector<std::uint32_t> old(chain.begin() + vcn, chain.begin() + vcn + count);
   bool inPlace = true;
   for (std::uint32_t i = 0; i < count; ++i) inPlace = inPlace && old[i] == first + i;
@@ -168,70 +270,54 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
   {
     const std::uint32_t from = fat_->EntryByte(first);
     const std::uint32_t to = fat_->EntryByte(first + count - 1) + fat_->EntrySize();
-    const std::uint32_t end = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(fat_->Bytes().size()));
+    const std::uint32_t end = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(written_->Bytes().size()));
     std::vector<std::uint8_t> disk(end - from);
     if (!io_->Read(layout_.FatCopyOffset(layout_.firstFat) + from, disk.data(), disk.size())) return kErrorReadFault;
-    if (!std::equal(disk.begin(), disk.end(), fat_->Bytes().begin() + from)) {
-      readOnly_ = true;  // changed behind our back: trust nothing more
+    if (!std::equal(disk.begin(), disk.end(), written_->Bytes().begin() + from)) {
+      RollBackGroup();  // changed behind our back: trust nothing more
       return kErrorAccessDenied;
     }
   }
 
-  const bool hasPred = vcn > 0;
-  const std::uint32_t pred = hasPred ? chain[static_cast<std::size_t>(vcn - 1)] : 0;
-  const bool hasSucc = static_cast<std::uint64_t>(vcn) + count < chain.size();
-  const std::uint32_t succ = hasSucc ? chain[static_cast<std::size_t>(vcn) + count] : 0;
-  const std::uint32_t last = first + count - 1;
+  if (!changing_) {
+    if (!WriteStateMarks(false)) {
+      RollBackGroup();
+      return kErrorWriteFault;
+    }
+    changing_ = true;
+  }
+  if (group_.node == -1) {
+    group_.node = index;
+    group_.durable = chain;
+    group_.savedNode = node;
+    for (std::uint32_t c : chain) groupMarks_[c] = kInDurable;
+  }
+  if (!CopyClusters(old, first)) {
+    RollBackGroup();
+    return kErrorWriteFault;
+  }
 
-  // Entries changed so far, with their old values, for the in-memory rollback after a
-  // failed write: the file then stays where the disk still has it.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> undo;
   auto set = [&](std::uint32_t cluster, std::uint32_t value) {
-    undo.emplace_back(cluster, fat_->Get(cluster));
+    group_.undo.emplace_back(cluster, fat_->Get(cluster));
     fat_->Set(cluster, value);
   };
-  const FatNode savedNode = node;
-  auto fail = [&](std::uint32_t error) {
-    for (auto it = undo.rbegin(); it != undo.rend(); ++it) fat_->Set(it->first, it->second);
-    node = savedNode;
-    readOnly_ = true;
-    return error;
-  };
-
-  if (!BeginChange()) return fail(kErrorWriteFault);
-
-  std::vector<std::uint32_t> targets;
+  const bool hasSucc = static_cast<std::uint64_t>(vcn) + count < chain.size();
   for (std::uint32_t i = 0; i < count; ++i) {
-    set(first + i, i + 1 < count ? first + i + 1 : fat_->EndMark());
-    targets.push_back(first + i);
+    const std::uint32_t next = i + 1 < count ? first + i + 1 : hasSucc ? chain[static_cast<std::size_t>(vcn) + count]
+                                                                        : fat_->EndMark();
+    set(first + i, next);
   }
-  if (!WriteEntries(targets)) return fail(kErrorWriteFault);
-
-  if (!CopyClusters(old, first)) return fail(kErrorWriteFault);
-
-  if (hasSucc) {
-    set(last, succ);
-    if (!WriteEntries({last})) return fail(kErrorWriteFault);
+  if (vcn > 0) {
+    set(chain[static_cast<std::size_t>(vcn - 1)], first);
+  } else {
+    node.firstCluster = first;
+    node.entry.clusterLow = static_cast<std::uint16_t>(first);
+    if (layout_.type == FatType::kFat32) node.entry.clusterHigh = static_cast<std::uint16_t>(first >> 16);
   }
-  if (!io_->Flush()) return fail(kErrorWriteFault);
-
-  if (hasPred) {
-    set(pred, first);
-    if (!WriteEntries({pred})) return fail(kErrorWriteFault);
-  } else if (!WriteFirstCluster(node, first)) {
-    return fail(kErrorWriteFault);
-  }
-  if (!io_->Flush()) return fail(kErrorWriteFault);
-  // The file now reads from the new run; from here on a failure only loses clusters.
-
-  for (std::uint32_t c : old) fat_->Set(c, 0);
-  if (!WriteEntries(old) || !io_->Flush()) {
-    readOnly_ = true;
-    return kErrorWriteFault;
-  }
-  if (!EndChange()) {
-    readOnly_ = true;
-    return kErrorWriteFault;
+  // Clusters claimed earlier in this group and left again never reached the FAT on
+  // disk: they are free at once. The file's durable clusters stay taken until the commit.
+  for (std::uint32_t c : old) {
+    if ((groupMarks_[c] & kInDurable) == 0) set(c, 0);
   }
   return kErrorSuccess;
 }

@@ -2,6 +2,31 @@
 #include "platform/fat_open_status.h"
 
 namespace platform::fat {
+namespace {
+
+void AddCount(std::string* text, std::uint32_t count, const char* one, const char* many) {
+  if (count == 0) return;
+  if (!text->empty()) *text += ", ";
+  *text += std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string FatDamageText(const FatDamage& damage) {
+  std::string text;
+  AddCount(&text, damage.lostClusters, "lost cluster", "lost clusters");
+  AddCount(&text, damage.crossLinks, "cross-linked file", "cross-linked files");
+  AddCount(&text, damage.brokenChains, "chain that loops or runs out of range", "chains that loop or run out of range");
+  AddCount(&text, damage.differingFatCopies, "FAT copy that differs", "FAT copies that differ");
+  if (damage.otherProblems == 1) {
+    if (!text.empty()) text += ", ";
+    text += damage.firstOther;
+  } else if (damage.otherProblems > 1) {
+    if (!text.empty()) text += ", ";
+    text += damage.firstOther + " and " + std::to_string(damage.otherProblems - 1) + " more";
+  }
+  return text;
+}
 
 const char* FatOpenStatusText(FatOpenStatus status) {
   switch (status) {
@@ -25,6 +50,10 @@ const char* FatOpenStatusText(FatOpenStatus status) {
       return "image is shorter than its file system";
     case FatOpenStatus::kReadError:
       return "read error";
+    case FatOpenStatus::kFolder:
+      return "is a folder, not an image file or device";
+    case FatOpenStatus::kNotImageFile:
+      return "is not an image file or block device";
   }
   return "unknown status";
 }

@@ -57,6 +57,13 @@ class FatMachine final : public Machine {
     return true;
   }
 
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override {
+    if (!Mine(letter) || serial == nullptr) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    *serial = volume_->VolumeId();
+    return true;
+  }
+
   bool FreeSpace(char letter, DiskFreeSpace* out) override {
     if (!Mine(letter) || out == nullptr) return false;
     std::lock_guard<std::mutex> guard(lock_);
@@ -89,6 +96,8 @@ class FatMachine final : public Machine {
     std::lock_guard<std::mutex> guard(lock_);
     if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
     if (out == nullptr || outSize < sizeof(VOLUME_BITMAP_BUFFER)) return kErrorInsufficientBuffer;
+    // The bitmap shows the clusters the last moves vacated as free: commit them.
+    EndGroup();
     const std::int64_t total = volume_->Layout().clusterCount;
     if (startingLcn < 0 || startingLcn >= total) return kErrorInvalidParameter;
     const std::int64_t start = startingLcn & ~std::int64_t{7};
@@ -142,7 +151,18 @@ class FatMachine final : public Machine {
     if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
     const Open* file = Get(move.FileHandle, Open::kFile);
     if (file == nullptr) return kErrorInvalidHandle;
-    return volume_->MoveClusters(file->node, move.StartingVcn, move.StartingLcn, move.ClusterCount);
+    // The moves made through one file handle form one group (see mover.cpp).
+    if (move.FileHandle != groupHandle_) EndGroup();
+    const std::uint32_t rc = volume_->MoveClusters(file->node, move.StartingVcn, move.StartingLcn, move.ClusterCount);
+    if (rc == kErrorSuccess) groupHandle_ = move.FileHandle;
+    return rc;
+  }
+
+  std::uint32_t FlushFileBuffers(Handle volume) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
+    groupHandle_ = kInvalidHandle;
+    return volume_->FinishChanges() ? kErrorSuccess : kErrorWriteFault;
   }
 
   std::uint32_t FileSize(Handle file, std::uint64_t* size) override {
@@ -158,6 +178,14 @@ class FatMachine final : public Machine {
     std::string rest;
     if (data == nullptr || !Local(pattern, &rest)) return kInvalidHandle;
     std::string folderPath;
+    if (rest.find_first_of("*?") == std::string::npos) {
+      // A plain path finds that one entry, as FindFirstFileA does.
+      std::lock_guard<std::mutex> guard(lock_);
+      const std::int32_t node = volume_->Find(rest);
+      if (node <= FatVolume::kRoot || volume_->Node(node).dot) return kInvalidHandle;
+      *data = EntryOf(volume_->Node(node));
+      return Add({Open::kSearch, node, {*data}, 1});
+    }
     if (rest == "*" || rest == "*.*") {
       folderPath.clear();
     } else if (rest.size() >= 2 && (rest.compare(rest.size() - 2, 2, "\\*") == 0 ||
@@ -195,13 +223,17 @@ class FatMachine final : public Machine {
   void CloseHandle(Handle handle) override {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = open_.find(handle);
-    if (it != open_.end() && it->second.kind != Open::kSearch) open_.erase(it);
+    if (it != open_.end() && it->second.kind != Open::kSearch) {
+      if (handle == groupHandle_) EndGroup();
+      open_.erase(it);
+    }
   }
 
   std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override {
     std::string rest;
     if (!Local(path, &rest)) return kErrorPathNotFound;
     std::lock_guard<std::mutex> guard(lock_);
+    EndGroup();  // moves made so far are committed before the new file claims clusters
     return volume_->CreateFileInRuns(rest, file);
   }
 
@@ -220,6 +252,13 @@ class FatMachine final : public Machine {
     if (path == nullptr || path[0] == 0 || path[1] != ':' || !Mine(path[0])) return false;
     *rest = path + 2;
     return true;
+  }
+
+  // Commits the open group of moves. A failure leaves the volume read-only, which the
+  // next move reports; nothing else can report it here.
+  void EndGroup() {
+    (void)volume_->CommitGroup();
+    groupHandle_ = kInvalidHandle;
   }
 
   Handle Add(Open open) {
@@ -254,29 +293,38 @@ class FatMachine final : public Machine {
   std::unique_ptr<FatVolume> volume_;
   std::map<Handle, Open> open_;
   Handle next_ = 0x100;
+  Handle groupHandle_ = kInvalidHandle;  // the file handle of the open group of moves
 };
 
 }  // namespace
 
-std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status) {
+std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                       FatDamage* damage) {
   const char up = Upper(letter);
   if (io == nullptr || up < 'C' || up > 'Z') {
     *status = FatOpenStatus::kNotFound;
     return nullptr;
   }
-  auto volume = FatVolume::Open(std::move(io), status);
+  auto volume = FatVolume::Open(std::move(io), status, damage);
   if (volume == nullptr) return nullptr;
   return std::make_unique<FatMachine>(up, std::move(volume));
 }
 
 std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status) {
+  FatDamage damage;
+  return OpenFatVolume(letter, path, status, &damage);
+}
+
+std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status,
+                                       FatDamage* damage) {
+  *damage = FatDamage{};
   FatOpenStatus ioStatus = FatOpenStatus::kOk;
   auto io = OpenFatDevice(path, &ioStatus);
   if (io == nullptr) {
     *status = ioStatus;
     return nullptr;
   }
-  return OpenFatVolume(letter, std::move(io), status);
+  return OpenFatVolume(letter, std::move(io), status, damage);
 }
 
 }  // namespace platform::fat

@@ -90,6 +90,7 @@ SimVolume::SimVolume(char letter, std::string fileSystem, std::uint64_t totalClu
       fileSystem_(std::move(fileSystem)),
       totalClusters_(totalClusters),
       bytesPerCluster_(bytesPerCluster),
+      serial_(0x5100u + static_cast<unsigned char>(letter_)),
       bitmap_((totalClusters + 7) / 8, 0),
       root_(std::make_unique<Node>()) {
   root_->attributes = kAttributeDirectory;
@@ -247,6 +248,13 @@ bool SimMachine::VolumeInformation(char letter, char* label, std::uint32_t label
   if (v == nullptr || v->failVolumeInformation_) return false;
   CopyName(label, labelSize, std::string("SIM") + v->letter_);
   CopyName(fileSystem, fileSystemSize, v->fileSystem_);
+  return true;
+}
+
+bool SimMachine::VolumeSerialNumber(char letter, std::uint32_t* serial) {
+  SimVolume* v = Volume(letter);
+  if (v == nullptr || serial == nullptr || v->failVolumeInformation_) return false;
+  *serial = v->serial_;
   return true;
 }
 

@@ -129,6 +129,16 @@ class WindowsMachine final : public Machine {
                                  fileSystem, fileSystemSize) != FALSE;
   }
 
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override {
+    DWORD number = 0;
+    if (serial == nullptr ||
+        GetVolumeInformationA(RootText(letter).text, nullptr, 0, &number, nullptr, nullptr, nullptr, 0) == FALSE) {
+      return false;
+    }
+    *serial = number;
+    return true;
+  }
+
   bool FreeSpace(char letter, DiskFreeSpace* out) override {
     DWORD sectorsPerCluster = 0;
     DWORD bytesPerSector = 0;

@@ -6,9 +6,9 @@ into a folder of its own, so its report pages and engine files are its own, buil
 images with mkfs.fat and mtools, runs vexa there and checks exit codes, output, report
 pages, `fsck.fat -n` and every file's content.
 
-    cli_test.py --stage DIR GROUP       GROUP: usage, errors, analyze, defrag, optimize,
-                                        json, stop-analysis, stop-defrag, stop-in-depth,
-                                        demo
+    cli_test.py --stage DIR GROUP       GROUP: usage, edges, errors, analyze, defrag,
+                                        optimize, small-volumes, json, stop-analysis,
+                                        stop-defrag, stop-in-depth, demo
     cli_test.py --win-stage DIR wine    vexa.exe under wine64 (DIR holds vexa.exe and
                                         vexa.dll); skipped when DIR has no vexa.exe
 
@@ -125,6 +125,52 @@ def make_cross_linked_image(path, work):
         for copy in range(fats):
             f.seek((reserved + copy * fat_sectors) * sector + 3 * 2)
             f.write((4).to_bytes(2, "little"))
+
+
+def make_small_fragmented_image(path, work, kind, seed=4):
+    """A small image whose larger files lie in pieces: a 1.44 MB FAT12 floppy ("floppy")
+    or a 32 MiB FAT16 card ("card"). Small files fill a folder, every other one is
+    deleted, and the larger files fill the holes. Both have far less than 50 MiB free."""
+    rng = random.Random(seed)
+    fill = os.path.join(work, "fill-" + kind)
+    tree = os.path.join(work, "tree-" + kind)
+    os.makedirs(fill, exist_ok=True)
+    os.makedirs(os.path.join(tree, "docs"), exist_ok=True)
+    if kind == "floppy":
+        size, mkfs, small, count, big = 1474560, ["-F", "12"], (100, 500), 600, (3000, 9000)
+    else:
+        size, mkfs, small, count, big = 32 * MB, ["-F", "16", "-s", "4"], (500, 2000), 1200, (6000, 40000)
+    for i in range(count):
+        with open(os.path.join(fill, "f%04d.txt" % i), "wb") as f:
+            f.write(rng.randbytes(rng.randint(*small)))
+    for i in range(40):
+        folder = tree if i % 2 else os.path.join(tree, "docs")
+        with open(os.path.join(folder, "part%02d.bin" % i), "wb") as f:
+            f.write(rng.randbytes(rng.randint(*big)))
+    with open(path, "wb") as f:
+        f.truncate(size)
+    run_tool("mkfs.fat", *mkfs, "-n", kind.upper(), path)
+    run_tool("mcopy", "-i", path, "-s", fill, "::")
+    run_tool("mdel", "-i", path, *["::%s/f%04d.txt" % (os.path.basename(fill), i) for i in range(0, count, 2)])
+    run_tool("mcopy", "-i", path, "-s", tree, "::")
+    shutil.rmtree(fill)
+    shutil.rmtree(tree)
+
+
+def make_damaged_image(path, work):
+    """A FAT16 image with one cross-link, two lost clusters and FAT copies that differ."""
+    make_cross_linked_image(path, work)
+    with open(path, "r+b") as f:
+        boot = f.read(64)
+        sector = int.from_bytes(boot[11:13], "little")
+        reserved = int.from_bytes(boot[14:16], "little")
+        fat_sectors = int.from_bytes(boot[22:24], "little")
+        first, second = reserved * sector, (reserved + fat_sectors) * sector
+        for copy in (first, second):  # a lost chain 100 -> 101 in both copies
+            f.seek(copy + 100 * 2)
+            f.write((101).to_bytes(2, "little") + (0xFFFF).to_bytes(2, "little"))
+        f.seek(second + 200 * 2)  # the second copy alone claims cluster 200
+        f.write((0xFFFF).to_bytes(2, "little"))
 
 
 def file_hashes(image, work):
@@ -365,6 +411,149 @@ def group_errors(install, work):
     os.remove(install.page("volumes.ini"))
 
 
+def group_edges(install, work):
+    """Input a new user gets wrong: mistyped words, folders, protected images, bad maps,
+    damaged file systems, an engine folder nobody may write, and the JSON of failures."""
+    card = os.path.join(work, "card.img")
+    make_small_fragmented_image(card, work, "card")
+    other = os.path.join(work, "other.img")
+    make_small_fragmented_image(other, work, "floppy")
+    before = image_hash(card)
+
+    def expect(args, code, *texts, stream="stderr", env=None):
+        result = install.run(*args, env=env)
+        output = getattr(result, stream)
+        check(result.returncode == code, "%s: exit %d, not %d\n%s" % (args, result.returncode, code, result.stderr))
+        for text in texts:
+            check(text in output, "%s: %r not in %s:\n%s" % (args, text, stream, output))
+        return result
+
+    # Bare words that are not capitals never start a job; the message says what was meant.
+    expect(["ce", "--volume", "C=" + card, "--volume", "E=" + other], 1, "unknown command \"ce\"", "vexa CE")
+    expect(["ls", "--volume", "L=" + card], 1, "vexa LS")
+    expect(["rm", "--volume", "R=" + card], 1, "unknown command \"rm\"")
+    expect(["analyse", "C", "--volume", "C=" + card], 1, "did you mean \"analyze\"")
+    check(image_hash(card) == before, "a mistyped word changed the image")
+    check(not os.path.exists(install.page("analysisreport1.html")), "a mistyped word ran a job")
+    expect(["defrag", "c", "--volume", "C=" + other], 2, "Not enough disk space")  # lower case after a command
+    expect(["-qh"], 0, "Usage: vexa", "--min-free SIZE", "at least 50 MiB free", stream="stdout")
+    expect(["-V"], 0, "vexa ", stream="stdout")
+
+    # A folder is no image; a write-protected image is only read, even by root.
+    expect(["analyze", "C", "--volume", "C=" + work], 2, "is a folder, not an image file or device")
+    os.chmod(card, 0o444)
+    expect(["defrag", "C", "--volume", "C=" + card], 2, "write-protected", "cannot be defragmented")
+    expect(["analyze", "C", "--volume", "C=" + card], 0, "analysis only")
+    check(image_hash(card) == before, "a write-protected image was changed")
+    os.chmod(card, 0o644)
+
+    # The volume map says which lines it passes over, and that a named map is missing.
+    with open(install.page("volumes.ini"), "w") as f:
+        f.write("[volumes]\nC=%s\nB=floppy.img\njust words\nF=\n" % card)
+    result = expect(["analyze", "C"], 0)
+    for text in ("volumes.ini line 3: \"B\" is not a drive letter from C to Z",
+                 "volumes.ini line 4: \"just words\" has no \"=\"", "volumes.ini line 5: no path for F:"):
+        check(text in result.stderr, "map warning %r missing:\n%s" % (text, result.stderr))
+    os.remove(install.page("volumes.ini"))
+    env = dict(os.environ, VEXA_VOLUMES=os.path.join(work, "nothere.ini"))
+    result = subprocess.run([install.program, "analyze", "C", "--volume", "C=" + card], capture_output=True, text=True,
+                            env=env)
+    check(result.returncode == 0 and "nothere.ini, which cannot be read" in result.stderr,
+          "no warning about a missing VEXA_VOLUMES file:\n" + result.stderr)
+
+    # Damage is named and counted.
+    damaged = os.path.join(work, "damaged.img")
+    make_damaged_image(damaged, work)
+    fsck = subprocess.run(["fsck.fat", "-n", damaged], capture_output=True, text=True)
+    check(fsck.returncode != 0, "fsck.fat finds nothing wrong with the damaged image")
+    expect(["defrag", "C", "--volume", "C=" + damaged], 2, "inconsistent", "2 lost clusters",
+           "1 cross-linked file", "1 FAT copy that differs", "fsck.fat")
+
+    # Too little free space: the engine's line, then what is needed and what there is.
+    result = expect(["defrag", "C", "--volume", "C=" + other], 2, "Not enough disk space, volume C can not be defragged.",
+                    "defragmentation needs 50 MiB free; C has ")
+    check("C: not defragmented: " in result.stdout, "the summary hides the reason:\n" + result.stdout)
+
+    # JSON: one object per requested volume, failures included, numbers as numbers.
+    not_fat = os.path.join(work, "notfat.img")
+    with open(not_fat, "wb") as f:
+        f.write(b"\0" * MB)
+    result = expect(["--json", "--quiet", "defrag", "CDEF", "--volume", "C=" + card, "--volume", "D=" + damaged,
+                     "--volume", "E=" + not_fat], 2)
+    objects = [json.loads(line) for line in result.stdout.splitlines()]
+    check([o["volume"] for o in objects] == ["C", "D", "E", "F"], "not one object per volume:\n" + result.stdout)
+    check("not started" in objects[0]["error"], "the good volume of a refused job: %r" % objects[0]["error"])
+    check("inconsistent: " in objects[1]["error"] and "1 cross-linked file" in objects[1]["error"], objects[1]["error"])
+    check("not a FAT file system" in objects[2]["error"], objects[2]["error"])
+    check("does not exist" in objects[3]["error"], objects[3]["error"])
+    check(all(o["analysis"] is None and o["defragmentation"] is None for o in objects), "pages for a refused job")
+    # With a 2 MiB minimum the card (about 28 MiB free) is done and the floppy (under 1 MiB) is not.
+    result = expect(["--json", "--quiet", "defrag", "CE", "--volume", "C=" + card, "--volume", "E=" + other,
+                     "--min-free", "2M"], 2)
+    card_json, other_json = [json.loads(line) for line in result.stdout.splitlines()]
+    check(card_json["error"] is None and card_json["defragmentation"] is not None, str(card_json)[:300])
+    check("Not enough disk space, volume E" in other_json["error"], other_json["error"])
+    check("defragmentation needs 2 MiB free; E has " in other_json["error"], other_json["error"])
+    check(other_json["sizeBytes"] == other_json["usedBytes"] + other_json["freeBytes"], str(other_json)[:300])
+    check(1400000 < other_json["sizeBytes"] < 1474560 and MB // 2 < other_json["freeBytes"] < 2 * MB,
+          "floppy sizes in bytes: %s" % str(other_json)[:300])
+    analysis, defrag = card_json["analysis"], card_json["defragmentation"]
+    fragmented = analysis["smallFragmentFiles"] + analysis["bigFragmentFiles"]
+    check(analysis["fragmentedFiles"] == fragmented > 0, "fragmented files: %r" % analysis.get("fragmentedFiles"))
+    share = round(100.0 * fragmented / analysis["scannedFiles"], 2)
+    check(abs(analysis["fragmentedFilesPercent"] - share) <= 0.0051, "share %r, not %r" % (analysis["fragmentedFilesPercent"], share))
+    check(defrag["fragmentNowPercent"] == 0 and defrag["fragmentNow"] == "0.00%", str(defrag)[:400])
+    before_text = defrag["fragmentBefore"]
+    expected = None if not before_text.endswith("%") else float(before_text.rstrip("%"))
+    check(defrag["fragmentBeforePercent"] == expected, "before %r beside %r" % (defrag["fragmentBeforePercent"], before_text))
+
+    # An engine folder the user cannot write: nothing runs, and the reason is given.
+    card_before = image_hash(card)
+    pages = sorted(os.listdir(install.folder))
+    os.chmod(work, 0o755)
+    os.chmod(card, 0o666)
+    os.chmod(install.folder, 0o555)
+    try:
+        command = [install.program, "defrag", "C", "--volume", "C=" + card]
+        if os.geteuid() == 0:  # root writes anywhere: run as nobody instead
+            command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
+        result = subprocess.run(command, capture_output=True, text=True, env=dict(os.environ, HOME=work))
+    finally:
+        os.chmod(install.folder, 0o755)
+    check(result.returncode == 2, "unwritable folder: exit %d\n%s" % (result.returncode, result.stderr))
+    check("is not writable: reports and state cannot be saved" in result.stderr, result.stderr)
+    check(install.folder in result.stderr, "the folder is not named:\n" + result.stderr)
+    check(image_hash(card) == card_before, "a job ran although its pages could not be saved")
+    check(sorted(os.listdir(install.folder)) == pages, "files appeared in the unwritable folder")
+
+
+def group_small_volumes(install, work):
+    """--min-free: a floppy and a 32 MiB card, far below the engine's 50 MiB, are
+    defragmented only when the user lowers the minimum."""
+    for kind, minimum in (("floppy", "64K"), ("card", "1M")):
+        image = os.path.join(work, kind + ".img")
+        make_small_fragmented_image(image, work, kind)
+        hashes = file_hashes(image, work)
+        pieces = fragmented_files(image)
+        check(len(pieces) >= 5, "the %s fixture is not fragmented: %s" % (kind, pieces))
+        before = image_hash(image)
+        result = install.run("defrag", "C", "--volume", "C=" + image)
+        check(result.returncode == 2 and "defragmentation needs 50 MiB free" in result.stderr,
+              "%s without --min-free: exit %d\n%s" % (kind, result.returncode, result.stderr))
+        check(image_hash(image) == before, "a refused %s was changed" % kind)
+        # A minimum above what the volume has is still refused, with both numbers.
+        result = install.run("defrag", "C", "--volume", "C=" + image, "--min-free", "100M")
+        check(result.returncode == 2 and "defragmentation needs 100 MiB free; C has " in result.stderr, result.stderr)
+        result = install.run("optimize" if kind == "card" else "defrag", "C", "--volume", "C=" + image,
+                             "--min-free", minimum)
+        check(result.returncode == 0, "%s with --min-free %s: exit %d\n%s\n%s" % (
+            kind, minimum, result.returncode, result.stdout, result.stderr))
+        check("C: defragmented" in result.stdout, "no summary:\n" + result.stdout)
+        check_fsck_clean(image)
+        check(file_hashes(image, work) == hashes, "%s: file contents changed" % kind)
+        check(fragmented_files(image) == [], "%s: still in pieces: %s" % (kind, fragmented_files(image)))
+
+
 def fragmented_count(install, image):
     result = install.run("--json", "--quiet", "analyze", "C", "--volume", "C=" + image)
     check(result.returncode == 0, "analysis for the count failed: %s" % result.stderr)
@@ -574,6 +763,7 @@ def group_wine(win_stage, work):
 
 
 GROUPS = {
+    "edges": group_edges, "small-volumes": group_small_volumes,
     "usage": group_usage, "errors": group_errors, "analyze": group_analyze, "defrag": group_defrag,
     "optimize": group_optimize, "json": group_json, "stop-analysis": group_stop_analysis,
     "stop-defrag": group_stop_defrag, "stop-in-depth": group_stop_in_depth, "demo": group_demo,

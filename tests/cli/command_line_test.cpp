@@ -32,6 +32,69 @@ TEST(CommandLine, CommandsAreMatchedBeforeLetters) {
   EXPECT_EQ(bare.letters, "CDE");
   // "DEFRAG" is not the command "defrag": it is letters.
   EXPECT_EQ(Parse({"DEFRAG"}).letters, "DEFRAG");
+  EXPECT_EQ(Parse({"C:E:"}).letters, "CE");
+}
+
+TEST(CommandLine, BareWordsNeverBecomeAJobUnlessAllCapitals) {
+  // Lower-case or mixed words are mistyped commands, each with a hint at what was meant.
+  const std::string ce = ParseError({"ce"});
+  EXPECT_NE(ce.find("unknown command \"ce\""), std::string::npos) << ce;
+  EXPECT_NE(ce.find("vexa CE"), std::string::npos) << ce;
+  EXPECT_NE(ParseError({"ls"}).find("vexa LS"), std::string::npos);
+  EXPECT_NE(ParseError({"rm"}).find("unknown command"), std::string::npos);
+  EXPECT_NE(ParseError({"c:"}).find("vexa C"), std::string::npos);
+  EXPECT_NE(ParseError({"Cdef"}).find("unknown command"), std::string::npos);
+  // Near misses of a command name it; far words list the commands.
+  EXPECT_NE(ParseError({"analyse", "C"}).find("did you mean \"analyze\""), std::string::npos);
+  EXPECT_NE(ParseError({"defarg", "C"}).find("did you mean \"defrag\""), std::string::npos);
+  EXPECT_NE(ParseError({"opt", "C"}).find("did you mean \"optimize\""), std::string::npos);
+  EXPECT_NE(ParseError({"frobnicate"}).find("the commands are analyze, defrag, optimize and demo"), std::string::npos);
+  EXPECT_EQ(ParseError({"ls"}).find("did you mean"), std::string::npos) << "two letters are no near miss";
+  // After a command, letters may be lower case.
+  EXPECT_EQ(Parse({"defrag", "ce"}).letters, "CE");
+  EXPECT_EQ(Parse({"optimize", "c:"}).letters, "C");
+}
+
+TEST(CommandLine, ShortOptionsCombine) {
+  EXPECT_EQ(Parse({"-qh"}).command, Command::kHelp);
+  EXPECT_EQ(Parse({"-V"}).command, Command::kVersion);
+  const Options quiet = Parse({"-q", "analyze", "C"});
+  EXPECT_TRUE(quiet.quiet);
+  EXPECT_EQ(ParseError({"-qx", "analyze", "C"}), "unknown option -x in -qx");
+  EXPECT_EQ(ParseError({"-v", "analyze", "C"}), "unknown option -v");
+}
+
+TEST(CommandLine, MinFreeTakesBytesOrPowersOf1024) {
+  std::uint64_t bytes = 0;
+  ASSERT_TRUE(ParseSize("0", &bytes));
+  EXPECT_EQ(bytes, 0u);
+  ASSERT_TRUE(ParseSize("4096", &bytes));
+  EXPECT_EQ(bytes, 4096u);
+  ASSERT_TRUE(ParseSize("64k", &bytes));
+  EXPECT_EQ(bytes, 65536u);
+  ASSERT_TRUE(ParseSize("1M", &bytes));
+  EXPECT_EQ(bytes, 1048576u);
+  ASSERT_TRUE(ParseSize("2G", &bytes));
+  EXPECT_EQ(bytes, 2147483648u);
+  for (const char* bad : {"", "M", "1.5M", "-1", "1MB", "1 M", "1T", "99999999999G", "99999999999999999999"}) {
+    EXPECT_FALSE(ParseSize(bad, &bytes)) << bad;
+  }
+  EXPECT_EQ(*Parse({"defrag", "C", "--min-free", "1M"}).minFree, 1048576u);
+  EXPECT_EQ(*Parse({"--min-free=512", "C"}).minFree, 512u);
+  EXPECT_FALSE(Parse({"defrag", "C"}).minFree.has_value());
+  EXPECT_NE(ParseError({"defrag", "C", "--min-free", "lots"}).find("K, M or G"), std::string::npos);
+  EXPECT_NE(ParseError({"defrag", "C", "--min-free"}).find("wants a size"), std::string::npos);
+  EXPECT_NE(ParseError({"analyze", "C", "--min-free", "1M"}).find("defrag and optimize"), std::string::npos);
+}
+
+TEST(CommandLine, SizesForMessagesAreCutNeverRoundedUp) {
+  EXPECT_EQ(SizeText(52428800), "50 MiB");
+  EXPECT_EQ(SizeText(52428799), "49.9 MiB") << "just short of 50 MiB must not read as 50 MiB";
+  EXPECT_EQ(SizeText(31667404), "30.2 MiB");
+  EXPECT_EQ(SizeText(512), "512 bytes");
+  EXPECT_EQ(SizeText(1457664), "1.3 MiB");
+  EXPECT_EQ(SizeText(65536), "64 KiB");
+  EXPECT_EQ(SizeText(3ULL << 30), "3 GiB");
 }
 
 TEST(CommandLine, LettersAreUpperCasedAndEachTakenOnce) {
@@ -60,6 +123,7 @@ TEST(CommandLine, HelpAndVersionWinOverEverythingElse) {
   EXPECT_EQ(Parse({"analyze", "--help"}).command, Command::kHelp);
   EXPECT_EQ(Parse({"-h", "nonsense", "words"}).command, Command::kHelp);
   EXPECT_EQ(Parse({"--version"}).command, Command::kVersion);
+  EXPECT_EQ(Parse({"-h", "-V"}).command, Command::kHelp);
 }
 
 TEST(CommandLine, BadUsageSaysWhat) {
@@ -67,8 +131,6 @@ TEST(CommandLine, BadUsageSaysWhat) {
   EXPECT_NE(ParseError({"frobnicate"}).find("unknown command"), std::string::npos);
   // A mistyped command is not taken for drive letters; short or capital words are.
   EXPECT_NE(ParseError({"analyse", "C"}).find("unknown command"), std::string::npos);
-  EXPECT_EQ(Parse({"cde"}).letters, "CDE");
-  EXPECT_EQ(Parse({"Cdef"}).letters, "CDEF");
   EXPECT_NE(ParseError({"defrag"}).find("wants the drive letters"), std::string::npos);
   EXPECT_NE(ParseError({"analyze", "C", "E"}).find("unexpected argument"), std::string::npos);
   EXPECT_NE(ParseError({"analyze", "C", "--fast"}).find("unknown option --fast"), std::string::npos);

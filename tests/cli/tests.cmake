@@ -7,7 +7,7 @@
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   set(VEXA_CLI_TEST ${CMAKE_CURRENT_LIST_DIR}/cli_test.py)
-  foreach(group usage errors analyze defrag optimize json stop-analysis stop-defrag stop-in-depth)
+  foreach(group usage edges errors analyze defrag optimize small-volumes json stop-analysis stop-defrag stop-in-depth)
     add_test(NAME cli.${group}
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
@@ -39,5 +39,7 @@ target_sources(vexa_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/cli/progress_display.cpp
   ${PROJECT_SOURCE_DIR}/cli/command_line.cpp
   ${PROJECT_SOURCE_DIR}/cli/report_pages.cpp
-  ${PROJECT_SOURCE_DIR}/cli/json_text.cpp)
+  ${PROJECT_SOURCE_DIR}/cli/json_text.cpp
+  ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp)
 target_include_directories(vexa_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+target_compile_definitions(vexa_tests PRIVATE VEXA_INSTALL_ENGINE_DIR="${VEXA_INSTALL_ENGINE_DIR}")

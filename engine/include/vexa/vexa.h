@@ -133,6 +133,12 @@ VEXA_EXPORT int32_t VEXA_CALL DLL_GetRestart(void);
  * The handler runs on the thread that raises the message. */
 VEXA_EXPORT void VEXA_CALL VexaSetMessageHandler(void (*handler)(const char* text));
 
+/* For the command-line program: the free space, in bytes, a defragmentation needs on a
+ * volume served from an image file or device of the volume map (the engine's rule of
+ * 50 MiB until set; native volumes always keep it). Lasts until the library is
+ * unloaded. Call between jobs. */
+VEXA_EXPORT void VEXA_CALL VexaSetMappedMinimumFree(uint64_t bytes);
+
 /* --- Per-file commands of the command-line program (check, contig, put) ---
  * Each runs on the calling thread like a job: it returns VEXA_FILE_BUSY when a job
  * runs, and DLL_WorkingStop stops it between two moves. Paths are full paths of an

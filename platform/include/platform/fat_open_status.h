@@ -1,6 +1,9 @@
 // Why a FAT volume could not be opened, or why it was opened read-only.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 namespace platform::fat {
 
 enum class FatOpenStatus {
@@ -15,6 +18,9 @@ enum class FatOpenStatus {
   kBadBootSector,          // not a FAT file system: boot sector or BPB values are invalid
   kTruncated,              // the image is shorter than the file system it holds
   kReadError,              // reading the boot sector, the FAT or a folder failed
+  kFolder,                 // the path names a folder
+  kNotImageFile,           // the path names something else that is neither a file nor a
+                           // block device (a character device, a pipe, ...)
 };
 
 // True when the status leaves a volume that answers (read-only or not).
@@ -22,6 +28,27 @@ constexpr bool FatOpened(FatOpenStatus status) {
   return status == FatOpenStatus::kOk || status == FatOpenStatus::kReadOnlyInconsistent ||
          status == FatOpenStatus::kReadOnlyLayout || status == FatOpenStatus::kReadOnlyNoWriteAccess;
 }
+
+// What validation found on a volume it keeps read-only as inconsistent, counted by the
+// kinds fsck.fat repairs. Each count is of things found, not of clusters, unless it says so.
+struct FatDamage {
+  std::uint32_t lostClusters = 0;        // clusters in use in the FAT that no file or folder owns
+  std::uint32_t crossLinks = 0;          // chains that run into a cluster another chain owns
+  std::uint32_t brokenChains = 0;        // chains that loop back into themselves, leave the data
+                                         // area, or run into a free or bad cluster
+  std::uint32_t differingFatCopies = 0;  // FAT copies that differ from the copy in use
+  std::uint32_t otherProblems = 0;       // anything else: sizes, dot entries, folder depth, ...
+  std::string firstOther;                // the first of the other problems, for diagnostics
+
+  bool Any() const {
+    return lostClusters != 0 || crossLinks != 0 || brokenChains != 0 || differingFatCopies != 0 || otherProblems != 0;
+  }
+};
+
+// The damage in words, the counted kinds first: "2 lost clusters, 1 cross-linked file,
+// 1 chain that loops or runs out of range" (a folder sharing clusters counts as a
+// cross-linked file, as fsck.fat counts it). Empty when nothing was found.
+std::string FatDamageText(const FatDamage& damage);
 
 // A short English text for the status, for front ends to show ("mounted block device", ...).
 // Returns a pointer to static storage; never null.

@@ -7,7 +7,10 @@
 // consecutive clusters (kErrorMoreData when the buffer is short, kErrorHandleEof for a
 // file without clusters); folder searches in on-disk order with the long name where
 // there is one, else the 8.3 name with its entry's case flags, "." and ".." in
-// subfolders only, never the label entry. Moves are crash-safe (see platform/fat/mover.cpp).
+// subfolders only, never the label entry; a search for a plain path finds that one
+// entry. Moves are crash-safe and committed in groups, one per file handle (see
+// platform/fat/mover.cpp); FlushFileBuffers on the volume handle ends the job's writes
+// and marks the volume clean, as closing the machine does.
 // A volume that fails validation answers everything but refuses moves.
 #pragma once
 
@@ -26,8 +29,15 @@ namespace platform::fat {
 // The caller owns the machine; it may be called from any thread (calls are serialised).
 std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status);
 
+// The same, and *damage (never null) receives what validation found: counts of lost
+// clusters, cross-links, broken chains and differing FAT copies (empty when the volume
+// could not be read).
+std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status,
+                                       FatDamage* damage);
+
 // The same over an I/O object the caller supplies (memory images, crash-test layers);
 // the machine takes ownership of `io`.
-std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status);
+std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
+                                       FatDamage* damage = nullptr);
 
 }  // namespace platform::fat

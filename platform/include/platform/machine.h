@@ -53,6 +53,13 @@ class Machine {
   // NUL-terminated and cut to its buffer). False when the root does not answer.
   [[nodiscard]] virtual bool VolumeInformation(char letter, char* label, std::uint32_t labelSize,
                                                char* fileSystem, std::uint32_t fileSystemSize) = 0;
+  // The volume serial number GetVolumeInformationA gives for the root of `letter`.
+  // False when the root does not answer or the provider knows no serial.
+  [[nodiscard]] virtual bool VolumeSerialNumber(char letter, std::uint32_t* serial) {
+    (void)letter;
+    (void)serial;
+    return false;
+  }
   // GetDiskFreeSpaceA. False when the root does not answer.
   [[nodiscard]] virtual bool FreeSpace(char letter, DiskFreeSpace* out) = 0;
 
@@ -88,6 +95,14 @@ class Machine {
   virtual void FindClose(Handle search) = 0;
   // CloseHandle for volume and file handles.
   virtual void CloseHandle(Handle handle) = 0;
+  // FlushFileBuffers on a volume handle, called when a job's work on the volume ends:
+  // every change made through the handle is durable when it returns, and a provider
+  // that marks its volume dirty while it writes (FAT) marks it clean. Providers whose
+  // file system keeps itself consistent answer success without doing anything.
+  [[nodiscard]] virtual std::uint32_t FlushFileBuffers(Handle volume) {
+    (void)volume;
+    return kErrorSuccess;
+  }
 
   // --- creating files (not a Windows call; providers of image files and devices) ---
   // Creates the file at the full path `path` on exactly the clusters `file.runs` names,

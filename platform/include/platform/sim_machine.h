@@ -53,6 +53,9 @@ class SimVolume {
   void SetDriveType(std::uint32_t type) { driveType_ = type; }
   // Replaces the free-space figures computed from the bitmap.
   void SetReportedFreeSpace(const DiskFreeSpace& space) { reportedSpace_ = space; }
+  // Sets the volume serial number (default: 0x5100 plus the letter), as when another
+  // volume is put in the drive.
+  void SetSerialNumber(std::uint32_t serial) { serial_ = serial; }
 
   // --- injected failures ---
   void FailOpenVolume() { failOpenVolume_ = true; }
@@ -89,6 +92,7 @@ class SimVolume {
   std::uint32_t bytesPerCluster_;
   std::uint32_t driveType_ = kDriveFixed;
   std::optional<DiskFreeSpace> reportedSpace_;
+  std::uint32_t serial_;
   std::vector<std::uint8_t> bitmap_;
   std::unique_ptr<Node> root_;
   bool failOpenVolume_ = false;
@@ -117,6 +121,7 @@ class SimMachine final : public Machine {
   std::uint32_t DriveType(char letter) override;
   bool VolumeInformation(char letter, char* label, std::uint32_t labelSize, char* fileSystem,
                          std::uint32_t fileSystemSize) override;
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override;
   bool FreeSpace(char letter, DiskFreeSpace* out) override;
   Handle OpenVolume(char letter) override;
   Handle OpenFileForQuery(const char* path) override;

@@ -24,11 +24,17 @@ struct VolumeMapEntry {
 // Parses map text. Lines outside [volumes], comments (; or #), blank lines and
 // malformed lines are passed over; a later line for the same letter replaces an
 // earlier one. `baseFolder` (ending with a separator, or empty) prefixes relative paths.
-std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::string& baseFolder);
+// A letter may be written "C" or "C:". `warnings`, when not null, receives a text per
+// malformed line of [volumes] ("line 3: ..."): no "=", a letter outside C to Z, no path.
+std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::string& baseFolder,
+                                           std::vector<std::string>* warnings = nullptr);
 
 // Reads the map named by VEXA_VOLUMES, else `workingFolder` + "volumes.ini".
-// A missing or unreadable file is an empty map.
-std::vector<VolumeMapEntry> LoadVolumeMap(const std::string& workingFolder);
+// A missing or unreadable file is an empty map. `warnings`, when not null, receives the
+// malformed lines (prefixed with the file's name) and, when VEXA_VOLUMES names a file
+// that cannot be read, a text saying so.
+std::vector<VolumeMapEntry> LoadVolumeMap(const std::string& workingFolder,
+                                          std::vector<std::string>* warnings = nullptr);
 
 // A machine that sends each drive letter to a provider: letters given a provider
 // with Route go there, all others to the fallback (the native machine). Handles
@@ -44,6 +50,7 @@ class RoutedMachine final : public Machine {
   std::uint32_t DriveType(char letter) override;
   bool VolumeInformation(char letter, char* label, std::uint32_t labelSize, char* fileSystem,
                          std::uint32_t fileSystemSize) override;
+  bool VolumeSerialNumber(char letter, std::uint32_t* serial) override;
   bool FreeSpace(char letter, DiskFreeSpace* out) override;
   Handle OpenVolume(char letter) override;
   Handle OpenFileForQuery(const char* path) override;
@@ -58,6 +65,7 @@ class RoutedMachine final : public Machine {
   bool FindNext(Handle search, WIN32_FIND_DATAA* data) override;
   void FindClose(Handle search) override;
   void CloseHandle(Handle handle) override;
+  std::uint32_t FlushFileBuffers(Handle volume) override;
   std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override;
 
  private:

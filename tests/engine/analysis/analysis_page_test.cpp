@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/engine.h"
+#include "report/job_report.h"
 #include "report/report_markup.h"
 #include "support/job_fixture.h"
 #include "vexa/vexa.h"

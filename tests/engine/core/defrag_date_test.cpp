@@ -79,5 +79,41 @@ TEST(DefragDate, WrittenRecordHasTheDocumentedLayout) {
   EXPECT_EQ(bytes.substr(0, 32), std::string(32, '\0'));
 }
 
+TEST(DefragVolume, RecordsAreFlagAndSerialInSlotOrder) {
+  TempDir dir;
+  const std::string file = dir.File("defragvol");
+  ASSERT_TRUE(EnsureZeroFile(file, 26 * 8));
+  ASSERT_TRUE(WriteDefragVolume(file, 1, 0x12345678u));
+  ASSERT_TRUE(WriteDefragVolume(file, 2, std::nullopt));
+  std::string expected(26 * 8, '\0');
+  expected.replace(8, 8, std::string("\x01\x00\x00\x00\x78\x56\x34\x12", 8));
+  EXPECT_EQ(test::ReadFile(file), expected);
+  EXPECT_TRUE(RecordedVolumeIs(file, 1, 0x12345678u));
+  EXPECT_FALSE(RecordedVolumeIs(file, 1, 0x12345679u));
+  EXPECT_FALSE(RecordedVolumeIs(file, 1, std::nullopt)) << "a volume without a serial is never the recorded one";
+  EXPECT_FALSE(RecordedVolumeIs(file, 0, 0u)) << "a zero record names no volume, not serial 0";
+  EXPECT_FALSE(RecordedVolumeIs(file, 2, 0u));
+  EXPECT_FALSE(RecordedVolumeIs(dir.File("missing"), 1, 0x12345678u));
+  // A file cut short: the slot past its end has no record.
+  WriteFile(dir.File("short"), std::string(20, '\0'));
+  EXPECT_FALSE(RecordedVolumeIs(dir.File("short"), 2, 0u));
+}
+
+TEST(DefragVolume, RecentDateCountsOnlyForTheRecordedVolume) {
+  TempDir dir;
+  const std::string date = dir.File("defragdate");
+  const std::string volume = dir.File("defragvol");
+  const std::time_t now = std::time(nullptr);
+  ASSERT_TRUE(WriteDefragDate(date, 0, now - 3600));
+  ASSERT_TRUE(WriteDefragDate(date, 1, now - 72 * 3600));
+  ASSERT_TRUE(WriteDefragVolume(volume, 0, 0xAAAAu));
+  ASSERT_TRUE(WriteDefragVolume(volume, 1, 0xBBBBu));
+  EXPECT_EQ(VolumeDefragmentationAge(date, volume, 0, 0xAAAAu, now), 1);
+  EXPECT_EQ(VolumeDefragmentationAge(date, volume, 0, 0xCCCCu, now), 2) << "another volume in the slot";
+  EXPECT_EQ(VolumeDefragmentationAge(date, volume, 1, 0xBBBBu, now), 2) << "an old date stays old";
+  EXPECT_EQ(VolumeDefragmentationAge(date, dir.File("none"), 0, 0xAAAAu, now), 2) << "no companion record";
+  EXPECT_EQ(VolumeDefragmentationAge(dir.File("nodate"), volume, 0, 0xAAAAu, now), 0);
+}
+
 }  // namespace
 }  // namespace vexa

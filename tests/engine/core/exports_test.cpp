@@ -47,6 +47,9 @@ TEST_F(ExportsTest, RecentDefragmentationShowsFragmentedCellsInTheirOwnColour) {
   machine.AddVolume('C', "NTFS", 1000);
   Start();
   ASSERT_TRUE(WriteDefragDate(dir.File("defragdate"), 0, std::time(nullptr) - 3600));
+  std::uint32_t serial = 0;
+  ASSERT_TRUE(machine.VolumeSerialNumber('C', &serial));
+  ASSERT_TRUE(WriteDefragVolume(dir.File("defragvol"), 0, serial));
   gVolumes[0].cells->Raise(2, CellKind::Fragmented, false);
   EXPECT_EQ(DLL_GetVolumeSectorColor('C', 2), VEXA_COLOR_FRAGMENTED);
   DLL_SetCurrentVolume('C');
@@ -83,7 +86,7 @@ TEST_F(ExportsTest, FileDetailsRecord) {
   const VexaFileDetails* details = DLL_GetVolumeSectorFileInfo("C:\\data\\BIG.bin");
   ASSERT_NE(details, nullptr);
   EXPECT_STREQ(details->extentCount, "3");
-  EXPECT_STREQ(details->clusters, "0") << "no volume made current yet: bytes per cluster 0";
+  EXPECT_STREQ(details->clusters, "10") << "the path's own volume, current or not";
   EXPECT_STREQ(details->bytes, "41060");
   DLL_SetCurrentVolume('C');
   details = DLL_GetVolumeSectorFileInfo("C:\\Data\\big.bin");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/free_space_rule.h"
 #include "core/volume_table.h"
 #include "platform/message_box.h"
 #include "support/job_fixture.h"
@@ -169,6 +170,29 @@ TEST_F(DefragTest, TooLittleFreeSpaceSkipsTheVolumeWithAMessage) {
   EXPECT_NE(top.find("defragreport2.html"), std::string::npos);
 }
 
+TEST_F(DefragTest, AnotherMinimumAppliesToVolumesOfTheVolumeMapOnly) {
+  auto& c = VolumeWithFreeRuns('C', "FAT16", 1000, {{900, 100}});
+  c.SetReportedFreeSpace({8, 512, 256, 20000});  // 1 MiB free: a small image
+  c.AddFile("a.bin", 8 * kCluster, {{200, 4}, {300, 4}});
+  auto& d = VolumeWithFreeRuns('D', "NTFS", 1000, {{900, 100}});
+  d.SetReportedFreeSpace({8, 512, 256, 20000});  // the same, but a native volume
+  d.AddFile("a.bin", 8 * kCluster, {{200, 4}, {300, 4}});
+  Start();
+  SetMappedLetters("C");
+  VexaSetMappedMinimumFree(1048577);  // one byte more than C has
+  DLL_DefragVolume("CD");
+  EXPECT_EQ(c.MoveCalls(), 0);
+  VexaSetMappedMinimumFree(1048576);
+  DLL_DefragVolume("CD");
+  EXPECT_EQ(c.MoveCalls(), 2);
+  EXPECT_EQ(d.MoveCalls(), 0) << "a native volume keeps the engine's 50 MiB";
+  EXPECT_EQ(gMessages, (std::vector<std::string>{"Not enough disk space, volume C can not be defragged.",
+                                                 "Not enough disk space, volume D can not be defragged.",
+                                                 "Not enough disk space, volume D can not be defragged."}));
+  Stop();
+  EXPECT_EQ(MinimumFreeBytes('C'), kDefaultMinimumFreeBytes) << "the next start has the engine's rule again";
+}
+
 TEST_F(DefragTest, StopBetweenTwoExtentsKeepsWhatMovedAndSkipsTheDate) {
   auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
   c.AddFile("a.bin", 3 * kCluster, {{200, 1}, {300, 1}, {400, 1}});
@@ -306,6 +330,131 @@ TEST_F(DefragTest, ExcludedFilesAndFoldersAreNotMoved) {
   EXPECT_EQ(c.RunsOf("setup.exe")->size(), 2u);
   EXPECT_EQ(c.RunsOf("MyRECYCLER\\x.bin")->size(), 2u);
   EXPECT_EQ(c.RunsOf("recycler\\y.bin")->size(), 1u) << "folder entries match case-sensitively";
+}
+
+// --- which volume a recent date belongs to ---
+
+TEST_F(DefragTest, RecentDateHoldsOnlyForTheVolumeThatWasDefragmented) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 12 * kCluster, Pieces(100, 12, 1, 9));
+  Start();
+  DLL_DefragVolume("C");
+  ASSERT_EQ(c.RunsOf("a.bin"), (std::vector<ClusterRun>{{900, 12}}));
+  Stop();
+
+  // Another volume is put under C within the two days, with a badly fragmented file.
+  c.SetSerialNumber(0x0BADF00D);
+  c.AddFile("b.bin", 12 * kCluster, Pieces(100, 12, 1, 9));
+  Start();
+  DLL_AnalyseVolume("C");
+  const std::string page = Page("analysisreport1.html");
+  EXPECT_EQ(page.find("No need to defrag this volume."), std::string::npos);
+  EXPECT_NE(page.find("C:\\b.bin"), std::string::npos) << "its fragmented file is listed";
+  EXPECT_EQ(DLL_GetVolumeSectorColor('C', CellOfCluster(100, 1)), VEXA_COLOR_FRAGMENTED);
+
+  // Defragmenting it records the new identity; the first volume is then the stranger.
+  DLL_DefragVolume("C");
+  DLL_AnalyseVolume("C");
+  EXPECT_NE(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos);
+  Stop();
+  c.SetSerialNumber(0x5100 + 'C');
+  Start();
+  DLL_AnalyseVolume("C");
+  EXPECT_EQ(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos);
+}
+
+TEST_F(DefragTest, EachMapIsPaintedWithItsOwnVolumesAge) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 12 * kCluster, Pieces(100, 12, 1, 9));
+  VolumeWithFreeRuns('D', "NTFS", 1000, {{900, 100}});
+  Start();
+  DLL_DefragVolume("C");
+  DLL_AnalyseVolume("D");  // D is now the engine's current volume
+  gVolumes[SlotOfLetter('C')].cells->Raise(0, CellKind::Fragmented, false);
+  gVolumes[SlotOfLetter('D')].cells->Raise(0, CellKind::Fragmented, false);
+  EXPECT_EQ(DLL_GetVolumeSectorColor('C', 0), VEXA_COLOR_FRAGMENTED_RECENT);
+  EXPECT_EQ(DLL_GetVolumeColorTable('C')[0], VEXA_COLOR_FRAGMENTED_RECENT);
+  EXPECT_EQ(DLL_GetVolumeSectorColor('D', 0), VEXA_COLOR_FRAGMENTED);
+  DLL_SetCurrentVolume('C');
+  EXPECT_EQ(DLL_GetVolumeColorTable('D')[0], VEXA_COLOR_FRAGMENTED);
+  // After a restart each map still has its own age.
+  Stop();
+  Start();
+  gVolumes[SlotOfLetter('C')].cells->Raise(0, CellKind::Fragmented, false);
+  EXPECT_EQ(DLL_GetVolumeSectorColor('C', 0), VEXA_COLOR_FRAGMENTED_RECENT);
+}
+
+TEST_F(DefragTest, FileDetailsCountClustersOfTheVolumeThePathNames) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 8 * kCluster, {{200, 8}});
+  auto& d = VolumeWithFreeRuns('D', "NTFS", 1000, {{900, 100}});
+  d.SetReportedFreeSpace({1, 512, 100000, 1000});  // 512-byte clusters
+  Start();
+  DLL_AnalyseVolume("CD");  // the job leaves D current
+  const VexaFileDetails* details = DLL_GetVolumeSectorFileInfo("C:\\a.bin");
+  ASSERT_NE(details, nullptr);
+  EXPECT_STREQ(details->clusters, "8");
+  EXPECT_STREQ(details->bytes, "32768");
+}
+
+// --- stops ---
+
+TEST_F(DefragTest, StopBetweenEntriesCountsAsStopped) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{100, 1000}});
+  c.AddFile("a.bin", 300 * kCluster, {{5000, 300}});  // in one piece: nothing to move
+  c.AddFile("b.bin", 2 * kCluster, {{6000, 1}, {6002, 1}});
+  c.OnMove([&](const platform::MOVE_FILE_DATA&) { ADD_FAILURE() << "no move after the stop"; });
+  c.OnOpenFile([&](const std::string& path) {
+    if (DLL_GetWorkingStatus()->state == VEXA_STATE_DEFRAGMENTING && path == "C:\\a.bin") DLL_WorkingStop();
+  });
+  Start();
+  DLL_OptimizedDefragVolume("C");
+  EXPECT_EQ(c.RunsOf("b.bin")->size(), 2u);
+  EXPECT_EQ(test::ReadFile(dir.File("defragdate")), std::string(26 * 16, '\0')) << "no date for a stopped job";
+  EXPECT_EQ(c.RunsOf("a.bin"), (std::vector<ClusterRun>{{5000, 300}})) << "no in-depth pass after a stop";
+  EXPECT_TRUE(HasPage("defragreporttop.html"));
+}
+
+TEST_F(DefragTest, StopOnTheSecondOfThreeVolumes) {
+  for (char letter : {'C', 'D', 'E'}) {
+    auto& v = VolumeWithFreeRuns(letter, "NTFS", 1000, {{900, 100}});
+    v.AddFile("a.bin", 2 * kCluster, {{200, 1}, {300, 1}});
+    v.AddFile("b.bin", 2 * kCluster, {{400, 1}, {500, 1}});
+  }
+  machine.Volume('D')->OnMove([&](const platform::MOVE_FILE_DATA&) { DLL_WorkingStop(); });
+  Start();
+  DLL_DefragVolume("CDE");
+  EXPECT_EQ(machine.Volume('C')->MoveCalls(), 4);
+  EXPECT_EQ(machine.Volume('E')->MoveCalls(), 0);
+  EXPECT_TRUE(HasPage("defragreport1.html"));
+  EXPECT_TRUE(HasPage("defragreport2.html"));
+  EXPECT_FALSE(HasPage("defragreport3.html"));
+  const std::string top = Page("defragreporttop.html");
+  EXPECT_NE(top.find("defragreport2.html"), std::string::npos);
+  EXPECT_EQ(top.find("defragreport3.html"), std::string::npos);
+  const std::string date = test::ReadFile(dir.File("defragdate"));
+  EXPECT_NE(date.substr(0, 16), std::string(16, '\0')) << "C finished";
+  EXPECT_EQ(date.substr(16, 32), std::string(32, '\0')) << "D stopped, E never reached";
+}
+
+TEST_F(DefragTest, EmptyLetterStringWritesAnEmptyIndexPage) {
+  VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  Start();
+  EXPECT_EQ(DLL_DefragVolume(""), 1);
+  EXPECT_TRUE(HasPage("defragreporttop.html"));
+  EXPECT_FALSE(HasPage("defragreport1.html"));
+  EXPECT_EQ(DLL_GetWorkingStatus()->state, VEXA_STATE_IDLE);
+}
+
+TEST_F(DefragTest, FreeSpaceCheckAtFiftyMebibytesLessOneByte) {
+  // 17 x 23 x 134,089 = 52,428,799 bytes: one byte short of the limit.
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 2 * kCluster, {{200, 1}, {300, 1}});
+  c.SetReportedFreeSpace({17 * 23, 1, 134089, 200000});
+  Start();
+  DLL_DefragVolume("C");
+  EXPECT_EQ(gMessages, std::vector<std::string>{"Not enough disk space, volume C can not be defragged."});
+  EXPECT_EQ(c.MoveCalls(), 0);
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ TEST_P(PerFileContigTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
     return counter->WritesSeen();
   };
   const std::uint64_t total = run(platform::fat::WriteLimitIo::kUnlimited);
-  ASSERT_GT(total, 10u);
+  ASSERT_GT(total, 5u);  // dirty mark, claims, data, commit, frees, clean mark
   for (std::uint64_t n = 0; n < total; ++n) {
     SCOPED_TRACE("writes let through: " + std::to_string(n));
     run(n);

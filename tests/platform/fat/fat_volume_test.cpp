@@ -1,6 +1,6 @@
 // Corrupt FAT images: loops, cross-links, out-of-range clusters, folder cycles, wrong
 // sizes and differing FAT copies open read-only, answer analysis calls, never hang and
-// are never written.
+// are never written; validation counts what it found by kind.
 #include <gtest/gtest.h>
 
 #include "fat_image_patch.h"
@@ -29,10 +29,26 @@ std::vector<std::uint8_t> BaseImage(FatType type = FatType::kFat16) {
   return image;
 }
 
+// Expected counts: lost clusters, cross-links, broken chains, differing FAT copies, others.
+struct Counts {
+  std::uint32_t lost, cross, broken, copies, other;
+  bool operator==(const Counts&) const = default;
+};
+
+Counts CountsOf(const FatDamage& d) {
+  return {d.lostClusters, d.crossLinks, d.brokenChains, d.differingFatCopies, d.otherProblems};
+}
+
+void PrintTo(const Counts& c, std::ostream* os) {
+  *os << "{lost " << c.lost << ", cross " << c.cross << ", broken " << c.broken << ", copies " << c.copies
+      << ", other " << c.other << "}";
+}
+
 struct Corruption {
   const char* name;
   void (*apply)(std::vector<std::uint8_t>&);
   FatOpenStatus expected;
+  Counts damage;
 };
 
 void SetCluster(std::vector<std::uint8_t>& b, const char* name11, std::uint32_t cluster) {
@@ -42,34 +58,41 @@ void SetCluster(std::vector<std::uint8_t>& b, const char* name11, std::uint32_t 
 }
 
 const Corruption kCorruptions[] = {
-    {"chain_loop", [](auto& b) { fattest::SetFat(b, 16, 14, 12); }, FatOpenStatus::kReadOnlyInconsistent},
-    {"cross_link", [](auto& b) { fattest::SetFat(b, 16, 23, 13); }, FatOpenStatus::kReadOnlyInconsistent},
-    {"link_past_the_end", [](auto& b) { fattest::SetFat(b, 16, 13, 0xFF00); }, FatOpenStatus::kReadOnlyInconsistent},
-    {"link_to_cluster_1", [](auto& b) { fattest::SetFat(b, 16, 13, 1); }, FatOpenStatus::kReadOnlyInconsistent},
-    {"chain_into_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 13, 400); }, FatOpenStatus::kReadOnlyInconsistent},
+    {"chain_loop", [](auto& b) { fattest::SetFat(b, 16, 14, 12); },
+     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 1, 0, 0}},
+    {"cross_link", [](auto& b) { fattest::SetFat(b, 16, 23, 13); },
+     FatOpenStatus::kReadOnlyInconsistent, {0, 1, 0, 0, 0}},
+    {"link_past_the_end", [](auto& b) { fattest::SetFat(b, 16, 13, 0xFF00); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+    {"link_to_cluster_1", [](auto& b) { fattest::SetFat(b, 16, 13, 1); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+    {"chain_into_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 13, 400); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
     {"reserved_value_in_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 500, 0xFFF0); },
-     FatOpenStatus::kReadOnlyInconsistent},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
     {"entry_points_past_the_end", [](auto& b) { SetCluster(b, "B       BIN", 0xFFF0); },
-     FatOpenStatus::kReadOnlyInconsistent},
-    {"folder_cycle", [](auto& b) { SetCluster(b, "SUB        ", 32); }, FatOpenStatus::kReadOnlyInconsistent},
+     FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0}},
+    {"folder_cycle", [](auto& b) { SetCluster(b, "SUB        ", 32); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
     {"size_longer_than_chain",
      [](auto& b) { fattest::Put32(b, fattest::EntryOffset(b, "A       BIN") + 28, 2048 * 5); },
-     FatOpenStatus::kReadOnlyInconsistent},
+     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 0, 1}},
     {"fat_copies_differ", [](auto& b) { fattest::SetFat(b, 16, 600, 0xFFFF, 1); },
-     FatOpenStatus::kReadOnlyInconsistent},
+     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 1, 0}},
     {"lost_chain_loop",
      [](auto& b) {
        fattest::SetFat(b, 16, 600, 601);
        fattest::SetFat(b, 16, 601, 600);
      },
-     FatOpenStatus::kReadOnlyInconsistent},
-    {"lost_chain_into_a_file", [](auto& b) { fattest::SetFat(b, 16, 600, 12); }, FatOpenStatus::kReadOnlyInconsistent},
+     FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0}},
+    {"lost_chain_into_a_file", [](auto& b) { fattest::SetFat(b, 16, 600, 12); },
+     FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
     {"lost_clusters_only",
      [](auto& b) {
        fattest::SetFat(b, 16, 600, 601);
        fattest::SetFat(b, 16, 601, 0xFFFF);
      },
-     FatOpenStatus::kOk},
+     FatOpenStatus::kOk, {2, 0, 0, 0, 0}},
 };
 
 class CorruptImageTest : public testing::TestWithParam<Corruption> {};
@@ -80,9 +103,11 @@ TEST_P(CorruptImageTest, OpensAsExpectedAnswersAndNeverWrites) {
   FatOpenStatus status;
   auto io = std::make_unique<WriteLimitIo>(std::make_unique<MemoryFatIo>(image), 0);
   WriteLimitIo* writes = io.get();
-  auto m = OpenFatVolume('C', std::move(io), &status);
+  FatDamage damage;
+  auto m = OpenFatVolume('C', std::move(io), &status, &damage);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(status, GetParam().expected) << FatOpenStatusText(status);
+  EXPECT_EQ(CountsOf(damage), GetParam().damage) << FatDamageText(damage);
 
   // Analysis still answers: every folder is searched, every file's extents read.
   const auto seen = fattest::Walk(*m, 'C');
@@ -101,6 +126,24 @@ TEST_P(CorruptImageTest, OpensAsExpectedAnswersAndNeverWrites) {
 
 INSTANTIATE_TEST_SUITE_P(Corruptions, CorruptImageTest, testing::ValuesIn(kCorruptions),
                          [](const testing::TestParamInfo<Corruption>& info) { return std::string(info.param.name); });
+
+TEST(FatVolumeTest, ValidationCountsEveryProblemNotJustTheFirst) {
+  std::vector<std::uint8_t> image = BaseImage();
+  fattest::SetFat(image, 16, 23, 13);         // B.BIN runs into A.BIN
+  fattest::SetFat(image, 16, 33, 33);         // DIR/C.BIN loops on itself
+  fattest::SetFat(image, 16, 700, 701);       // a lost chain of three clusters
+  fattest::SetFat(image, 16, 701, 702);
+  fattest::SetFat(image, 16, 702, 0xFFFF);
+  fattest::SetFat(image, 16, 800, 0xFFFF, 1);  // copy 1 differs from copy 0
+  FatOpenStatus status;
+  FatDamage damage;
+  auto m = OpenFatVolume('C', std::make_unique<MemoryFatIo>(image), &status, &damage);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
+  EXPECT_EQ(CountsOf(damage), (Counts{3, 1, 1, 1, 0}));
+  EXPECT_EQ(FatDamageText(damage),
+            "3 lost clusters, 1 cross-linked file, 1 chain that loops or runs out of range, 1 FAT copy that differs");
+}
 
 TEST(FatVolumeTest, FolderCycleOnFat32EndsTheWalk) {
   std::vector<std::uint8_t> image = BaseImage(FatType::kFat32);

@@ -40,17 +40,32 @@ void MakeCrashImage(const fattest::ScratchDir& dir, const std::string& image, co
   ASSERT_GT(fattest::MtoolsRuns(image, "Sub Folder/fragmented file.bin").size(), 1u);
 }
 
-// The run of moves every crash test interrupts: defragment the fragmented file, then
-// move G.BIN's last two clusters on their own. Returns the first error, or 0.
+// The run of moves every crash test interrupts, as groups of several moves of one file:
+//   - the fragmented file, extent by extent, into one free run (its first move commits
+//     through the folder entry, the others through links within the new run);
+//   - G.BIN's tail moved twice within one group (the first target is left again before
+//     the commit), then its first cluster moved behind the tail;
+//   - G.BIN's first cluster moved back onto its old place, which the group before has
+//     vacated: that commits the group first;
+//   - the end of the job (the last frees, the exact free count and the clean mark).
+// Returns the first error, or 0.
 std::uint32_t RunMoves(Machine& m) {
-  const std::uint32_t first = fattest::DefragFile(m, 'C', "C:\\Sub Folder\\fragmented file.bin");
+  std::uint32_t rc = fattest::DefragFile(m, 'C', "C:\\Sub Folder\\fragmented file.bin");
   const Handle v = m.OpenVolume('C');
+  const auto g = fattest::Extents(m, "C:\\G.BIN");
   const Handle f = m.OpenFileForQuery("C:\\G.BIN");
-  const std::int64_t target = fattest::FindFreeRun(m, v, 2);
-  const std::uint32_t second = m.MoveFile(v, {f, 1, target, 2});
+  const std::int64_t target = fattest::FindFreeRun(m, v, 5);
+  const MOVE_FILE_DATA moves[] = {{f, 1, target, 2}, {f, 1, target + 3, 2}, {f, 0, target + 2, 1},
+                                  {f, 0, g.empty() ? 0 : g[0].first, 1}};
+  for (const MOVE_FILE_DATA& move : moves) {
+    const std::uint32_t moved = m.MoveFile(v, move);
+    if (rc == kErrorSuccess) rc = moved;
+  }
   m.CloseHandle(f);
+  const std::uint32_t finished = m.FlushFileBuffers(v);
+  if (rc == kErrorSuccess) rc = finished;
   m.CloseHandle(v);
-  return first != kErrorSuccess ? first : second;
+  return rc;
 }
 
 // Checks a crashed image: only allowed fsck.fat findings, unchanged contents, and the
@@ -98,6 +113,15 @@ TEST_P(CrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
   std::uint64_t total = 0;
   runMoves(WriteLimitIo::kUnlimited, &total);
   ASSERT_GT(total, 10u);
+  {
+    // G.BIN ends on its old first cluster and two clusters of the free run.
+    const auto g = fattest::MtoolsRuns(pristine, "G.BIN");
+    const auto moved = fattest::MtoolsRuns(work, "G.BIN");
+    ASSERT_EQ(moved.size(), 2u);
+    EXPECT_EQ(moved[0], (std::pair<std::int64_t, std::int64_t>{g[0].first, 1}));
+    EXPECT_EQ(moved[1].second, 2);
+    EXPECT_EQ(fattest::MtoolsRuns(work, "Sub Folder/fragmented file.bin").size(), 1u);
+  }
   std::string out;
   ASSERT_EQ(fattest::Fsck(work, &out), 0) << out;
   ASSERT_EQ(fattest::ChangedFiles(contents, fattest::MtoolsContents(work)), std::vector<std::string>{});

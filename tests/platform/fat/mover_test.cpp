@@ -167,14 +167,43 @@ class RecordingIo final : public FatIo {
   std::vector<Op>* log_;
 };
 
-TEST(FatMoveTest, WritesInTheCrashSafeOrder) {
-  // FAT32 with 512-byte clusters: FAT copy 0 at sector 32. a.bin lies in FAT clusters
-  // 13-14, 23-24 and 33-34; its middle run moves to FAT clusters 52-53.
-  const auto bytes = SmallImage(FatType::kFat32);
-  const std::uint64_t fatBytes = std::uint64_t{fattest::Get32(bytes, 36)} * 512;
+// Names the writes of `log` on the small FAT32 image: the FSInfo free count, entry 1
+// (the dirty mark) and the entries of the FAT clusters in `names`, in FAT copy 0 or 1,
+// data written at a data cluster, folder entries, and flushes.
+std::vector<std::string> Steps(const std::vector<RecordingIo::Op>& log, const std::vector<std::uint8_t>& image,
+                               const std::vector<std::pair<std::string, std::vector<std::uint32_t>>>& names) {
+  const std::uint64_t fatBytes = std::uint64_t{fattest::Get32(image, 36)} * 512;
   const std::uint64_t fat0 = 32 * 512;
-  const std::uint64_t fat1 = fat0 + fatBytes;
-  const std::uint64_t data = fat1 + fatBytes;
+  const std::uint64_t data = fat0 + 2 * fatBytes;
+  auto covers = [](const RecordingIo::Op& op, std::uint64_t copy, const std::vector<std::uint32_t>& clusters) {
+    for (std::uint32_t c : clusters) {
+      if (op.offset > copy + c * 4 || op.offset + op.size < copy + c * 4 + 4) return false;
+    }
+    return op.size < clusters.size() * 4 + 512;
+  };
+  std::vector<std::string> steps;
+  for (const auto& op : log) {
+    std::string step;
+    if (op.flush) step = "flush";
+    else if (op.offset == 512 + 488) step = "fsinfo";
+    else if (op.offset >= data && op.offset < data + 512 && op.size == 8 && op.offset % 32 == 20) step = "entry";
+    else if (op.offset >= data + 512) step = "data@" + std::to_string((op.offset - data) / 512 + 2);
+    for (int copy = 0; copy < 2 && step.empty(); ++copy) {
+      const std::uint64_t at = fat0 + copy * fatBytes;
+      if (op.size == 4 && covers(op, at, {1})) step = "dirty" + std::to_string(copy);
+      for (const auto& [name, clusters] : names) {
+        if (step.empty() && covers(op, at, clusters)) step = name + std::to_string(copy);
+      }
+    }
+    steps.push_back(step.empty() ? "other@" + std::to_string(op.offset) : step);
+  }
+  return steps;
+}
+
+TEST(FatMoveTest, WritesInTheCrashSafeOrder) {
+  // FAT32 with 512-byte clusters. a.bin lies in FAT clusters 13-14, 23-24 and 33-34;
+  // its middle run moves to FAT clusters 52-53.
+  const auto bytes = SmallImage(FatType::kFat32);
   std::vector<RecordingIo::Op> log;
   FatOpenStatus status;
   auto m = OpenFatVolume('C', std::make_unique<RecordingIo>(bytes, &log), &status);
@@ -183,42 +212,56 @@ TEST(FatMoveTest, WritesInTheCrashSafeOrder) {
   const Handle v = m->OpenVolume('C');
   const Handle a = m->OpenFileForQuery("C:\\A.BIN");
   ASSERT_EQ(m->MoveFile(v, {a, 2, 50, 2}), kErrorSuccess);
-
-  auto isFat = [&](const RecordingIo::Op& op, std::uint64_t copy, std::uint32_t cluster) {
-    return !op.flush && op.offset <= copy + cluster * 4 && op.offset + op.size >= copy + cluster * 4 + 4;
-  };
-  std::vector<std::string> steps;
-  for (const auto& op : log) {
-    if (op.flush) steps.push_back("flush");
-    else if (op.offset == 512 + 488) steps.push_back("fsinfo");
-    else if (isFat(op, fat0, 1) && op.size == 4) steps.push_back("dirty0");
-    else if (isFat(op, fat1, 1) && op.size == 4) steps.push_back("dirty1");
-    else if (isFat(op, fat0, 52) && isFat(op, fat0, 53)) steps.push_back("claim0");
-    else if (isFat(op, fat1, 52) && isFat(op, fat1, 53)) steps.push_back("claim1");
-    else if (op.offset == data + 50 * 512) steps.push_back("data");
-    else if (isFat(op, fat0, 53)) steps.push_back("link0");
-    else if (isFat(op, fat1, 53)) steps.push_back("link1");
-    else if (isFat(op, fat0, 14) && op.size == 4) steps.push_back("commit0");
-    else if (isFat(op, fat1, 14) && op.size == 4) steps.push_back("commit1");
-    else if (isFat(op, fat0, 23) && isFat(op, fat0, 24)) steps.push_back("free0");
-    else if (isFat(op, fat1, 23) && isFat(op, fat1, 24)) steps.push_back("free1");
-    else steps.push_back("other@" + std::to_string(op.offset));
-  }
-  const std::vector<std::string> expected = {"fsinfo", "dirty0", "dirty1", "flush",   "claim0", "claim1",
-                                             "data",   "link0",  "link1",   "flush",  "commit0",
-                                             "commit1", "flush", "free0",  "free1",   "flush",  "fsinfo",
-                                             "dirty0", "dirty1", "flush"};
-  EXPECT_EQ(steps, expected);
-
-  // A first extent commits through the folder entry: one 8-byte write of bytes 20..27.
-  log.clear();
-  ASSERT_EQ(m->MoveFile(v, {a, 0, 60, 2}), kErrorSuccess);
-  int entryWrites = 0;
-  for (const auto& op : log) {
-    if (!op.flush && op.offset >= data && op.offset < data + 512 && op.size == 8 && op.offset % 32 == 20) ++entryWrites;
-  }
-  EXPECT_EQ(entryWrites, 1);
   m->CloseHandle(a);
+  EXPECT_EQ(m->FlushFileBuffers(v), kErrorSuccess);
+  const std::vector<std::pair<std::string, std::vector<std::uint32_t>>> names = {
+      {"claim", {52, 53}}, {"commit", {14}}, {"free", {23, 24}}};
+  // Dirty first; the claims and the data, flush; the commit, flush; the frees, which
+  // the job's last flush makes durable; then the clean mark with the exact count.
+  const std::vector<std::string> expected = {"fsinfo", "dirty0", "dirty1", "flush",  "data@52", "claim0",
+                                             "claim1", "flush",  "commit0", "commit1", "flush",  "free0",
+                                             "free1",  "flush",  "fsinfo", "dirty0",  "dirty1", "flush"};
+  EXPECT_EQ(Steps(log, bytes, names), expected);
+
+  // A first extent commits through the folder entry: one 8-byte write of bytes 20..27,
+  // alone between the two flushes of its group. Nothing more is marked dirty or clean
+  // until the job's end.
+  log.clear();
+  const Handle again = m->OpenFileForQuery("C:\\A.BIN");
+  ASSERT_EQ(m->MoveFile(v, {again, 0, 60, 2}), kErrorSuccess);
+  m->CloseHandle(again);
+  EXPECT_EQ(Steps(log, bytes, {{"claim", {62, 63}}, {"free", {13, 14}}}),
+            (std::vector<std::string>{"fsinfo", "dirty0", "dirty1", "flush", "data@62", "claim0", "claim1", "flush",
+                                      "entry", "flush", "free0", "free1"}));
+  m->CloseHandle(v);
+}
+
+TEST(FatMoveTest, GroupsTheMovesOfOneFileBehindOneCommit) {
+  // a.bin's three runs (FAT clusters 13-14, 23-24, 33-34) move back to back to 62-67.
+  const auto bytes = SmallImage(FatType::kFat32);
+  std::vector<RecordingIo::Op> log;
+  FatOpenStatus status;
+  auto io = std::make_unique<RecordingIo>(bytes, &log);
+  auto m = OpenFatVolume('C', std::move(io), &status);
+  ASSERT_EQ(status, FatOpenStatus::kOk);
+  const Handle v = m->OpenVolume('C');
+  const Handle a = m->OpenFileForQuery("C:\\a.bin");
+  // Later moves, and queries, see the chain as the earlier moves left it.
+  const fattest::Runs after[] = {{{60, 2}, {21, 2}, {31, 2}}, {{60, 4}, {31, 2}}, {{60, 6}}};
+  for (std::int64_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(m->MoveFile(v, {a, 2 * i, 60 + 2 * i, 2}), kErrorSuccess) << i;
+    EXPECT_EQ(fattest::Extents(*m, "C:\\a.bin"), after[i]) << i;
+  }
+  EXPECT_EQ(Steps(log, bytes, {}), (std::vector<std::string>{"fsinfo", "dirty0", "dirty1", "flush"}))
+      << "nothing of the group is written before it ends";
+  log.clear();
+  m->CloseHandle(a);
+  // One data write for the three runs, the claims, flush; the folder entry alone,
+  // flush; the frees of all three old runs.
+  EXPECT_EQ(Steps(log, bytes, {{"claim", {62, 63, 64, 65, 66, 67}}, {"free", {13, 14, 23, 24, 33, 34}}}),
+            (std::vector<std::string>{"data@62", "claim0", "claim1", "flush", "entry", "flush", "free0", "free1"}));
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.front().size, 6u * 512);
   m->CloseHandle(v);
 }
 
@@ -235,6 +278,7 @@ TEST(FatMoveTest, CopiesLongRunsWithRequestsOfAtLeastOneMebibyte) {
   const Handle v = m->OpenVolume('C');
   const Handle f = m->OpenFileForQuery("C:\\big.bin");
   ASSERT_EQ(m->MoveFile(v, {f, 0, 2000, 768}), kErrorSuccess);
+  m->CloseHandle(f);
   std::size_t dataBytes = 0;
   for (const auto& op : log) {
     if (op.size >= 4096) {
@@ -255,6 +299,8 @@ std::vector<std::uint8_t> MoveFirstExtent(std::vector<std::uint8_t> image, std::
   const Handle v = m->OpenVolume('C');
   const Handle a = m->OpenFileForQuery("C:\\a.bin");
   EXPECT_EQ(m->MoveFile(v, {a, 0, target, 2}), kErrorSuccess);
+  m->CloseHandle(a);
+  EXPECT_EQ(m->FlushFileBuffers(v), kErrorSuccess);
   return memory->Bytes();
 }
 

@@ -1,0 +1,98 @@
+// The shared folder walk of the analysis and defragmentation passes.
+#include "analysis/folder_walk.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "core/job_control.h"
+#include "core/text.h"
+#include "core/work_context.h"
+
+namespace vexa {
+namespace {
+
+struct Walk {
+  platform::Machine& machine;
+  const ExclusionLists& exclusions;
+  const WalkRules& rules;
+  const WalkFileStep& step;
+  bool stopped = false;
+
+  bool FolderExcluded(const char* name) const {
+    if (rules.folderMatch == WalkRules::FolderMatch::kWholeNameNoCase) return IsFolderExcluded(exclusions, name);
+    const std::string_view folder(name);
+    for (const auto& entry : exclusions.folders) {
+      if (!entry.empty() && folder.find(entry) != std::string_view::npos) return true;
+    }
+    return false;
+  }
+
+  bool FileIsSystem(const std::string& path, bool folderSystem) const {
+    if (rules.systemRule == WalkRules::SystemRule::kFolderPathNoCase) return folderSystem;
+    return path.find("system32") != std::string::npos;
+  }
+
+  // Walks the folder whose search pattern is `pattern`; `folderSystem` is the folder's
+  // own "system32" flag.
+  void Folder(const std::string& pattern, bool folderSystem) {
+    if (StopRequested()) {
+      stopped = true;
+      return;
+    }
+    platform::WIN32_FIND_DATAA data{};
+    const platform::Handle search = machine.FindFirst(pattern.c_str(), &data);
+    if (search == platform::kInvalidHandle) return;
+    const std::string prefix(TrimChars(pattern, "*"));
+    do {
+      if (StopRequested()) {
+        stopped = true;
+        break;
+      }
+      data.cFileName[sizeof data.cFileName - 1] = 0;
+      gWork.currentName.Set(data.cFileName);
+      if (data.cFileName[0] == '.') continue;
+      Entry(prefix, data, folderSystem);
+    } while (!stopped && machine.FindNext(search, &data));
+    machine.FindClose(search);
+  }
+
+  void Entry(const std::string& prefix, const platform::WIN32_FIND_DATAA& data, bool folderSystem) {
+    const bool overlong = prefix.size() + std::strlen(data.cFileName) > kMaxWalkPath;
+    if (overlong && !rules.countOverlongEntries) return;
+    const std::uint32_t attributes = data.dwFileAttributes;
+    const bool readOnly = (attributes & platform::kAttributeReadOnly) != 0;
+    const bool sparse = (attributes & platform::kAttributeSparseFile) != 0;
+    if (attributes & platform::kAttributeDirectory) {
+      ++gWork.scannedFolders;
+      if (rules.passOverReadOnly && (readOnly || sparse)) return;
+      if (FolderExcluded(data.cFileName) || overlong) return;
+      const std::string full = prefix + data.cFileName;
+      const bool system = rules.systemRule == WalkRules::SystemRule::kFolderPathNoCase &&
+                          ContainsNoCase(full, "system32");
+      gWork.systemFile = system;
+      Folder(full + "\\*", system);
+      gWork.systemFile = folderSystem;
+      return;
+    }
+    ++gWork.scannedFiles;
+    if (sparse || (rules.passOverReadOnly && readOnly)) return;
+    const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (rules.smallFileBytes != 0 && size <= rules.smallFileBytes) return;
+    if (IsFileExcluded(exclusions, data.cFileName) || overlong) return;
+    const std::string full = prefix + data.cFileName;
+    step({full, size, attributes, FileIsSystem(full, folderSystem)});
+  }
+};
+
+}  // namespace
+
+bool WalkVolume(platform::Machine& machine, const std::string& letterText, const ExclusionLists& exclusions,
+                const WalkRules& rules, const WalkFileStep& step) {
+  Walk walk{machine, exclusions, rules, step};
+  gWork.systemFile = false;
+  walk.Folder(letterText + ":\\*", false);
+  gWork.systemFile = false;
+  return !walk.stopped;
+}
+
+}  // namespace vexa
