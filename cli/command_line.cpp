@@ -55,9 +55,74 @@ struct CommandName {
 };
 constexpr CommandName kCommands[] = {
     {"analyze", Command::kAnalyze}, {"defrag", Command::kDefrag}, {"optimize", Command::kOptimize},
-    {"demo", Command::kDemo},       {"check", Command::kCheck},   {"contig", Command::kContig},
-    {"put", Command::kPut},
+    {"demo", Command::kDemo},       {"options", Command::kOptions}, {"schedule", Command::kSchedule},
+    {"check", Command::kCheck},     {"contig", Command::kContig},   {"put", Command::kPut},
 };
+
+// The settings commands: vexa options [changes], vexa schedule show|add LETTERS|remove.
+bool ParseSettingsCommand(Command command, const std::vector<std::string>& positional, Options* options,
+                          std::string* error) {
+  const bool changesOptions = options->folders || options->files || options->types || options->turnOff >= 0 ||
+                              options->restart >= 0;
+  if (options->json || options->open || !options->volumes.empty() || options->minFree) {
+    *error = std::string(command == Command::kOptions ? "options" : "schedule") +
+             " takes no --json, --open, --volume or --min-free";
+    return false;
+  }
+  options->command = command;
+  if (command == Command::kOptions) {
+    if (positional.size() > 1) {
+      *error = "unexpected argument \"" + positional[1] + "\" (options takes only --folders, --files, --types, "
+               "--turn-off and --restart)";
+      return false;
+    }
+    if (options->turnOff == 1 && options->restart == 1) {
+      *error = "--turn-off on and --restart on exclude each other: the computer is either turned off or restarted";
+      return false;
+    }
+    return true;
+  }
+  if (changesOptions) {
+    *error = "--folders, --files, --types, --turn-off and --restart belong to the options command";
+    return false;
+  }
+  const std::string action = positional.size() > 1 ? positional[1] : "show";
+  if (action == "show" || action == "remove") {
+    if (positional.size() > 2) {
+      *error = "schedule " + action + " takes no more arguments";
+      return false;
+    }
+    options->scheduleAction = action == "show" ? ScheduleAction::kShow : ScheduleAction::kRemove;
+    return true;
+  }
+  if (action != "add") {
+    *error = "schedule wants show, add LETTERS or remove, not \"" + action + "\"";
+    return false;
+  }
+  if (positional.size() != 3) {
+    *error = "schedule add wants the drive letters as one word (for example CE)";
+    return false;
+  }
+  if (!ParseLetters(positional[2], &options->letters, error)) return false;
+  for (char letter : options->letters) {
+    if (letter < 'C' || letter > 'Z') {
+      *error = "schedule add: drive letters C to Z can be scheduled";
+      return false;
+    }
+  }
+  options->scheduleAction = ScheduleAction::kAdd;
+  return true;
+}
+
+// on|off of --turn-off and --restart.
+bool ParseOnOff(const std::string& option, const std::string& value, int* out, std::string* error) {
+  if (value == "on" || value == "off") {
+    *out = value == "on" ? 1 : 0;
+    return true;
+  }
+  *error = option + " wants on or off, not \"" + value + "\"";
+  return false;
+}
 
 std::string Lower(const std::string& text) {
   std::string out = text;
@@ -73,7 +138,9 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
   for (std::size_t i = 1; i <= a.size(); ++i) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
       d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
     }
   }
   return d[a.size()][b.size()];
@@ -102,7 +169,7 @@ std::string UnknownCommand(const std::string& word) {
     const std::string name = c.name;
     const std::size_t distance = EditDistance(lower, name);
     const bool prefix = lower.size() >= 2 && name.compare(0, lower.size(), lower) == 0;
-    if (prefix || distance < best) {
+    if ((prefix && best > 0) || distance < best) {  // the first command a prefix names wins
       best = prefix ? 0 : distance;
       nearest = c.name;
     }
@@ -195,6 +262,10 @@ bool ParsePerFile(Command command, const std::vector<std::string>& positional, O
   }
   if (options->minFree) {
     *error = "--min-free is for defrag and optimize";
+    return false;
+  }
+  if (options->folders || options->files || options->types || options->turnOff >= 0 || options->restart >= 0) {
+    *error = "--folders, --files, --types, --turn-off and --restart belong to the options command";
     return false;
   }
   options->letters = letter;
@@ -333,6 +404,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       VolumeOption volume;
       if (!ParseVolume(value, &volume, error)) return false;
       options->volumes.push_back(volume);
+    } else if (arg == "--folders" || arg == "--files" || arg == "--types" || arg == "--turn-off" ||
+               arg == "--restart") {
+      if (i + 1 >= args.size()) {
+        *error = arg + (arg == "--turn-off" || arg == "--restart" ? " wants on or off" : " wants a text (entries separated by ;)");
+        return false;
+      }
+      const std::string& value = args[++i];
+      if (arg == "--folders") options->folders = value;
+      if (arg == "--files") options->files = value;
+      if (arg == "--types") options->types = value;
+      if (arg == "--turn-off" && !ParseOnOff(arg, value, &options->turnOff, error)) return false;
+      if (arg == "--restart" && !ParseOnOff(arg, value, &options->restart, error)) return false;
     } else if (arg == "--min-free" || arg.rfind("--min-free=", 0) == 0) {
       std::string value;
       if (arg == "--min-free") {
@@ -382,6 +465,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
   if (PerFileCommand(command)) return ParsePerFile(command, positional, options, error);
   if (options->makeRoom || options->replace || options->maxPiecesGiven) {
     *error = "--make-room, --replace and --max-pieces are for check, contig and put";
+    return false;
+  }
+  if (command == Command::kOptions || command == Command::kSchedule) {
+    return ParseSettingsCommand(command, positional, options, error);
+  }
+  if (options->folders || options->files || options->types || options->turnOff >= 0 || options->restart >= 0) {
+    *error = "--folders, --files, --types, --turn-off and --restart belong to the options command";
     return false;
   }
   if (command == Command::kDemo) {
@@ -435,6 +525,9 @@ std::string UsageText(const std::string& engineFolder) {
       "Usage: vexa [OPTIONS] analyze|defrag|optimize LETTERS\n"
       "       vexa [OPTIONS] LETTERS\n"
       "       vexa [OPTIONS] demo [DIR]\n"
+      "       vexa options [--folders TEXT] [--files TEXT] [--types TEXT]\n"
+      "                    [--turn-off on|off] [--restart on|off]\n"
+      "       vexa schedule show|add LETTERS|remove\n"
       "       vexa [OPTIONS] check LETTER [PATH...] [--max-pieces N]\n"
       "       vexa [OPTIONS] contig LETTER PATH... [--make-room]\n"
       "       vexa [OPTIONS] put LETTER SOURCE DEST [--max-pieces N] [--replace]\n"
@@ -453,6 +546,14 @@ std::string UsageText(const std::string& engineFolder) {
       "  demo [DIR]         build a fragmented FAT32 demo image in DIR (default: a new folder\n"
       "                     under your cache folder), map it as C, analyse it, defragment it\n"
       "                     in depth and print a summary\n"
+      "  options            print the exclusion lists and the switches; with any of the options\n"
+      "                     below, change them as a confirmed Options dialog does\n"
+      "  schedule show      print the scheduled daily run, if there is one\n"
+      "  schedule add LETTERS\n"
+      "                     run \"vexa LETTERS\" every day at 15:00 (the Task Scheduler task\n"
+      "                     \"Tolvane Disk Defrag Schedule\" on Windows, a line in your crontab\n"
+      "                     on Linux, with the volume map of the engine's folder)\n"
+      "  schedule remove    remove the scheduled run\n"
       "  check LETTER [PATH...]\n"
       "                     list each file (every file under a folder; the whole volume when\n"
       "                     no PATH is given) with its size and the number of pieces it lies\n"
@@ -482,19 +583,27 @@ std::string UsageText(const std::string& engineFolder) {
       "                     toward the start of the volume until one is\n"
       "  --replace          put: replace a file of the same name (its clusters are freed only\n"
       "                     once the new file is in place)\n"
+      "  --folders TEXT     options: excluded folders, separated by ; (for example \"Temp;Backup\")\n"
+      "  --files TEXT       options: excluded files (a name without its extension covers all)\n"
+      "  --types TEXT       options: excluded file types (for example \"exe;rar\")\n"
+      "  --turn-off on|off  options: turn the computer off after a defragmentation\n"
+      "  --restart on|off   options: restart the computer after a defragmentation (turning one\n"
+      "                     on turns the other off)\n"
       "  --help, -h         this text\n"
       "  --version, -V      the version\n"
       "\n"
       "A defragmentation needs at least 50 MiB free on a volume (the engine's rule); a volume\n"
-      "with less is passed over with a message. --min-free lowers it for images and devices.\n"
+      "with less is passed over with a message. --min-free sets another for images and devices.\n"
       "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
       "Unmount a device and back it up before you defragment it.\n"
       "\n"
       "Exit status: 0 done; 1 bad usage (also a PATH or SOURCE that does not exist, or a DEST\n"
       "that exists without --replace); 2 a volume cannot be used (missing, not FAT, in use,\n"
       "refused, read-only, too little free space, or it refused a write) or the engine's folder\n"
-      "is not writable; 3 the engine cannot be loaded; 5 check found files in more pieces than\n"
-      "allowed; 6 contig or put found no free run (or not N runs) large enough; 130 stopped.\n"
+      "is not writable; 3 the engine cannot be loaded; 4 another defragmentation job is running\n"
+      "on this computer; 5 check found files in more pieces than allowed; 6 contig or put found\n"
+      "no free run (or not N runs) large enough; 7 the settings or the schedule could not be\n"
+      "changed; 130 stopped.\n"
       "\n"
       "Examples:\n"
       "  vexa demo\n"
@@ -505,7 +614,9 @@ std::string UsageText(const std::string& engineFolder) {
       "  vexa check C /GAMES --max-pieces 40 --volume C=/dev/sdb1\n"
       "  vexa contig C /GAMES/X.ISO --make-room --volume C=/dev/sdb1\n"
       "  vexa put C game.iso /GAMES/ --volume C=/dev/sdb1\n"
-      "  vexa CE\n";
+      "  vexa CE\n"
+      "  vexa options --folders \"Temp;Backup\" --turn-off on\n"
+      "  vexa schedule add CE\n";
   text += "\nReports are written to the engine's folder: ";
   text += engineFolder.empty() ? std::string("(the folder of the vexa program)") : engineFolder;
   text += "\n";

@@ -8,7 +8,11 @@
 
 namespace cli {
 
-enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion, kCheck, kContig, kPut };
+enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion, kOptions, kSchedule,
+                     kCheck, kContig, kPut };
+
+// What `vexa schedule` does.
+enum class ScheduleAction { kShow, kAdd, kRemove };
 
 // One --volume L=PATH: drive letter (upper case, C to Z) and the path as given.
 struct VolumeOption {
@@ -24,6 +28,14 @@ struct Options {
   bool open = false;
   bool quiet = false;
   bool json = false;
+  // options: the texts and switches to change (unset: keep); -1 keeps a switch.
+  std::optional<std::string> folders;
+  std::optional<std::string> files;
+  std::optional<std::string> types;
+  int turnOff = -1;
+  int restart = -1;
+  // schedule: the action; add takes `letters`.
+  ScheduleAction scheduleAction = ScheduleAction::kShow;
   // --min-free: the free space a defragmentation needs on a volume served from an image
   // file or device, in bytes; none = the engine's own rule.
   std::optional<std::uint64_t> minFree;

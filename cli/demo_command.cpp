@@ -92,6 +92,10 @@ int RunDemoCommand(const Options& options, const std::string& engineFolder) {
   if (StopRequestCount() > 0) return kExitStopped;
   const PageStamps analysisBefore = StampPages(engineFolder, letters);
   const JobOutcome analysis = RunEngineJob(session.Api(), JobKind::kAnalyse, letters, display);
+  if (analysis.refused) {
+    std::fprintf(stderr, "vexa: %s\n", kBusyMessage);
+    return kExitBusy;
+  }
   const VolumeResult analysed = CollectResults(engineFolder, letters, JobKind::kAnalyse, analysisBefore).front();
   if (options.open) session.Api().showReport(1);
   JobOutcome optimize;
@@ -99,6 +103,10 @@ int RunDemoCommand(const Options& options, const std::string& engineFolder) {
   if (!analysis.stopped && StopRequestCount() == 0) {
     const PageStamps optimizeBefore = StampPages(engineFolder, letters);
     optimize = RunEngineJob(session.Api(), JobKind::kOptimize, letters, display);
+    if (optimize.refused) {
+      std::fprintf(stderr, "vexa: %s\n", kBusyMessage);
+      return kExitBusy;
+    }
     optimized = CollectResults(engineFolder, letters, JobKind::kOptimize, optimizeBefore).front();
     if (options.open) session.Api().showReport(2);
   }

@@ -36,6 +36,14 @@ bool EngineLibrary::Load(const std::string& folder, std::string* error) {
   Resolve(library_, "DLL_GetVolumeInfo", &api_.getVolumeInfo, &missing);
   Resolve(library_, "DLL_ShowReport", &api_.showReport, &missing);
   Resolve(library_, "VexaSetMessageHandler", &api_.setMessageHandler, &missing);
+  Resolve(library_, "DLL_GetAutoRun", &api_.getAutoRun, &missing);
+  Resolve(library_, "DLL_GetLogout", &api_.getLogout, &missing);
+  Resolve(library_, "DLL_GetRestart", &api_.getRestart, &missing);
+  Resolve(library_, "VexaGetExclusionText", &api_.getExclusionText, &missing);
+  Resolve(library_, "VexaSetOptions", &api_.setOptions, &missing);
+  Resolve(library_, "VexaAddSchedule", &api_.addSchedule, &missing);
+  Resolve(library_, "VexaRemoveSchedule", &api_.removeSchedule, &missing);
+  Resolve(library_, "VexaReadSchedule", &api_.readSchedule, &missing);
   Resolve(library_, "VexaSetMappedMinimumFree", &api_.setMappedMinimumFree, &missing);
   Resolve(library_, "VexaCheckFiles", &api_.checkFiles, &missing);
   Resolve(library_, "VexaMakeContiguous", &api_.makeContiguous, &missing);

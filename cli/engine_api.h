@@ -19,6 +19,15 @@ struct EngineApi {
   const VexaVolumeInfo*(VEXA_CALL* getVolumeInfo)(char letter) = nullptr;
   void(VEXA_CALL* showReport)(int32_t kind) = nullptr;
   void(VEXA_CALL* setMessageHandler)(void (*handler)(const char* text)) = nullptr;
+  int32_t(VEXA_CALL* getAutoRun)() = nullptr;
+  int32_t(VEXA_CALL* getLogout)() = nullptr;
+  int32_t(VEXA_CALL* getRestart)() = nullptr;
+  const char*(VEXA_CALL* getExclusionText)(int32_t which) = nullptr;
+  int32_t(VEXA_CALL* setOptions)(const char* folders, const char* files, const char* types, int32_t turnOff,
+                                 int32_t restart) = nullptr;
+  int32_t(VEXA_CALL* addSchedule)(const char* letters) = nullptr;
+  int32_t(VEXA_CALL* removeSchedule)() = nullptr;
+  int32_t(VEXA_CALL* readSchedule)(const char** description) = nullptr;
   void(VEXA_CALL* setMappedMinimumFree)(uint64_t bytes) = nullptr;
   // The per-file entries (check, contig, put).
   int32_t(VEXA_CALL* checkFiles)(const char* path, void (*visit)(const char*, const VexaFilePieces*, void*),

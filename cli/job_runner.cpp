@@ -12,7 +12,6 @@ namespace cli {
 namespace {
 
 constexpr int kPollEveryPasses = 50;  // a poll on every 51st pass of 1 ms
-constexpr auto kFinalPollDelay = std::chrono::milliseconds(200);
 
 // Where the engine's messages go while a job runs (the handler is a plain function).
 std::atomic<ProgressDisplay*> gMessageDisplay{nullptr};
@@ -78,13 +77,13 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
   std::thread job([&] {
     switch (kind) {
       case JobKind::kAnalyse:
-        api.analyseVolume(letters.c_str());
+        outcome.refused = api.analyseVolume(letters.c_str()) == 0;
         break;
       case JobKind::kDefrag:
-        api.defragVolume(letters.c_str());
+        outcome.refused = api.defragVolume(letters.c_str()) == 0;
         break;
       case JobKind::kOptimize:
-        api.optimizedDefragVolume(letters.c_str());
+        outcome.refused = api.optimizedDefragVolume(letters.c_str()) == 0;
         break;
     }
     running.store(false);
@@ -119,7 +118,7 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::this_thread::sleep_for(kFinalPollDelay);
+    // The job has ended: one last look, at once, so the program ends with the work.
     tellStops();
     poll();
   });

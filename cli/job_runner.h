@@ -20,6 +20,7 @@ enum class JobKind { kAnalyse = 1, kDefrag = 2, kOptimize = 3 };
 
 struct JobOutcome {
   bool stopped = false;               // a stop signal arrived while the job ran
+  bool refused = false;               // another process runs an engine job: nothing started
   int engineMessages = 0;             // messages the engine raised (too little free space, ...)
   std::vector<std::string> messages;  // their texts, in the order raised
   double seconds = 0;                 // wall time of the export call
@@ -35,6 +36,9 @@ using MessageExplainer = std::function<std::string(const std::string& message)>;
 // Main thread; one job at a time.
 JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& letters, ProgressDisplay& display,
                         const MessageExplainer& explain = nullptr);
+
+// What vexa says when the engine refuses a job because another runs on the computer.
+inline constexpr char kBusyMessage[] = "Another defragmentation job is running on this computer.";
 
 // The drive letter an engine message about too little free space names ("Not enough
 // disk space, volume C can not be defragged."), or 0 when it is another message.

@@ -13,6 +13,7 @@
 #include "exit_codes.h"
 #include "per_file_command.h"
 #include "platform/library.h"
+#include "settings_command.h"
 #include "volume_command.h"
 #include "working_folder.h"
 
@@ -51,6 +52,10 @@ int main(int argc, char** argv) {
     switch (options.command) {
       case cli::Command::kDemo:
         return cli::RunDemoCommand(options, engineFolder);
+      case cli::Command::kOptions:
+        return cli::RunOptionsCommand(options, engineFolder);
+      case cli::Command::kSchedule:
+        return cli::RunScheduleCommand(options, engineFolder);
       case cli::Command::kCheck:
       case cli::Command::kContig:
       case cli::Command::kPut:

@@ -10,6 +10,7 @@
 
 #include "engine_session.h"
 #include "exit_codes.h"
+#include "job_runner.h"
 #include "json_text.h"
 #include "platform/console.h"
 #include "stop_request.h"
@@ -85,8 +86,8 @@ class ExitCode {
  public:
   void Add(int code) {
     auto rank = [](int c) {
-      return c == kExitStopped ? 5 : c == kExitVolume ? 4 : c == kExitNoRun || c == kExitOverLimit ? 3
-                                                                                                 : c == kExitUsage ? 2 : 0;
+      return c == kExitStopped ? 6 : c == kExitBusy ? 5 : c == kExitVolume ? 4
+             : c == kExitNoRun || c == kExitOverLimit ? 3 : c == kExitUsage ? 2 : 0;
     };
     if (rank(code) > rank(code_)) code_ = code;
   }
@@ -109,8 +110,8 @@ int CommonOutcome(std::int32_t outcome, const std::string& path, const VexaFileR
       Error(path + ": the volume is not open");
       return kExitVolume;
     case VEXA_FILE_BUSY:
-      Error("an engine job is running; try again when it has ended");
-      return kExitVolume;
+      Error(kBusyMessage);
+      return kExitBusy;
     case VEXA_FILE_STOPPED:
       return kExitStopped;
     case VEXA_FILE_FAILED:
@@ -157,6 +158,7 @@ int RunCheck(const EngineApi& api, const Options& o) {
   for (const std::string& path : paths) {
     const std::int32_t outcome = api.checkFiles(ToVolumeText(path).c_str(), &CheckVisit, &run);
     exit.Add(CommonOutcome(outcome, path, nullptr));
+    if (outcome == VEXA_FILE_BUSY) break;
     if (outcome == VEXA_FILE_STOPPED || StopRequestCount() > 0) {
       exit.Add(kExitStopped);
       break;
@@ -239,6 +241,7 @@ int RunContig(const EngineApi& api, const Options& o) {
         break;
     }
     exit.Add(CommonOutcome(outcome, path, &r));
+    if (outcome == VEXA_FILE_BUSY) break;
     if (outcome == VEXA_FILE_STOPPED || StopRequestCount() > 0) {
       exit.Add(kExitStopped);
       break;

@@ -78,6 +78,10 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
     const char letter = LetterOfSpaceMessage(text);
     return letter != 0 ? spaceText(letter) : std::string();
   });
+  if (outcome.refused) {
+    std::fprintf(stderr, "vexa: %s\n", kBusyMessage);
+    return kExitBusy;
+  }
   std::vector<VolumeResult> results = CollectResults(engineFolder, options.letters, kind, before);
 
   bool passedOver = false;  // a volume the engine declined, or that left no page

@@ -91,6 +91,12 @@ void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const 
         if (!found.empty()) why += ": " + found;
         why += "; run fsck.fat on it first; opened read-only";
       }
+      if (status == FatOpenStatus::kReadOnlyExfatInconsistent) {
+        const std::string found = platform::fat::FatDamageText(damage);
+        why = "exFAT file system is inconsistent";
+        if (!found.empty()) why += ": " + found;
+        why += "; run fsck.exfat on it first; opened read-only";
+      }
       if (status == FatOpenStatus::kReadOnlyNoWriteAccess && WriteProtected(entry.path)) {
         why = "the image file is write-protected (it has no write permission); opened read-only";
       }

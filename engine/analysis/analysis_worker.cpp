@@ -157,7 +157,11 @@ void AnalysisWorkerMain() {
   if (mode != kJobAnalyse && !StopRequested()) handedOver = StartDefragWorker();
   if (!handedOver) {
     gJob.stop.store(true);
-    if (mode == kJobAnalyse) (void)gReport.WriteIndexPage(gWorkingFolder, report::ReportKind::kAnalysis);
+    // A defragmentation that ends here (a stop during its analysis) still writes its own
+    // index page, linking the analysis pages of the volumes it reached, so no earlier
+    // job's page stands in for it.
+    (void)gReport.WriteIndexPage(gWorkingFolder,
+                                 mode == kJobAnalyse ? report::ReportKind::kAnalysis : report::ReportKind::kDefrag);
     gJob.mode.store(kJobAnalyse);
   }
   EmptySlot(gJob.analysisRunning);

@@ -16,13 +16,11 @@ int Cap(int k) { return k > kMapCells - 1 ? kMapCells - 1 : (k < 0 ? 0 : k); }
 CellFileLists::CellFileLists() : lists_(kMapCells) {}
 
 void CellFileLists::Add(int k, std::string_view path) {
-  if (path.size() > kMaxPath) path = path.substr(0, kMaxPath);
   std::lock_guard<std::mutex> guard(lock_);
   lists_[Cap(k)].emplace_back(path);
 }
 
 bool CellFileLists::Contains(int k, std::string_view path) const {
-  if (path.size() > kMaxPath) path = path.substr(0, kMaxPath);
   std::lock_guard<std::mutex> guard(lock_);
   for (const auto& p : lists_[Cap(k)]) {
     if (EqualsNoCase(p, path)) return true;

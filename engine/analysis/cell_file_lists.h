@@ -15,7 +15,7 @@ class CellFileLists {
  public:
   CellFileLists();
 
-  // Appends `path` (cut to 499 characters) to the list of cell k (capped at 999).
+  // Appends `path` (the whole path the walk formed) to the list of cell k (capped at 999).
   void Add(int k, std::string_view path);
   // Whether the list of cell k holds `path`, compared case-insensitively.
   bool Contains(int k, std::string_view path) const;
@@ -23,9 +23,6 @@ class CellFileLists {
   void Clear();
   // A copy of the list of cell k; empty for k outside 0..999.
   std::vector<std::string> List(int k) const;
-
-  // Longest path kept, in characters.
-  static constexpr std::size_t kMaxPath = 499;
 
  private:
   mutable std::mutex lock_;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <optional>
 
 #include "core/defrag_date.h"
@@ -10,6 +11,8 @@
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "settings/advance_dialog.h"
+#include "settings/options_dialog.h"
 #include "settings/exclusions.h"
 #include "settings/switches.h"
 
@@ -22,8 +25,11 @@ ExtentBuffer gExtentBuffer;
 int gJobWaitMs = 1000;
 WorkContext gWork;
 
+platform::JobLock* gJobLock = nullptr;
+
 namespace {
 
+std::unique_ptr<platform::JobLock> gOwnJobLock;
 std::atomic<std::int32_t> gDefragAge{0};
 std::atomic<std::int32_t> gSlotAges[kVolumeSlots];
 
@@ -74,9 +80,14 @@ void MakeVolumeCurrent(char letter) {
   gWork.walkSlot.store(s, std::memory_order_relaxed);
 }
 
-void Startup(platform::Machine& machine, const std::string& workingFolder) {
+void Startup(platform::Machine& machine, const std::string& workingFolder, platform::JobLock* jobLock) {
   gMachine = &machine;
   gWorkingFolder = workingFolder;
+  if (jobLock == nullptr) {
+    gOwnJobLock = platform::CreateMachineJobLock(workingFolder);
+    jobLock = gOwnJobLock.get();
+  }
+  gJobLock = jobLock;
   ResetJobState();
   gWork.currentName.Set("");
   gWork.walkSlot.store(0);
@@ -91,6 +102,8 @@ void Startup(platform::Machine& machine, const std::string& workingFolder) {
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
   LoadExclusions(gWorkingFolder);
   LoadSwitches(gWorkingFolder);
+  ResetOptionsDialogFlags();
+  ResetAdvanceDialog();
   LoadVolumeTable();
   // Each map is painted with its own volume's age from the start; no volume is current.
   for (int s = 0; s < kVolumeSlots; ++s) {
@@ -102,11 +115,13 @@ void Startup(platform::Machine& machine, const std::string& workingFolder) {
 void Shutdown() {
   if (gMachine == nullptr) return;
   SaveAndCloseVolumeTable();
-  (void)SaveSwitches(gWorkingFolder);
+  (void)SaveChangedSwitches(gWorkingFolder);
   gWork.freeRuns.clear();
   gBitmapBuffer.Resize(BitmapBuffer::kStartSize);
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
   ResetFreeSpaceRule();
+  gJobLock = nullptr;
+  gOwnJobLock.reset();
   gMachine = nullptr;
 }
 

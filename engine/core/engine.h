@@ -6,6 +6,7 @@
 #include <string>
 
 #include "analysis/volume_access.h"
+#include "platform/job_lock.h"
 #include "platform/machine.h"
 
 namespace vexa {
@@ -18,6 +19,9 @@ extern std::string gWorkingFolder;
 // The bitmap buffer and retrieval buffer shared by the running pass (one at a time).
 extern BitmapBuffer gBitmapBuffer;
 extern ExtentBuffer gExtentBuffer;
+// The machine-wide job lock every job holds for its whole life; set by start-up, never
+// null between start-up and shut-down. Not owned by its users.
+extern platform::JobLock* gJobLock;
 // The longest a job export waits between looks at the worker slots, in ms (1000; tests
 // shorten it). The export is woken at once when its job ends; this only bounds a wait.
 extern int gJobWaitMs;
@@ -43,9 +47,11 @@ void MakeVolumeCurrent(char letter);
 std::string WorkingFile(const char* name);
 
 // Starts the engine on `machine` (not owned; it must outlive Shutdown) with the
-// given working folder: settings, exclusion lists, the volume table. The library
-// does this when it is loaded; tests call it directly, once per Shutdown.
-void Startup(platform::Machine& machine, const std::string& workingFolder);
+// given working folder: settings, exclusion lists, the volume table. `jobLock` (not
+// owned; it must outlive Shutdown) is the machine-wide job lock; null takes the real
+// one of the working folder. The library does this when it is loaded; tests call it
+// directly, once per Shutdown.
+void Startup(platform::Machine& machine, const std::string& workingFolder, platform::JobLock* jobLock = nullptr);
 // Saves and releases everything Startup set up. No job may be running.
 void Shutdown();
 

@@ -33,7 +33,7 @@ extern "C" {
 
 int32_t VEXA_CALL DLL_AnalyseVolume(const char* letters) {
   try {
-    if (Started()) RunJob(letters, kJobAnalyse);
+    if (Started() && !RunJob(letters, kJobAnalyse)) return 0;
   } catch (...) {
   }
   return 1;
@@ -41,7 +41,7 @@ int32_t VEXA_CALL DLL_AnalyseVolume(const char* letters) {
 
 int32_t VEXA_CALL DLL_DefragVolume(const char* letters) {
   try {
-    if (Started()) RunJob(letters, kJobDefrag);
+    if (Started() && !RunJob(letters, kJobDefrag)) return 0;
   } catch (...) {
   }
   return 1;
@@ -49,7 +49,7 @@ int32_t VEXA_CALL DLL_DefragVolume(const char* letters) {
 
 int32_t VEXA_CALL DLL_OptimizedDefragVolume(const char* letters) {
   try {
-    if (Started()) RunJob(letters, kJobOptimize);
+    if (Started() && !RunJob(letters, kJobOptimize)) return 0;
   } catch (...) {
   }
   return 1;

@@ -49,6 +49,18 @@ std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
   return static_cast<std::int32_t>(q);
 }
 
+std::int32_t ProgressPercent(std::uint64_t processed, std::uint64_t used) {
+  if (used == 0) return -1;
+  if (processed >= used) return 100;
+  // processed < used, so the product fits once both are small enough; scaling both by
+  // the same factor keeps the ratio to far better than a percent.
+  while (processed > UINT64_MAX / 200) {
+    processed >>= 1;
+    used >>= 1;
+  }
+  return static_cast<std::int32_t>((processed * 200 + used) / (2 * used));
+}
+
 void ResetJobState() {
   std::memset(gJob.letters, 0, sizeof gJob.letters);
   gJob.mode.store(kJobAnalyse);
@@ -70,14 +82,62 @@ void EmptySlot(std::atomic<bool>& slot) {
   }
 }
 
-void RunJob(const char* letters, JobMode mode) {
-  // One job at a time: claim the analysis slot, or return when a job runs.
+namespace {
+
+// Holds the machine-wide job lock for one job; gives it back on every way out.
+class MachineJob {
+ public:
+  MachineJob() : held_(gJobLock != nullptr && gJobLock->TryLock()) {}
+  ~MachineJob() {
+    if (held_) gJobLock->Unlock();
+  }
+  MachineJob(const MachineJob&) = delete;
+  MachineJob& operator=(const MachineJob&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  bool held_;
+};
+
+}  // namespace
+
+bool ClaimCallerJob() {
+  {
+    std::lock_guard<std::mutex> guard(gSlotLock);
+    bool expected = false;
+    if (gJob.analysisRunning.load() || !gJob.defragRunning.compare_exchange_strong(expected, true)) return false;
+  }
+  if (gJobLock == nullptr || !gJobLock->TryLock()) {
+    std::lock_guard<std::mutex> guard(gSlotLock);
+    gJob.defragRunning.store(false);
+    gSlotEmptied.notify_all();
+    return false;
+  }
+  gJob.stop.store(false);
+  return true;
+}
+
+void ReleaseCallerJob() {
+  gJobLock->Unlock();
+  std::lock_guard<std::mutex> guard(gSlotLock);
+  gJob.defragRunning.store(false, std::memory_order_release);
+  gSlotEmptied.notify_all();
+}
+
+bool RunJob(const char* letters, JobMode mode) {
+  // One job at a time in this engine: claim the analysis slot, or return when a job runs.
   std::uint64_t job = 0;
   {
     std::lock_guard<std::mutex> guard(gSlotLock);
     bool expected = false;
-    if (gJob.defragRunning.load() || !gJob.analysisRunning.compare_exchange_strong(expected, true)) return;
+    if (gJob.defragRunning.load() || !gJob.analysisRunning.compare_exchange_strong(expected, true)) return true;
     job = ++gJobsStarted;
+  }
+  // One job at a time on the machine: the lock is held until the last worker has ended.
+  const MachineJob machineJob;
+  if (!machineJob.Held()) {
+    EmptySlot(gJob.analysisRunning);
+    return false;
   }
   std::memset(gJob.letters, 0, sizeof gJob.letters);
   if (letters != nullptr) {
@@ -93,11 +153,12 @@ void RunJob(const char* letters, JobMode mode) {
   } catch (const std::system_error&) {
     gJob.stop.store(true);
     EmptySlot(gJob.analysisRunning);
-    return;
+    return true;
   }
   // Woken by the last worker's EmptySlot; the timeout only bounds a lost wake-up.
   std::unique_lock<std::mutex> lock(gSlotLock);
   while (gJobsEnded < job) gSlotEmptied.wait_for(lock, std::chrono::milliseconds(gJobWaitMs));
+  return true;
 }
 
 bool StartDefragWorker() {
@@ -135,9 +196,7 @@ void FillStatus(VexaWorkingStatus& status) {
     return;
   }
   auto percentage = [] {
-    const auto processed = static_cast<std::int32_t>(static_cast<std::uint32_t>(gWork.processedClusters.load(kRelaxed)));
-    const auto used = static_cast<std::int32_t>(static_cast<std::uint32_t>(gWork.usedClusters.load(kRelaxed)));
-    return MulDiv(processed, 100, used);
+    return ProgressPercent(gWork.processedClusters.load(kRelaxed), gWork.usedClusters.load(kRelaxed));
   };
   if (gJob.analysisRunning.load(kRelaxed)) {
     status.state = VEXA_STATE_ANALYSING;

@@ -36,8 +36,18 @@ extern JobState gJob;
 inline bool StopRequested() { return gJob.stop.load(std::memory_order_relaxed); }
 
 // Runs one job in `mode` over `letters` and returns when every worker has ended.
-// A call while a job runs returns at once. Any thread but a worker's.
-void RunJob(const char* letters, JobMode mode);
+// A call while a job of this engine runs returns at once (true). A call while another
+// process holds the machine-wide job lock starts nothing and returns false at once.
+// Any thread but a worker's; the machine-wide lock is taken and given back on it.
+[[nodiscard]] bool RunJob(const char* letters, JobMode mode);
+
+// A job that runs on the caller's thread (the per-file commands of the command-line
+// program): claims the defragmentation slot and the machine-wide job lock as a job
+// export does, and clears the stop flag. False, with nothing held, when a job of this
+// engine runs or another process holds the lock. ReleaseCallerJob gives both back.
+// Any thread but a worker's.
+[[nodiscard]] bool ClaimCallerJob();
+void ReleaseCallerJob();
 
 // Empties a worker's slot (gJob.analysisRunning or gJob.defragRunning) and, when both
 // are then empty, ends the job and wakes the export waiting for it. A worker's very
@@ -51,6 +61,11 @@ void EmptySlot(std::atomic<bool>& slot);
 // Windows' MulDiv: a * b / c formed in 64 bits, rounded to nearest with halves away
 // from zero; -1 when c is 0 or the result does not fit in 32 bits.
 std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c);
+
+// A pass's progress in percent from its processed and used cluster counts, formed in
+// 64 bits and rounded as MulDiv rounds: 0 to 100 (processed counts beyond the used
+// ones read 100), or -1 when no cluster is in use.
+std::int32_t ProgressPercent(std::uint64_t processed, std::uint64_t used);
 
 // Fills `status` from the job state and work context. One polling thread at a time.
 void FillStatus(VexaWorkingStatus& status);

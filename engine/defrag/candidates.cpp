@@ -4,7 +4,7 @@
 namespace vexa {
 
 void AddCandidate(CandidateMap& map, std::int64_t clusters, const std::string& path, std::uint64_t firstCluster) {
-  map.emplace(clusters, Candidate{path.substr(0, Candidate::kMaxPath), firstCluster});
+  map.emplace(clusters, Candidate{path, firstCluster});
 }
 
 }  // namespace vexa

@@ -10,16 +10,15 @@
 namespace vexa {
 
 struct Candidate {
-  std::string path;           // full path, at most kMaxPath characters
+  std::string path;           // full path as the walk formed it
   std::uint64_t firstCluster; // the file's first logical cluster
-  static constexpr std::size_t kMaxPath = 503;
 };
 
 // Cluster count -> candidate, largest count first; equal counts keep the order in
 // which they were inserted.
 using CandidateMap = std::multimap<std::int64_t, Candidate, std::greater<std::int64_t>>;
 
-// Adds a candidate (path cut to Candidate::kMaxPath characters).
+// Adds a candidate with its whole path.
 void AddCandidate(CandidateMap& map, std::int64_t clusters, const std::string& path, std::uint64_t firstCluster);
 
 }  // namespace vexa

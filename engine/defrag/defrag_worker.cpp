@@ -16,6 +16,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "analysis/folder_walk.h"
@@ -32,6 +33,7 @@
 #include "defrag/in_depth_pass.h"
 #include "defrag/relocation.h"
 #include "platform/message_box.h"
+#include "report/fragmentation_verdict.h"
 #include "report/job_report.h"
 #include "settings/exclusions.h"
 
@@ -76,6 +78,7 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   const std::shared_ptr<const ExclusionLists> exclusions = CurrentExclusions();
   CandidateMap candidates;
   gReport.ClearFragmentList();
+  gReport.ClearInDepthList();
   gReport.RecordStartTime();
   (void)RefreshDefragmentationAge(slot);
   const PassVariant variant = ChooseVariant(v.fileSystem, v.usedClusters * v.bytesPerCluster);
@@ -88,8 +91,8 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   }
 
   if (!gWork.stopped) (void)RecordDefragmentation(slot);
-  if (!gWork.stopped && mode == kJobOptimize) {
-    gReport.ClearInDepthList();
+  const bool inDepthPassRan = !gWork.stopped && mode == kJobOptimize;
+  if (inDepthPassRan) {
     gWork.optimizing.store(true, std::memory_order_relaxed);
     RunInDepthPass(candidates);
     gWork.optimizing.store(false, std::memory_order_relaxed);
@@ -99,7 +102,10 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   // volume clean. Nothing can be done about a failure but what the next job finds.
   (void)gMachine->FlushFileBuffers(v.volume);
   gReport.RecordFinishTime();
-  gReport.FillDefragTable(VolumeReportFigures(v, letter), mode, gWork.stopped);
+  report::ReportVolumeFigures figures = VolumeReportFigures(v, letter);
+  const std::vector<VexaMapCell> cells = v.cells->Snapshot();
+  figures.fragmentedCellsAfter = report::CountFragmentedCells(cells.data());
+  gReport.FillDefragTable(figures, mode, inDepthPassRan);
   (void)gReport.WriteVolumePage(gWorkingFolder, report::ReportKind::kDefrag, number);
 }
 

@@ -60,6 +60,9 @@ void RunInDepthPass(CandidateMap& candidates) {
     const Candidate& candidate = cursor->second;
     const auto first = static_cast<std::int64_t>(candidate.firstCluster);
     gWork.candidateFirstCluster.store(candidate.firstCluster, std::memory_order_relaxed);
+    // The status shows the file being moved, as the walk shows each entry's name.
+    const auto cut = candidate.path.rfind('\\');
+    gWork.currentName.Set(cut == std::string::npos ? candidate.path.c_str() : candidate.path.c_str() + cut + 1);
 
     // Size and attributes as the directory shows them now.
     platform::WIN32_FIND_DATAA data{};

@@ -30,28 +30,20 @@ namespace {
 // Room making gives up after this many rounds over the candidates.
 constexpr int kMaxRoomRounds = 16;
 
-// The job slots, held for one per-file call as a job export holds them.
+// The job slots and the machine-wide job lock, held for one per-file call as a job
+// export holds them.
 class PerFileJob {
  public:
-  PerFileJob() {
-    bool expected = false;
-    if (gJob.analysisRunning.load() || !gJob.defragRunning.compare_exchange_strong(expected, true)) return;
-    if (gJob.analysisRunning.load()) {
-      gJob.defragRunning.store(false);
-      return;
-    }
-    claimed_ = true;
-    gJob.stop.store(false);
-  }
+  PerFileJob() : claimed_(ClaimCallerJob()) {}
   ~PerFileJob() {
-    if (claimed_) gJob.defragRunning.store(false, std::memory_order_release);
+    if (claimed_) ReleaseCallerJob();
   }
   PerFileJob(const PerFileJob&) = delete;
   PerFileJob& operator=(const PerFileJob&) = delete;
   bool Claimed() const { return claimed_; }
 
  private:
-  bool claimed_ = false;
+  bool claimed_;
 };
 
 // Closes a file handle on every way out.

@@ -12,6 +12,12 @@ namespace vexa::report {
 
 namespace {
 
+// The value cell of the defragmentation table's "Fragment now :" row as the built-in
+// template holds it; the figure after the space is the one replaced.
+constexpr std::string_view kFragmentNowCell =
+    "Fragment now :</div></TD><TD class=foot align=left><div align=left> 0.00%</div>";
+constexpr std::string_view kFragmentNowFigure = "0.00%";
+
 std::string PartitionText(char letter) {
   std::string text = EscapeHtml(std::string_view(&letter, 1));
   text += ":\\";
@@ -100,7 +106,7 @@ std::string Report::FillAnalysisTable(const ReportVolumeFigures& figures,
 }
 
 void Report::FillDefragTable(const ReportVolumeFigures& figures, int jobMode,
-                             bool stopRequested) {
+                             bool inDepthPassRan) {
   const std::string_view before =
       !fragmentList_.empty() && figures.fragmentationText == "0.00%"
           ? std::string_view("Low")
@@ -111,7 +117,12 @@ void Report::FillDefragTable(const ReportVolumeFigures& figures, int jobMode,
   ReplaceAll(table_, "<!--fragmentationbefore-->", EscapeHtml(before));
   FillVolumeAndTimes(figures);
   ReplaceAll(table_, "<!--fragmentlist-->", fragmentList_);
-  if (jobMode == 2 && !stopRequested) {
+  const std::size_t now = table_.find(kFragmentNowCell);
+  if (now != std::string::npos) {
+    const std::size_t figure = now + kFragmentNowCell.find(kFragmentNowFigure);
+    table_.replace(figure, kFragmentNowFigure.size(), FragmentationPercentText(figures.fragmentedCellsAfter));
+  }
+  if (jobMode == 2 && inDepthPassRan) {
     std::string inDepthTable(kInDepthTableTemplate);
     ReplaceAll(inDepthTable, "<!--optimizelist-->", inDepthList_);
     ReplaceAll(table_, "<!--optimize-->", inDepthTable);

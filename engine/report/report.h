@@ -41,6 +41,7 @@ struct ReportVolumeFigures {
   std::int32_t bigFragmentFiles = 0;    // analysis
   std::int32_t smallFragmentFiles = 0;  // analysis
   std::int32_t defraggedFiles = 0;      // defragmentation
+  int fragmentedCellsAfter = 0;         // defragmentation: fragmented map cells after the job
   int defragAge = 0;                    // 0 no record, 1 defragmented < 2 days ago, 2 older
 };
 
@@ -76,10 +77,13 @@ class Report {
   // which the caller stores with the volume for the next defragmentation report.
   [[nodiscard]] std::string FillAnalysisTable(const ReportVolumeFigures& figures,
                                               const VexaMapCell* cells);
-  // Replaces the placeholders of the defragmentation table text. In job mode 2 without a
-  // stop request the in-depth table, holding the in-depth list, goes in place of
-  // "<!--optimize-->"; otherwise that comment stays and shows nothing.
-  void FillDefragTable(const ReportVolumeFigures& figures, int jobMode, bool stopRequested);
+  // Replaces the placeholders of the defragmentation table text; the "Fragment now :" row
+  // shows figures.fragmentedCellsAfter by the analysis page's percentage rule. In job mode
+  // 2 when the in-depth pass ran (to its end, or to a stop: the rows of the files it
+  // moved are the record of what changed on disk) the in-depth table, holding the in-depth
+  // list, goes in place of "<!--optimize-->"; otherwise that comment stays and shows
+  // nothing.
+  void FillDefragTable(const ReportVolumeFigures& figures, int jobMode, bool inDepthPassRan);
 
   // Writes "analysisreport"/"defragreport" `number` ".html" in `workingFolder` (which
   // ends with its separator) from the kind's page template with the table text in place

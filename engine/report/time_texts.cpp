@@ -22,7 +22,7 @@ std::string ClockText(std::int64_t secondsSince1970) {
 }
 
 std::string ElapsedText(std::int64_t seconds) {
-  const std::int64_t hours = seconds / 3600 - (seconds / 86400) * 24;
+  const std::int64_t hours = seconds / 3600;
   const std::int64_t minutes = seconds / 60 - (seconds / 3600) * 60;
   const std::int64_t rest = seconds - (seconds / 60) * 60;
   char buffer[64];

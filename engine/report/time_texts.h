@@ -10,9 +10,9 @@ namespace vexa::report {
 // empty when the time cannot be converted. Any thread (uses the reentrant conversion).
 [[nodiscard]] std::string ClockText(std::int64_t secondsSince1970);
 
-// `seconds` as hours:minutes:seconds, two digits each at least. Hours wrap at 24, so
-// 25 hours and 5 seconds read 01:00:05; divisions truncate toward zero, so a negative
-// span (a clock set back) gives negative fields rather than garbage. Any thread.
+// `seconds` as hours:minutes:seconds, two digits each at least. Hours keep counting past
+// a day, so 25 hours and 5 seconds read 25:00:05; divisions truncate toward zero, so a
+// negative span (a clock set back) gives negative fields rather than garbage. Any thread.
 [[nodiscard]] std::string ElapsedText(std::int64_t seconds);
 
 // The current time in seconds since 1970.

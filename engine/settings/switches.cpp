@@ -11,6 +11,8 @@ namespace {
 constexpr int kSwitchCount = 4;
 
 std::atomic<std::int32_t> gSwitches[kSwitchCount];
+// Whether a switch was set to another value since the last load.
+std::atomic<bool> gSwitchesChanged{false};
 
 std::atomic<std::int32_t>& Live(Switch which) { return gSwitches[static_cast<int>(which)]; }
 
@@ -28,6 +30,7 @@ bool WriteSwitchBytes(std::FILE* file) {
 
 void LoadSwitches(const std::string& workingFolder) noexcept {
   for (auto& value : gSwitches) value.store(0, std::memory_order_relaxed);
+  gSwitchesChanged.store(false, std::memory_order_relaxed);
   try {
     const std::string path = workingFolder + kSettingFileName;
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -71,6 +74,24 @@ bool SaveSwitches(const std::string& workingFolder) noexcept {
 
 std::int32_t GetSwitch(Switch which) noexcept { return Live(which).load(std::memory_order_relaxed); }
 
-void SetSwitch(Switch which, std::int32_t value) noexcept { Live(which).store(value, std::memory_order_relaxed); }
+void SetSwitch(Switch which, std::int32_t value) noexcept {
+  if (Live(which).exchange(value, std::memory_order_relaxed) != value) {
+    gSwitchesChanged.store(true, std::memory_order_relaxed);
+  }
+}
+
+bool SaveChangedSwitches(const std::string& workingFolder) noexcept {
+  try {
+    if (!gSwitchesChanged.load(std::memory_order_relaxed)) {
+      if (std::FILE* file = std::fopen((workingFolder + kSettingFileName).c_str(), "rb")) {
+        std::fclose(file);
+        return true;
+      }
+    }
+  } catch (...) {
+    return false;
+  }
+  return SaveSwitches(workingFolder);
+}
 
 }  // namespace vexa

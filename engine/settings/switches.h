@@ -40,6 +40,12 @@ void LoadSwitches(const std::string& workingFolder) noexcept;
 // Thread: the one that unloads the engine.
 [[nodiscard]] bool SaveSwitches(const std::string& workingFolder) noexcept;
 
+// Unload: SaveSwitches when a switch was set to another value since LoadSwitches, or
+// when "Setting" is missing; otherwise writes nothing, so an engine that changed nothing
+// never undoes what another process saved meanwhile. Returns whether the file is as it
+// should be. Never throws. Thread: the one that unloads the engine.
+[[nodiscard]] bool SaveChangedSwitches(const std::string& workingFolder) noexcept;
+
 // The live value of a switch. Any thread.
 std::int32_t GetSwitch(Switch which) noexcept;
 // Sets the live value of a switch (a confirmed dialog). It reaches the file at unload.

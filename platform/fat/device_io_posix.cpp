@@ -7,6 +7,7 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +135,16 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
   }
   if (fd < 0) {
     *status = StatusOfErrno(errno);
+    return nullptr;
+  }
+  // One process at a time: every process of ours takes this lock before it reads or
+  // writes the volume and holds it until it closes the volume (the lock goes with the
+  // descriptor). A second process is told so and touches nothing.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    *status = error == EWOULDBLOCK ? (device ? FatOpenStatus::kMounted : FatOpenStatus::kInUse)
+                                   : FatOpenStatus::kAccessDenied;
     return nullptr;
   }
   const off_t end = ::lseek(fd, 0, SEEK_END);

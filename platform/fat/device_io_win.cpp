@@ -59,6 +59,10 @@ class WinFileIo final : public FatIo {
   bool writable_;
 };
 
+// Whether the last failed open met another process's handle (ERROR_SHARING_VIOLATION,
+// 32, as the C runtime keeps it in _doserrno).
+bool SharingViolation() { return _doserrno == 32; }
+
 }  // namespace
 
 std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* status) {
@@ -69,15 +73,21 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
   }
   bool writable = true;
   int fd = -1;
-  // Deny other writers while the engine may change the image.
-  if (::_sopen_s(&fd, path.c_str(), _O_RDWR | _O_BINARY, _SH_DENYWR, _S_IREAD | _S_IWRITE) != 0) {
+  // No sharing: one process at a time reads or changes the image, and holds it until it
+  // closes the volume.
+  if (::_sopen_s(&fd, path.c_str(), _O_RDWR | _O_BINARY, _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0) {
     if (errno == ENOENT) {
       *status = FatOpenStatus::kNotFound;
       return nullptr;
     }
+    if (SharingViolation()) {
+      *status = FatOpenStatus::kInUse;
+      return nullptr;
+    }
     writable = false;
-    if (::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR, _S_IREAD) != 0) {
-      *status = errno == ENOENT ? FatOpenStatus::kNotFound : FatOpenStatus::kAccessDenied;
+    if (::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, _S_IREAD) != 0) {
+      *status = errno == ENOENT ? FatOpenStatus::kNotFound
+                                : (SharingViolation() ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied);
       return nullptr;
     }
   }

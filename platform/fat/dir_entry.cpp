@@ -148,6 +148,18 @@ std::string FoldName(const std::string& name) {
   return folded;
 }
 
+std::uint64_t FoldedNameHash(std::int32_t folder, std::string_view name) {
+  // FNV-1a over the folder's index and the folded bytes.
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  auto mix = [&h](std::uint8_t byte) {
+    h ^= byte;
+    h *= 0x100000001b3ull;
+  };
+  for (int i = 0; i < 4; ++i) mix(static_cast<std::uint8_t>(static_cast<std::uint32_t>(folder) >> (8 * i)));
+  for (char c : name) mix(FoldCase(static_cast<unsigned char>(c)));
+  return h;
+}
+
 bool StoreAsShortName(const std::string& name, std::uint8_t out[11], std::uint8_t* caseFlags) {
   const auto dot = name.find('.');
   const std::string base = name.substr(0, dot);

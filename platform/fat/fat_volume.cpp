@@ -30,11 +30,6 @@ constexpr std::uint32_t kFsInfoLead = 0x41615252;
 constexpr std::uint32_t kFsInfoStruct = 0x61417272;
 constexpr std::uint32_t kFsInfoTrail = 0xAA550000;
 
-// Key of `name` in folder node `folder` for the name index.
-std::string NameKey(std::int32_t folder, const std::string& name) {
-  return std::to_string(folder) + '\\' + FoldName(name);
-}
-
 }  // namespace
 
 FatVolume::~FatVolume() { (void)FinishChanges(); }
@@ -365,22 +360,30 @@ void FatVolume::IndexNames() {
   names_.reserve(nodes_.size() * 2);
   for (std::size_t i = 1; i < nodes_.size(); ++i) {
     const FatNode& n = nodes_[i];
-    if (n.dot) continue;
-    names_.emplace(NameKey(n.parent, n.name), static_cast<std::int32_t>(i));
+    if (!n.dot) names_.push_back({FoldedNameHash(n.parent, n.name), static_cast<std::int32_t>(i), false});
   }
   // Short names after all long names, so a long name is never hidden by another
   // entry's alias.
   for (std::size_t i = 1; i < nodes_.size(); ++i) {
     const FatNode& n = nodes_[i];
-    if (!n.dot && n.hasLongName) names_.emplace(NameKey(n.parent, n.shortName), static_cast<std::int32_t>(i));
+    if (!n.dot && n.hasLongName) names_.push_back({FoldedNameHash(n.parent, n.shortName), static_cast<std::int32_t>(i), true});
   }
+  // Stable, so among equal names the first one indexed is found first.
+  std::stable_sort(names_.begin(), names_.end(), [](const NameSlot& a, const NameSlot& b) { return a.key < b.key; });
 }
 
 void FatVolume::AddNode(FatNode node) {
   const auto index = static_cast<std::int32_t>(nodes_.size());
   const std::int32_t parent = node.parent;
-  names_.emplace(NameKey(parent, node.name), index);
-  if (node.hasLongName) names_.emplace(NameKey(parent, node.shortName), index);
+  // After every slot of an equal key: a name found before keeps being found first.
+  auto add = [&](const std::string& name, bool shortName) {
+    const std::uint64_t key = FoldedNameHash(parent, name);
+    const auto at = std::upper_bound(names_.begin(), names_.end(), key,
+                                     [](std::uint64_t k, const NameSlot& slot) { return k < slot.key; });
+    names_.insert(at, NameSlot{key, index, shortName});
+  };
+  add(node.name, false);
+  if (node.hasLongName) add(node.shortName, true);
   nodes_[static_cast<std::size_t>(parent)].children.push_back(index);
   nodes_.push_back(std::move(node));
 }
@@ -395,9 +398,16 @@ std::int32_t FatVolume::Find(const std::string& path) const {
       if (at != kRoot) at = folder.parent;
       continue;
     }
-    const auto it = names_.find(NameKey(at, part));
-    if (it == names_.end()) return -1;
-    at = it->second;
+    const std::uint64_t key = FoldedNameHash(at, part);
+    auto it = std::lower_bound(names_.begin(), names_.end(), key,
+                               [](const NameSlot& slot, std::uint64_t k) { return slot.key < k; });
+    std::int32_t found = -1;
+    for (; it != names_.end() && it->key == key && found < 0; ++it) {
+      const FatNode& n = nodes_[static_cast<std::size_t>(it->node)];
+      if (n.parent == at && SameName(it->shortName ? n.shortName : n.name, part)) found = it->node;
+    }
+    if (found < 0) return -1;
+    at = found;
   }
   return at;
 }

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "boot_sector.h"
@@ -130,9 +129,15 @@ class FatVolume {
   // The FAT as written to the disk (durable or not yet flushed); made at the first move.
   std::unique_ptr<FatTable> written_;
   std::vector<FatNode> nodes_;
-  // Folder index and folded name (long and short) to node, for path lookups; the first
-  // entry of a folder wins when two share a name.
-  std::unordered_map<std::string, std::int32_t> names_;
+  // Path lookups: every node's long name and, after them all, the short names of the
+  // nodes that have a long one, keyed by FoldedNameHash(parent, name) and sorted by key
+  // (stable, so the first entry of a folder wins when two share a name).
+  struct NameSlot {
+    std::uint64_t key;
+    std::int32_t node;
+    bool shortName;  // the slot holds the node's short name
+  };
+  std::vector<NameSlot> names_;
   std::vector<std::uint8_t> state_;  // per cluster during open: see fat_volume.cpp
   std::string label_;
   std::uint32_t volumeId_ = 0;
@@ -147,6 +152,7 @@ class FatVolume {
   struct Group {
     std::int32_t node = -1;
     std::vector<std::uint32_t> durable;  // the node's chain as the disk holds it
+    std::vector<std::uint32_t> chain;    // the node's chain in memory, after the group's moves
     FatNode savedNode;                   // the node as the disk holds it
     std::vector<std::pair<std::uint32_t, std::uint32_t>> undo;  // (cluster, entry before) in memory
   };

@@ -131,23 +131,10 @@ bool FatVolume::WriteData() {
 bool FatVolume::CopyClusters(const std::vector<std::uint32_t>& from, std::uint32_t to) {
   const std::size_t bpc = layout_.bytesPerCluster;
   const std::size_t perBuffer = std::max<std::size_t>(1, kCopyBytes / bpc);
-  std::vector<std::uint8_t> buffer(std::min(perBuffer, from.size()) * bpc);
   std::size_t done = 0;
   while (done < from.size()) {
     const std::size_t take = std::min(perBuffer, from.size() - done);
-    // Read the source in runs of consecutive clusters; data still gathered for writing
-    // goes out first when a run reads from it.
-    for (std::size_t i = 0; i < take;) {
-      std::size_t run = 1;
-      while (i + run < take && from[done + i + run] == from[done + i] + run) ++run;
-      const std::uint64_t at = layout_.ClusterOffset(from[done + i]);
-      if (!data_.bytes.empty() && at < data_.offset + data_.bytes.size() && data_.offset < at + run * bpc &&
-          !WriteData()) {
-        return false;
-      }
-      if (!io_->Read(at, buffer.data() + i * bpc, run * bpc)) return false;
-      i += run;
-    }
+    // The data goes into the gathered write when it lands right behind it.
     const std::uint64_t target = layout_.ClusterOffset(static_cast<std::uint32_t>(to + done));
     const bool follows = !data_.bytes.empty() && data_.offset + data_.bytes.size() == target &&
                          data_.bytes.size() + take * bpc <= kCopyBytes;
@@ -155,7 +142,20 @@ bool FatVolume::CopyClusters(const std::vector<std::uint32_t>& from, std::uint32
       if (!WriteData()) return false;
       data_.offset = target;
     }
-    data_.bytes.insert(data_.bytes.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(take * bpc));
+    const std::size_t base = data_.bytes.size();
+    data_.bytes.resize(base + take * bpc);
+    // Read the source in runs of consecutive clusters. A source never lies in the
+    // gathered bytes: those clusters were free when this group claimed them, and a
+    // cluster claimed and left again within the group is written out before it is
+    // read (see MoveClusters).
+    for (std::size_t i = 0; i < take;) {
+      std::size_t run = 1;
+      while (i + run < take && from[done + i + run] == from[done + i] + run) ++run;
+      if (!io_->Read(layout_.ClusterOffset(from[done + i]), data_.bytes.data() + base + i * bpc, run * bpc)) {
+        return false;
+      }
+      i += run;
+    }
     if (data_.bytes.size() >= kCopyBytes && !WriteData()) return false;
     done += take;
   }
@@ -183,7 +183,7 @@ void FatVolume::RollBackGroup() {
 bool FatVolume::CommitGroup() {
   if (group_.node == -1) return true;
   FatNode& node = nodes_[static_cast<std::size_t>(group_.node)];
-  const std::vector<std::uint32_t> final = Chain(group_.node);
+  const std::vector<std::uint32_t> final = std::move(group_.chain);
   for (std::uint32_t c : final) groupMarks_[c] |= kInFinal;
   std::vector<std::uint32_t> claims;
   std::vector<std::uint32_t> commits;
@@ -256,7 +256,10 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
   if (commitFirst && !CommitGroup()) return kErrorWriteFault;
 
   FatNode& node = nodes_[static_cast<std::size_t>(index)];
-  const std::vector<std::uint32_t> chain = Chain(index);
+  // The open group keeps its file's chain as the moves so far left it.
+  std::vector<std::uint32_t> fresh;
+  if (group_.node != index) fresh = Chain(index);
+  const std::vector<std::uint32_t>& chain = group_.node == index ? group_.chain : fresh;
   if (static_cast<std::uint64_t>(vcn) + count > chain.size()) return kErrorInvalidParameter;
   const std::vector<std::uint32_t> old(chain.begin() + vcn, chain.begin() + vcn + count);
   bool inPlace = true;
@@ -288,11 +291,15 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
   }
   if (group_.node == -1) {
     group_.node = index;
-    group_.durable = chain;
+    group_.durable = fresh;
+    group_.chain = std::move(fresh);
     group_.savedNode = node;
-    for (std::uint32_t c : chain) groupMarks_[c] = kInDurable;
+    for (std::uint32_t c : group_.chain) groupMarks_[c] = kInDurable;
   }
-  if (!CopyClusters(old, first)) {
+  // Data gathered for writing goes out before it is read again as a source.
+  bool rereads = false;
+  for (std::uint32_t c : old) rereads = rereads || (groupMarks_[c] & kInDurable) == 0;
+  if ((rereads && !WriteData()) || !CopyClusters(old, first)) {
     RollBackGroup();
     return kErrorWriteFault;
   }
@@ -301,14 +308,15 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
     group_.undo.emplace_back(cluster, fat_->Get(cluster));
     fat_->Set(cluster, value);
   };
-  const bool hasSucc = static_cast<std::uint64_t>(vcn) + count < chain.size();
+  std::vector<std::uint32_t>& now = group_.chain;
+  const auto at = static_cast<std::size_t>(vcn);
+  const bool hasSucc = at + count < now.size();
   for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint32_t next = i + 1 < count ? first + i + 1 : hasSucc ? chain[static_cast<std::size_t>(vcn) + count]
-                                                                        : fat_->EndMark();
-    set(first + i, next);
+    set(first + i, i + 1 < count ? first + i + 1 : hasSucc ? now[at + count] : fat_->EndMark());
+    now[at + i] = first + i;
   }
   if (vcn > 0) {
-    set(chain[static_cast<std::size_t>(vcn - 1)], first);
+    set(now[at - 1], first);
   } else {
     node.firstCluster = first;
     node.entry.clusterLow = static_cast<std::uint16_t>(first);

@@ -38,10 +38,20 @@ const char* FatOpenStatusText(FatOpenStatus status) {
       return "file system layout is ambiguous between FAT drivers; opened read-only";
     case FatOpenStatus::kReadOnlyNoWriteAccess:
       return "no write access; opened read-only";
+    case FatOpenStatus::kReadOnlyExfatInconsistent:
+      return "exFAT file system is inconsistent (run fsck.exfat); opened read-only";
+    case FatOpenStatus::kReadOnlyBootChecksum:
+      return "exFAT boot region checksum is wrong; opened read-only";
+    case FatOpenStatus::kReadOnlyTexfat:
+      return "TexFAT volume (two FATs); opened read-only";
+    case FatOpenStatus::kReadOnlyUnknownEntries:
+      return "exFAT folders hold entry types this tool does not know; opened read-only";
     case FatOpenStatus::kNotFound:
       return "image file or device not found";
     case FatOpenStatus::kAccessDenied:
       return "access denied";
+    case FatOpenStatus::kInUse:
+      return "the image is in use by another process";
     case FatOpenStatus::kMounted:
       return "block device is mounted or in use";
     case FatOpenStatus::kBadBootSector:

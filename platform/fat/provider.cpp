@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "fat_time.h"
 #include "fat_volume.h"
+#include "platform/exfat_provider.h"
 #include "platform/fat_provider.h"
 
 namespace platform::fat {
@@ -20,26 +22,6 @@ void CopyText(char* out, std::uint32_t size, const std::string& text) {
   const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
   std::memcpy(out, text.data(), n);
   out[n] = 0;
-}
-
-// FAT date and time (local time as stored) to a FILETIME count of 100 ns since 1601.
-FILETIME ToFileTime(std::uint16_t date, std::uint16_t time, std::uint8_t tenths) {
-  if (date == 0) return {0, 0};
-  const int year = 1980 + (date >> 9);
-  const unsigned month = std::clamp((date >> 5) & 0xF, 1, 12);
-  const unsigned day = std::clamp(date & 0x1F, 1, 31);
-  // Days from 1601-01-01 by the civil-from-days algorithm.
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int era = y / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t daysSince1970 = std::int64_t{era} * 146097 + doe - 719468;
-  const std::int64_t daysSince1601 = daysSince1970 + 134774;
-  const std::int64_t seconds = daysSince1601 * 86400 + (time >> 11) * 3600 + ((time >> 5) & 0x3F) * 60 +
-                               (time & 0x1F) * 2 + tenths / 100;
-  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds) * 10000000ULL + (tenths % 100) * 100000ULL;
-  return {static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
 }
 
 class FatMachine final : public Machine {
@@ -304,6 +286,11 @@ std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, F
   if (io == nullptr || up < 'C' || up > 'Z') {
     *status = FatOpenStatus::kNotFound;
     return nullptr;
+  }
+  // exFAT volumes go to their own provider, so every caller serves both.
+  std::uint8_t first[512];
+  if (io->Size() >= sizeof first && io->Read(0, first, sizeof first) && exfat::IsExfat(first, sizeof first)) {
+    return exfat::OpenExfatVolume(up, std::move(io), status, damage);
   }
   auto volume = FatVolume::Open(std::move(io), status, damage);
   if (volume == nullptr) return nullptr;

@@ -48,7 +48,10 @@ TEST(CommandLine, BareWordsNeverBecomeAJobUnlessAllCapitals) {
   EXPECT_NE(ParseError({"analyse", "C"}).find("did you mean \"analyze\""), std::string::npos);
   EXPECT_NE(ParseError({"defarg", "C"}).find("did you mean \"defrag\""), std::string::npos);
   EXPECT_NE(ParseError({"opt", "C"}).find("did you mean \"optimize\""), std::string::npos);
-  EXPECT_NE(ParseError({"frobnicate"}).find("the commands are analyze, defrag, optimize, demo, check, contig and put"), std::string::npos);
+  const std::string far = ParseError({"frobnicate"});
+  EXPECT_NE(far.find("the commands are analyze, defrag, optimize"), std::string::npos) << far;
+  EXPECT_EQ(far.find("did you mean"), std::string::npos) << far;
+  EXPECT_NE(ParseError({"schedul"}).find("did you mean \"schedule\""), std::string::npos);
   EXPECT_EQ(ParseError({"ls"}).find("did you mean"), std::string::npos) << "two letters are no near miss";
   // After a command, letters may be lower case.
   EXPECT_EQ(Parse({"defrag", "ce"}).letters, "CE");

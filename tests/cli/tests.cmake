@@ -12,9 +12,18 @@ if(Python3_Interpreter_FOUND)
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
+  # vexa killed with SIGKILL at random instants of a defragmentation.
+  add_test(NAME cli.kill COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/kill_test.py --stage ${VEXA_ENGINE_DIR})
+  set_tests_properties(cli.kill PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 600)
   add_test(NAME cli.demo COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} demo)
   set_tests_properties(cli.demo PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 1200)
 
+  # vexa options and vexa schedule (against a crontab on PATH that keeps its table in a file).
+  foreach(group options schedule)
+    add_test(NAME cli.settings-${group}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/settings_test.py --stage ${VEXA_ENGINE_DIR} ${group})
+    set_tests_properties(cli.settings-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
+  endforeach()
   # check, contig and put, end to end (per_file_test.py); the kill rounds copy large files.
   foreach(group check contig put kill)
     add_test(NAME cli.per-file-${group}

@@ -92,7 +92,9 @@ typedef struct VexaMapCell {
 
 /* Jobs: each runs one job over the volumes named by `letters` (for example "CE")
  * and returns 1 when it has ended; the call blocks its thread for the whole job.
- * A call made while a job runs returns 1 at once and starts nothing. */
+ * A call made while a job runs returns 1 at once and starts nothing. A call made while
+ * another process of the computer runs an engine job (the machine-wide job lock is
+ * taken) returns 0 at once and starts nothing. */
 VEXA_EXPORT int32_t VEXA_CALL DLL_AnalyseVolume(const char* letters);
 VEXA_EXPORT int32_t VEXA_CALL DLL_DefragVolume(const char* letters);
 VEXA_EXPORT int32_t VEXA_CALL DLL_OptimizedDefragVolume(const char* letters);
@@ -126,6 +128,43 @@ VEXA_EXPORT void VEXA_CALL DLL_ShowReport(int32_t kind);
 VEXA_EXPORT int32_t VEXA_CALL DLL_GetAutoRun(void);
 VEXA_EXPORT int32_t VEXA_CALL DLL_GetLogout(void);
 VEXA_EXPORT int32_t VEXA_CALL DLL_GetRestart(void);
+
+/* The engine's dialogs (Windows only; elsewhere both return at once). Each shows its
+ * dialog modally on the calling thread, blocks it until the dialog has closed and
+ * applies what the user confirmed. DLL_Options: exclusion lists, start-up, turn-off and
+ * restart switches. DLL_Advance: the scheduled run and the real-time defragmenter;
+ * its result means nothing (0). */
+VEXA_EXPORT void VEXA_CALL DLL_Options(void);
+VEXA_EXPORT int32_t VEXA_CALL DLL_Advance(void);
+
+/* The Options dialog's settings for front ends without windows (front end's thread).
+ * VexaGetExclusionText: the folder (0), file (1) or type (2) exclusion text as the dialog
+ * shows it ("Temp;Backup;"); engine-owned, overwritten by the next call; NULL for any
+ * other `which`. VexaSetOptions: what a confirmed Options dialog does with these values:
+ * a NULL text keeps that text and a switch of -1 keeps that switch (turnOff and restart
+ * otherwise 0 or 1; turning one on turns the other off); "preset.ini" is rewritten
+ * every time. Returns 1 when "preset.ini" was written, 0 when it could not be. */
+VEXA_EXPORT const char* VEXA_CALL VexaGetExclusionText(int32_t which);
+VEXA_EXPORT int32_t VEXA_CALL VexaSetOptions(const char* folders, const char* files, const char* types,
+                                             int32_t turnOff, int32_t restart);
+
+/* Results of the schedule calls. */
+enum {
+  VEXA_SCHEDULE_DONE = 0,
+  VEXA_SCHEDULE_EXISTS = 1,      /* add: the task is there already */
+  VEXA_SCHEDULE_MISSING = 2,     /* remove, read: there is no task */
+  VEXA_SCHEDULE_UNAVAILABLE = 3, /* the scheduler cannot be reached */
+  VEXA_SCHEDULE_FAILED = 4       /* the scheduler refused */
+};
+/* The scheduled run without the dialog: the same daily task the advanced dialog adds
+ * ("Tolvane Disk Defrag Schedule": vexa in the working folder with `letters`, daily at
+ * 15:00), in the Task Scheduler on Windows and in the user's crontab elsewhere.
+ * VexaReadSchedule sets *description (engine-owned, overwritten by the next call) to
+ * the task's settings, one "Name: value" line each, when the result is
+ * VEXA_SCHEDULE_DONE. Front end's thread. */
+VEXA_EXPORT int32_t VEXA_CALL VexaAddSchedule(const char* letters);
+VEXA_EXPORT int32_t VEXA_CALL VexaRemoveSchedule(void);
+VEXA_EXPORT int32_t VEXA_CALL VexaReadSchedule(const char** description);
 
 /* For front ends without windows: `handler` receives the text of every message the
  * engine would show in a message box (NULL restores the default: a message box on

@@ -1,4 +1,4 @@
-// Why a FAT volume could not be opened, or why it was opened read-only.
+// Why a FAT or exFAT volume could not be opened, or why it was opened read-only.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,14 @@ enum class FatOpenStatus {
   kReadOnlyLayout,         // a layout drivers disagree on (cluster count at a type boundary,
                            // FAT32 layout under 65525 clusters, FAT32 mirroring off on copy 1+)
   kReadOnlyNoWriteAccess,  // the image or device could only be opened for reading
+  kReadOnlyExfatInconsistent,  // exFAT: bitmap, chains or an entry set failed validation
+  kReadOnlyBootChecksum,   // exFAT: the boot region's checksum is wrong
+  kReadOnlyTexfat,         // exFAT with two FATs (TexFAT): analysis only
+  kReadOnlyUnknownEntries,  // exFAT folders hold entry types this tool does not know
   kNotFound,               // no such file or device
   kAccessDenied,           // the file or device cannot be opened at all
   kMounted,                // a block device that is mounted (or held by another program)
+  kInUse,                  // another process has the image open for its own job
   kBadBootSector,          // not a FAT file system: boot sector or BPB values are invalid
   kTruncated,              // the image is shorter than the file system it holds
   kReadError,              // reading the boot sector, the FAT or a folder failed
@@ -26,7 +31,9 @@ enum class FatOpenStatus {
 // True when the status leaves a volume that answers (read-only or not).
 constexpr bool FatOpened(FatOpenStatus status) {
   return status == FatOpenStatus::kOk || status == FatOpenStatus::kReadOnlyInconsistent ||
-         status == FatOpenStatus::kReadOnlyLayout || status == FatOpenStatus::kReadOnlyNoWriteAccess;
+         status == FatOpenStatus::kReadOnlyLayout || status == FatOpenStatus::kReadOnlyNoWriteAccess ||
+         status == FatOpenStatus::kReadOnlyExfatInconsistent || status == FatOpenStatus::kReadOnlyBootChecksum ||
+         status == FatOpenStatus::kReadOnlyTexfat || status == FatOpenStatus::kReadOnlyUnknownEntries;
 }
 
 // What validation found on a volume it keeps read-only as inconsistent, counted by the

@@ -11,7 +11,8 @@
 // entry. Moves are crash-safe and committed in groups, one per file handle (see
 // platform/fat/mover.cpp); FlushFileBuffers on the volume handle ends the job's writes
 // and marks the volume clean, as closing the machine does.
-// A volume that fails validation answers everything but refuses moves.
+// A volume that fails validation answers everything but refuses moves. An exFAT image
+// or device is handed to the exFAT provider (exfat_provider.h).
 #pragma once
 
 #include <memory>

@@ -151,7 +151,12 @@ TEST_F(AnalysisTest, StopDuringTheFirstVolumeEndsTheJobWithItsPage) {
   EXPECT_EQ(DLL_DefragVolume("CD"), 1);
   EXPECT_TRUE(HasPage("analysisreport1.html"));
   EXPECT_FALSE(HasPage("analysisreport2.html"));
-  EXPECT_FALSE(HasPage("defragreporttop.html")) << "no defragmentation after a stop";
+  EXPECT_FALSE(HasPage("defragreport1.html")) << "no defragmentation after a stop";
+  // The job's own index page, listing the volume it reached, so no earlier job's page
+  // stands in for this one.
+  ASSERT_TRUE(HasPage("defragreporttop.html"));
+  EXPECT_NE(Page("defragreporttop.html").find("analysisreport1.html"), std::string::npos);
+  EXPECT_EQ(Page("defragreporttop.html").find("report2.html"), std::string::npos);
   EXPECT_FALSE(HasPage("analysisreporttop.html")) << "a defragmentation job writes no analysis index";
   EXPECT_EQ(CellOf('D', 0).contiguousCount, 1) << "D was never visited";
   EXPECT_EQ(d.ExtentCalls(), 0);

@@ -76,14 +76,17 @@ TEST(ClusterMapUpdates, RaiseLowerAndReclassify) {
   for (int k = 0; k < kMapCells; ++k) ASSERT_EQ(map.Get(k).inUse + map.Get(k).reserved + map.Get(k).systemCount, 0);
 }
 
-TEST(CellFileListsTest, ContainsIgnoresCaseAndLongPathsAreCut) {
+TEST(CellFileListsTest, ContainsIgnoresCaseAndLongPathsStayWhole) {
   CellFileLists lists;
   lists.Add(3, "C:\\Data\\File.TXT");
   EXPECT_TRUE(lists.Contains(3, "c:\\data\\file.txt"));
   EXPECT_FALSE(lists.Contains(4, "c:\\data\\file.txt"));
-  const std::string longPath(600, 'x');
+  // Two paths alike in their first 499 characters stay two different files.
+  const std::string longPath = "C:\\" + std::string(600, 'x') + "\\a.bin";
+  const std::string sibling = "C:\\" + std::string(600, 'x') + "\\b.bin";
   lists.Add(5, longPath);
-  EXPECT_EQ(lists.List(5).at(0).size(), CellFileLists::kMaxPath);
+  EXPECT_EQ(lists.List(5).at(0), longPath);
+  EXPECT_FALSE(lists.Contains(5, sibling));
   EXPECT_TRUE(lists.List(-1).empty());
   EXPECT_TRUE(lists.List(1000).empty());
 }

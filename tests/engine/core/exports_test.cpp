@@ -96,6 +96,62 @@ TEST_F(ExportsTest, FileDetailsRecord) {
   EXPECT_EQ(machine.OpenHandles(), 1u) << "only the volume handle stays open";
 }
 
+TEST_F(ExportsTest, AJobHoldsTheMachineJobLockAndAnotherHolderRefusesJobs) {
+  auto& c = machine.AddVolume('C', "NTFS", 1000);
+  c.AddFile("a.bin", 4096, {{10, 1}});
+  bool heldDuringTheJob = false;
+  c.OnOpenFile([&](const std::string&) {
+    heldDuringTheJob = !platform::CreateMachineJobLock(dir.Path())->TryLock();
+  });
+  Start();
+  EXPECT_EQ(DLL_AnalyseVolume("C"), 1);
+  EXPECT_TRUE(heldDuringTheJob) << "the real lock of the working folder is held while the job runs";
+  const int extentCalls = c.ExtentCalls();
+  ASSERT_GT(extentCalls, 0);
+
+  // Another process runs a job: every job export starts nothing and says so at once.
+  auto other = platform::CreateMachineJobLock(dir.Path());
+  ASSERT_TRUE(other->TryLock()) << "the job gave the lock back";
+  EXPECT_EQ(DLL_AnalyseVolume("C"), 0);
+  EXPECT_EQ(DLL_DefragVolume("C"), 0);
+  EXPECT_EQ(DLL_OptimizedDefragVolume("C"), 0);
+  EXPECT_EQ(c.ExtentCalls(), extentCalls) << "the refused jobs read nothing";
+  EXPECT_EQ(DLL_GetWorkingStatus()->state, VEXA_STATE_IDLE);
+  other->Unlock();
+  EXPECT_EQ(DLL_AnalyseVolume("C"), 1);
+  EXPECT_GT(c.ExtentCalls(), extentCalls);
+}
+
+TEST(JobLockEngineTest, AFakeLockStandsForAnotherProcess) {
+  platform::sim::SimMachine machine;
+  machine.AddVolume('C', "NTFS", 1000);
+  test::TempDir dir;
+  platform::FakeJobLockSite site;
+  platform::FakeJobLock engineLock(site);
+  platform::FakeJobLock otherProcess(site);
+  gJobWaitMs = 2;
+  Startup(machine, dir.Path(), &engineLock);
+  ASSERT_TRUE(otherProcess.TryLock());
+  EXPECT_EQ(DLL_DefragVolume("C"), 0);
+  otherProcess.Unlock();
+  EXPECT_EQ(DLL_DefragVolume("C"), 1);
+  EXPECT_FALSE(site.held.load()) << "given back after the job";
+  Shutdown();
+}
+
+TEST(ProgressPercentTest, FullCountsOfLargeVolumesStayWithinAHundred) {
+  EXPECT_EQ(ProgressPercent(1, 200), 1);  // 0.5 rounds up, as MulDiv does
+  EXPECT_EQ(ProgressPercent(1, 201), 0);
+  EXPECT_EQ(ProgressPercent(5, 0), -1);
+  // 2^31 and more used clusters: the low 32 bits alone would read as negative or tiny.
+  EXPECT_EQ(ProgressPercent(1ULL << 31, 1ULL << 32), 50);
+  EXPECT_EQ(ProgressPercent(3000000000ULL, 4000000000ULL), 75);
+  EXPECT_EQ(ProgressPercent((1ULL << 32) + 5, 1ULL << 33), 50);
+  EXPECT_EQ(ProgressPercent(UINT64_MAX - 1, UINT64_MAX), 100);
+  EXPECT_EQ(ProgressPercent(UINT64_MAX / 3, UINT64_MAX), 33);
+  EXPECT_EQ(ProgressPercent(7, 5), 100) << "more processed than used";
+}
+
 TEST(MulDivTest, RoundsHalvesAwayFromZeroAndFlagsFailures) {
   EXPECT_EQ(MulDiv(1, 100, 200), 1);     // 0.5 rounds up
   EXPECT_EQ(MulDiv(1, 100, 201), 0);

@@ -310,13 +310,39 @@ TEST_F(DefragTest, StopDuringTheInDepthPassEndsWithItsRows) {
   auto& c = VolumeWithFreeRuns('C', "NTFS", 10000, {{100, 1000}});
   c.AddFile("a.bin", 300 * kCluster, {{5000, 300}});
   c.AddFile("b.bin", 200 * kCluster, {{6000, 200}});
-  c.OnMove([&](const platform::MOVE_FILE_DATA&) { DLL_WorkingStop(); });
+  std::string movingName;
+  c.OnMove([&](const platform::MOVE_FILE_DATA&) {
+    movingName = DLL_GetWorkingStatus()->currentName;
+    DLL_WorkingStop();
+  });
   Start();
   DLL_OptimizedDefragVolume("C");
   EXPECT_EQ(c.RunsOf("a.bin"), (std::vector<ClusterRun>{{100, 300}}));
   EXPECT_EQ(c.RunsOf("b.bin"), (std::vector<ClusterRun>{{6000, 200}}));
-  EXPECT_TRUE(HasPage("defragreport1.html"));
+  EXPECT_EQ(movingName, "a.bin") << "the status names the file the in-depth pass moves";
   EXPECT_TRUE(HasPage("defragreporttop.html"));
+  // The moved file keeps its row: the record of what changed on disk.
+  const std::string page = Page("defragreport1.html");
+  EXPECT_NE(page.find("C:\\a.bin"), std::string::npos);
+  EXPECT_NE(page.find("5000 - 5299"), std::string::npos);
+  EXPECT_NE(page.find("100 - 399"), std::string::npos);
+  EXPECT_EQ(page.find("C:\\b.bin"), std::string::npos);
+  EXPECT_EQ(page.find("<!--optimize-->"), std::string::npos);
+}
+
+TEST_F(DefragTest, FragmentNowShowsTheMapAfterTheJob) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{900, 100}});
+  c.AddFile("a.bin", 12 * kCluster, Pieces(100, 12, 1, 9));
+  c.RefuseMoves();
+  Start();
+  DLL_DefragVolume("C");
+  // Twelve cells of one cluster each stay fragmented: 12 / 1000.
+  EXPECT_NE(Page("defragreport1.html").find("Fragment now :</div></TD><TD class=foot align=left><div align=left> 1.20%</div>"),
+            std::string::npos);
+  c.RefuseMoves(false);
+  DLL_DefragVolume("C");
+  EXPECT_NE(Page("defragreport1.html").find("Fragment now :</div></TD><TD class=foot align=left><div align=left> 0.00%</div>"),
+            std::string::npos);
 }
 
 TEST_F(DefragTest, ExcludedFilesAndFoldersAreNotMoved) {

@@ -92,7 +92,7 @@ bool Defragment(const std::string& folder) {
       place += 100;
     }
     report.RecordFinishTime();
-    report.FillDefragTable(Figures(letter), 2, false);
+    report.FillDefragTable(Figures(letter), 2, true);
     ok = report.WriteVolumePage(folder, ReportKind::kDefrag, number) && ok;
   }
   return report.WriteIndexPage(folder, ReportKind::kDefrag) && ok;

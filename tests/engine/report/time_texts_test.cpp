@@ -18,11 +18,11 @@ TEST(ElapsedText, HoursMinutesSeconds) {
   EXPECT_EQ(ElapsedText(3600 * 23 + 60 * 59 + 59), "23:59:59");
 }
 
-TEST(ElapsedText, HoursWrapAtADay) {
-  EXPECT_EQ(ElapsedText(90061), "01:01:01");       // one day, one hour, one minute, one second
-  EXPECT_EQ(ElapsedText(25 * 3600 + 5), "01:00:05");
-  EXPECT_EQ(ElapsedText(86400), "00:00:00");
-  EXPECT_EQ(ElapsedText(86400LL * 400 + 7), "00:00:07");  // beyond 32-bit hour counts
+TEST(ElapsedText, HoursKeepCountingPastADay) {
+  EXPECT_EQ(ElapsedText(90061), "25:01:01");       // one day, one hour, one minute, one second
+  EXPECT_EQ(ElapsedText(25 * 3600 + 5), "25:00:05");
+  EXPECT_EQ(ElapsedText(86400), "24:00:00");
+  EXPECT_EQ(ElapsedText(86400LL * 400 + 7), "9600:00:07");
 }
 
 TEST(ElapsedText, ClockSetBackGivesNegativeFields) {

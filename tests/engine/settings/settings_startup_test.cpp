@@ -40,6 +40,16 @@ TEST_F(SettingsStartupTest, StopWritesTheChangedSwitchesAndKeepsTheOtherBytes) {
   EXPECT_EQ(DLL_GetLogout(), 0);
 }
 
+TEST_F(SettingsStartupTest, StopWithoutChangesLeavesAnotherProcesssSwitchesAlone) {
+  WriteFile(dir.File("Setting"), std::string("123456789\x00\x01\x00\x00", 13));
+  Start();
+  SetSwitch(Switch::kTurnOff, 1);  // the value it already has: no change
+  // Meanwhile another engine saves its own switches.
+  WriteFile(dir.File("Setting"), std::string("123456789\x01\x00\x01\x00", 13));
+  Stop();
+  EXPECT_EQ(ReadFile(dir.File("Setting")), std::string("123456789\x01\x00\x01\x00", 13));
+}
+
 TEST_F(SettingsStartupTest, FirstRunWithoutSettingFileCreatesIt) {
   Start();
   EXPECT_EQ(DLL_GetAutoRun(), 0);

@@ -2,6 +2,8 @@
 // differently open read-only, and short or missing images get a clear status.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "fat_image_patch.h"
 #include "fat_tools.h"
 #include "platform/fat_image_builder.h"
@@ -108,7 +110,19 @@ TEST(BootSectorTest, MissingAndUnwritableImagesGetTheirStatus) {
   EXPECT_EQ(OpenFatVolume('C', dir / "none.img", &status), nullptr);
   EXPECT_EQ(status, FatOpenStatus::kNotFound);
   EXPECT_EQ(OpenFatVolume('C', dir.Path(), &status), nullptr);
-  EXPECT_EQ(status, FatOpenStatus::kAccessDenied) << "a folder is no image";
+  EXPECT_EQ(status, FatOpenStatus::kFolder) << "a folder is no image";
+  EXPECT_EQ(OpenFatVolume('C', "/dev/null", &status), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kNotImageFile) << "a character device is no image";
+
+  // An image file without write permission is only read, even by a user (root) whom the
+  // system would let write it.
+  const auto bytes = Fat16Image();
+  const std::string protectedImage = dir / "protected.img";
+  fattest::WriteAll(protectedImage, std::string(bytes.begin(), bytes.end()));
+  std::filesystem::permissions(protectedImage, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  auto shielded = OpenFatVolume('C', protectedImage, &status);
+  ASSERT_NE(shielded, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyNoWriteAccess);
 
   const auto image = Fat16Image();
   auto readOnly = std::make_unique<MemoryFatIo>(image, false);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <set>
 
 #include "fat_tools.h"
@@ -265,6 +267,67 @@ TEST(FatProviderTest, OpensFilesCaseInsensitivelyButNeverFolders) {
   }
   for (const char* path : {"C:\\", "C:\\Long Folder Name", "C:\\nothing.txt", "D:\\FRAG.BIN", "C:\\FRAG.BIN\\x"}) {
     EXPECT_EQ(m->OpenFileForQuery(path), kInvalidHandle) << path;
+  }
+}
+
+TEST(FatProviderTest, AnImageIsServedToOneHolderAtATimeWithItsSerialNumber) {
+  FAT_REQUIRE_TOOLS();
+  fattest::ScratchDir dir;
+  const std::string image = dir / "shared.img";
+  fattest::MakeFs(image, 16, 8192, 1, "SHARED", "-i 1234ABCD");
+  FatOpenStatus status;
+  auto first = OpenFatVolume('C', image, &status);
+  ASSERT_NE(first, nullptr) << FatOpenStatusText(status);
+  std::uint32_t serial = 0;
+  ASSERT_TRUE(first->VolumeSerialNumber('C', &serial));
+  EXPECT_EQ(serial, 0x1234ABCDu) << "the boot sector's volume ID, as mkfs.fat -i set it";
+  EXPECT_FALSE(first->VolumeSerialNumber('D', &serial));
+  const std::string image32 = dir / "fat32.img";
+  fattest::MakeFs(image32, 32, 40000, 1, "", "-i 0BADCAFE");
+  auto fat32 = OpenFatVolume('E', image32, &status);
+  ASSERT_NE(fat32, nullptr) << FatOpenStatusText(status);
+  ASSERT_TRUE(fat32->VolumeSerialNumber('E', &serial));
+  EXPECT_EQ(serial, 0x0BADCAFEu) << "FAT32 keeps it after its own BPB fields";
+
+  // A second holder (another letter, another process) is refused while the first holds it.
+  auto second = OpenFatVolume('D', image, &status);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kInUse);
+  EXPECT_EQ(FatOpenStatusText(status), std::string("the image is in use by another process"));
+  first.reset();
+  second = OpenFatVolume('D', image, &status);
+  ASSERT_NE(second, nullptr) << FatOpenStatusText(status);
+  EXPECT_EQ(status, FatOpenStatus::kOk);
+}
+
+// FindFirstFileA on a plain path: the one entry it names, found by its long or short
+// name in any case, as the folder search lists it; nothing for what does not exist.
+TEST(FatProviderTest, SearchForAPlainPathFindsThatOneEntry) {
+  auto m = OpenKnownImage();
+  ASSERT_NE(m, nullptr);
+  WIN32_FIND_DATAA listed{};
+  const Handle folder = m->FindFirst("C:\\Long Folder Name\\*", &listed);
+  ASSERT_NE(folder, kInvalidHandle);
+  while (std::string(listed.cFileName) != "Second File.txt") ASSERT_TRUE(m->FindNext(folder, &listed));
+  m->FindClose(folder);
+  for (const char* path : {"C:\\Long Folder Name\\second file.TXT", "c:\\LONGFO~1\\SECOND~1.TXT",
+                           "C:/long folder name/SECOND FILE.txt"}) {
+    WIN32_FIND_DATAA data{};
+    const Handle h = m->FindFirst(path, &data);
+    ASSERT_NE(h, kInvalidHandle) << path;
+    EXPECT_EQ(std::string(data.cFileName), "Second File.txt") << path;
+    EXPECT_EQ(std::memcmp(&data, &listed, sizeof data), 0) << path << ": differs from the folder's listing";
+    WIN32_FIND_DATAA next{};
+    EXPECT_FALSE(m->FindNext(h, &next)) << path << ": one entry only";
+    m->FindClose(h);
+  }
+  WIN32_FIND_DATAA data{};
+  const Handle folderItself = m->FindFirst("C:\\Long Folder Name", &data);
+  ASSERT_NE(folderItself, kInvalidHandle);
+  EXPECT_NE(data.dwFileAttributes & kAttributeDirectory, 0u);
+  m->FindClose(folderItself);
+  for (const char* path : {"C:\\nothing.txt", "C:\\Long Folder Name\\nothing", "C:\\FRAG.BIN\\x", "D:\\FRAG.BIN"}) {
+    EXPECT_EQ(m->FindFirst(path, &data), kInvalidHandle) << path;
   }
 }
 

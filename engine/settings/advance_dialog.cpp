@@ -1,0 +1,95 @@
+// The advanced options dialog's logic: the real-time button and the start-up check box.
+#include "settings/advance_dialog.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "core/engine.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "settings/switches.h"
+
+namespace vexa {
+namespace {
+
+// Dialog data, engine-wide. Written on the front end's thread; atomics so a stray
+// reader on another thread reads whole values.
+std::atomic<std::int32_t> gCheckBox{0};
+std::atomic<std::uint32_t> gProcessId{0};
+std::atomic<bool> gRunning{false};
+
+}  // namespace
+
+void ResetAdvanceDialog() {
+  gCheckBox.store(GetSwitch(Switch::kRealTimeStartup));
+  gProcessId.store(0);
+  gRunning.store(false);
+}
+
+std::int32_t AdvanceCheckBox() { return gCheckBox.load(); }
+
+bool RealTimeRunning() { return gRunning.load(); }
+
+std::uint32_t RealTimeProcessId() { return gProcessId.load(); }
+
+const char* RealTimeShown() {
+  const std::uint32_t id = platform::CurrentProcesses().Find(kRealTimeImageName);
+  gProcessId.store(id);
+  gRunning.store(id != 0);
+  return id != 0 ? kTurnOffText : kTurnOnText;
+}
+
+const char* RealTimePressed(const Notify& notify) {
+  platform::Processes& processes = platform::CurrentProcesses();
+  if (gRunning.load()) {
+    // An end that fails (it has ended already) still leaves it off.
+    static_cast<void>(processes.EndByName(kRealTimeImageName, kRealTimeEndWaitMs));
+    gRunning.store(false);
+    gProcessId.store(0);
+    return kTurnOnText;
+  }
+  if (processes.Start(gWorkingFolder + kRealTimeImageName, gWorkingFolder)) {
+    const std::uint64_t started = processes.NowMs();
+    for (;;) {
+      if (const std::uint32_t id = processes.Find(kRealTimeImageName); id != 0) {
+        gProcessId.store(id);
+        gRunning.store(true);
+        return kTurnOffText;
+      }
+      const std::uint64_t waited = processes.NowMs() - started;
+      if (waited >= kRealTimeStartWaitMs) break;
+      processes.SleepMs(static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(kRealTimeLookIntervalMs, kRealTimeStartWaitMs - waited)));
+    }
+  }
+  notify(kRealTimeNotStarted, kProductTitle);
+  return kTurnOnText;
+}
+
+std::string RealTimeStartupCommand(const std::string& workingFolder) {
+  return "\"" + workingFolder + kRealTimeImageName + "\"";
+}
+
+void ConfirmAdvance(std::int32_t checked, const Notify& notify) {
+  gCheckBox.store(checked);
+  if (checked == GetSwitch(Switch::kRealTimeStartup)) return;
+  platform::Registry& registry = platform::CurrentRegistry();
+  if (!registry.CreateKey(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath)) {
+    notify(kFailCreateKey, kProductTitle);
+    return;
+  }
+  if (checked != 0) {
+    if (!registry.SetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kRealTimeValueName,
+                            RealTimeStartupCommand(gWorkingFolder))) {
+      notify(kFailWriteKey, kProductTitle);
+      return;
+    }
+  } else if (!registry.DeleteValue(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath,
+                                   kRealTimeValueName)) {
+    notify(kFailDeleteKey, kProductTitle);
+    return;
+  }
+  SetSwitch(Switch::kRealTimeStartup, checked);
+}
+
+}  // namespace vexa

@@ -1,0 +1,27 @@
+// The engine's job exports behind the job runner's interface.
+#include "win32/engine_binding.h"
+
+#include "vexa/vexa.h"
+
+namespace shell::win32 {
+
+std::int32_t EngineBinding::RunJob(JobKind kind, const char* letters) {
+  switch (kind) {
+    case JobKind::kAnalyse:
+      return DLL_AnalyseVolume(letters);
+    case JobKind::kDefragment:
+      return DLL_DefragVolume(letters);
+    case JobKind::kInDepth:
+      return DLL_OptimizedDefragVolume(letters);
+  }
+  return 0;
+}
+
+void EngineBinding::Stop() { DLL_WorkingStop(); }
+const VexaWorkingStatus* EngineBinding::Status() { return DLL_GetWorkingStatus(); }
+const std::int32_t* EngineBinding::ColorTable(char letter) { return DLL_GetVolumeColorTable(letter); }
+void EngineBinding::ShowReport(std::int32_t kind) { DLL_ShowReport(kind); }
+bool EngineBinding::Logout() { return (DLL_GetLogout() & 0xFF) != 0; }
+bool EngineBinding::Restart() { return (DLL_GetRestart() & 0xFF) != 0; }
+
+}  // namespace shell::win32

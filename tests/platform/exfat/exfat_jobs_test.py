@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""Whole vexa jobs on exFAT images that mkfs.exfat made and exfat-fuse filled.
+
+    exfat_jobs_test.py --stage DIR GROUP     GROUP: analyze, defrag, kill
+
+analyze  the analysis figures against dump.exfat, the FUSE mount's file list and a
+         chain reader of this script's own
+defrag   a defragmentation: fsck.exfat -n clean, every file identical through
+         exfat-fuse, joined files NoFatChain in one run, a second analysis finds none
+kill     defragmentations killed (SIGKILL) at random instants: after each the image
+         passes fsck.exfat -n and every file reads back identical
+
+Exit 0 passed, 1 failed, 77 skipped (a tool, loop devices or FUSE missing).
+"""
+import argparse
+import hashlib
+import json
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def need_tools():
+    missing = [t for t in ("mkfs.exfat", "fsck.exfat", "dump.exfat", "mount.exfat-fuse", "losetup")
+               if shutil.which(t) is None]
+    if missing:
+        print("skipped: missing " + ", ".join(missing))
+        sys.exit(SKIP)
+    if not os.path.exists("/dev/fuse") or not os.path.exists("/dev/loop-control") or os.geteuid() != 0:
+        print("skipped: exFAT images are filled through exfat-fuse on a loop device, which needs "
+              "/dev/fuse, /dev/loop-control and root")
+        sys.exit(SKIP)
+
+
+class Mount:
+    """The image on a loop device, mounted through exfat-fuse; detached by name after."""
+
+    def __init__(self, image, folder, read_only=False):
+        self.folder = folder
+        os.makedirs(folder, exist_ok=True)
+        self.device = subprocess.run(["losetup", "-f", "--show", image], check=True, capture_output=True,
+                                     text=True).stdout.strip()
+        options = ["-o", "ro"] if read_only else []
+        try:
+            subprocess.run(["mount.exfat-fuse", *options, self.device, folder], check=True, capture_output=True)
+        except subprocess.CalledProcessError:
+            subprocess.run(["losetup", "-d", self.device])
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        subprocess.run(["umount", self.folder], check=True)
+        for _ in range(50):
+            if subprocess.run(["losetup", "-d", self.device], capture_output=True).returncode == 0:
+                return
+            time.sleep(0.02)
+        raise Failure("cannot detach " + self.device)
+
+
+def make_image(path, work, seed):
+    """A 96 MiB image (the engine wants 50 MiB free) with 4 KiB clusters: files grown three at a time in turns (so each
+    is in pieces), a folder tree of small files, and a few contiguous files."""
+    rng = random.Random(seed)
+    with open(path, "wb") as f:
+        f.truncate(96 << 20)
+    subprocess.run(["mkfs.exfat", "-c", "4096", "-L", "CARD", path], check=True, capture_output=True)
+    with Mount(path, os.path.join(work, "fill")) as m:
+        os.makedirs(os.path.join(m.folder, "Music", "Album One"))
+        for group in range(12):
+            names = [os.path.join(m.folder, "Music" if group % 2 else "", "track %02d-%d.bin" % (group, k))
+                     for k in range(3)]
+            for piece in range(rng.randint(3, 6)):
+                for name in names:
+                    with open(name, "ab") as f:
+                        f.write(rng.randbytes(4096 * rng.randint(1, 12) - rng.randint(0, 100)))
+                        f.flush()
+                        os.fsync(f.fileno())
+        for k in range(30):
+            with open(os.path.join(m.folder, "Music", "Album One", "note %d.txt" % k), "wb") as f:
+                f.write(rng.randbytes(rng.randint(1, 9000)))
+        for k in range(4):
+            with open(os.path.join(m.folder, "whole %d.dat" % k), "wb") as f:
+                f.write(rng.randbytes(rng.randint(10000, 200000)))
+        # Holes between the pieces, so joined files have room.
+        for group in range(0, 12, 3):
+            os.remove(os.path.join(m.folder, "Music" if group % 2 else "", "track %02d-1.bin" % group))
+
+
+def fuse_hashes(image, work):
+    hashes = {}
+    with Mount(image, os.path.join(work, "read"), read_only=True) as m:
+        for folder, dirs, files in os.walk(m.folder):
+            for name in files:
+                full = os.path.join(folder, name)
+                with open(full, "rb") as f:
+                    hashes[os.path.relpath(full, m.folder)] = hashlib.sha256(f.read()).hexdigest()
+    return hashes
+
+
+def chains(image):
+    """Every file's clusters, NoFatChain flag and whether its entry set straddles two
+    sectors, read from the image by this script."""
+    with open(image, "rb") as f:
+        d = f.read()
+    sector = 1 << d[108]
+    cluster = sector << d[109]
+    fat = struct.unpack_from("<I", d, 80)[0] * sector
+    heap = struct.unpack_from("<I", d, 88)[0] * sector
+    count = struct.unpack_from("<I", d, 92)[0]
+
+    def chain(first, size, contiguous):
+        out = []
+        c = first
+        while len(out) * cluster < size and 2 <= c < count + 2:
+            out.append(c)
+            c = c + 1 if contiguous else struct.unpack_from("<I", d, fat + 4 * c)[0]
+        return out
+
+    files = {}
+
+    def walk(clusters, prefix):
+        data = b"".join(d[heap + (c - 2) * cluster: heap + (c - 1) * cluster] for c in clusters)
+        at = 0
+        while at + 32 <= len(data) and data[at] != 0:
+            if data[at] == 0x85:
+                s = at + 32
+                length = data[s + 3]
+                name = b"".join(data[s + 32 * (1 + i // 15) + 2 + 2 * (i % 15):][:2] for i in range(length))
+                name = name.decode("utf-16-le")
+                folder = struct.unpack_from("<H", data, at + 4)[0] & 0x10
+                no_fat_chain = bool(data[s + 1] & 2)
+                first = struct.unpack_from("<I", data, s + 20)[0]
+                size = struct.unpack_from("<Q", data, s + 24)[0]
+                mine = chain(first, size, no_fat_chain) if first else []
+                if folder:
+                    walk(mine, prefix + name + "/")
+                else:
+                    # A File entry that ends its sector: the set straddles two sectors.
+                    files[prefix + name] = (mine, no_fat_chain, at % sector == sector - 32)
+            at += 32
+
+    walk(chain(struct.unpack_from("<I", d, 96)[0], 1 << 40, False), "")
+    return files
+
+
+def pieces(clusters):
+    return sum(1 for i, c in enumerate(clusters) if i == 0 or c != clusters[i - 1] + 1)
+
+
+def fsck_clean(image):
+    result = subprocess.run(["fsck.exfat", "-n", image], capture_output=True, text=True)
+    check(result.returncode == 0, "fsck.exfat -n failed:\n" + result.stdout + result.stderr)
+
+
+def dump_figure(image, label):
+    out = subprocess.run(["dump.exfat", image], check=True, capture_output=True, text=True).stdout
+    line = next(l for l in out.splitlines() if l.strip().startswith(label))
+    return int(line.split(":")[1].split()[0])
+
+
+class Install:
+    def __init__(self, stage, work):
+        self.folder = os.path.join(work, "install")
+        shutil.copytree(stage, self.folder, ignore=shutil.ignore_patterns(
+            "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "FileList.txt", "volumes.ini"))
+        self.program = os.path.join(self.folder, "vexa")
+        self.env = dict(os.environ)
+        self.env.pop("VEXA_VOLUMES", None)
+
+    def run(self, *args):
+        return subprocess.run([self.program, *args], capture_output=True, text=True, env=self.env, timeout=600)
+
+    def analysis(self, image):
+        result = self.run("--json", "--quiet", "analyze", "C", "--volume", "C=" + image)
+        check(result.returncode == 0, "analysis failed (%d): %s" % (result.returncode, result.stderr))
+        return json.loads(result.stdout.splitlines()[0])["analysis"]
+
+
+def group_analyze(install, work):
+    image = os.path.join(work, "card.img")
+    make_image(image, work, seed=1)
+    a = install.analysis(image)
+    check(a["fileSystem"] == "exFAT", "file system: %s" % a["fileSystem"])
+    total = dump_figure(image, "Total Clusters")
+    free = dump_figure(image, "Free Clusters")
+    check(int(a["totalClusters"]) == total, "total clusters %s, dump.exfat says %d" % (a["totalClusters"], total))
+    check(int(a["usedClusters"]) == total - free, "used clusters %s, dump.exfat says %d" % (a["usedClusters"], total - free))
+    hashes = fuse_hashes(image, work)
+    check(int(a["scannedFiles"]) == len(hashes), "scanned %s files, the mount shows %d" % (a["scannedFiles"], len(hashes)))
+    fragmented = [p for p, (c, _, _) in chains(image).items() if pieces(c) > 1]
+    check(len(fragmented) > 10, "the fixture is not fragmented enough")
+    found = int(a["bigFragmentFiles"]) + int(a["smallFragmentFiles"])
+    check(found == len(fragmented), "the engine finds %d fragmented files, the chains show %d" % (found, len(fragmented)))
+
+
+def group_defrag(install, work):
+    image = os.path.join(work, "card.img")
+    make_image(image, work, seed=2)
+    hashes = fuse_hashes(image, work)
+    before = chains(image)
+    result = install.run("defrag", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "exit %d:\n%s%s" % (result.returncode, result.stdout, result.stderr))
+    fsck_clean(image)
+    check(fuse_hashes(image, work) == hashes, "file contents changed")
+    after = chains(image)
+    joined = [p for p, (c, _, straddles) in before.items() if pieces(c) > 1 and not straddles]
+    kept = [p for p, (c, _, straddles) in before.items() if pieces(c) > 1 and straddles]
+    check(joined, "nothing was fragmented")
+    check(kept, "the fixture has no fragmented file whose entry set straddles two sectors")
+    for path in joined:
+        clusters, no_fat_chain, _ = after[path]
+        check(pieces(clusters) == 1 and no_fat_chain, "%s: %d pieces, NoFatChain %s" % (path, pieces(clusters), no_fat_chain))
+    for path in kept:
+        check(after[path] == before[path], "%s straddles two sectors but was moved" % path)
+    a = install.analysis(image)
+    found = int(a["bigFragmentFiles"]) + int(a["smallFragmentFiles"])
+    check(found == len(kept), "a second analysis finds %d fragmented files, %d straddle" % (found, len(kept)))
+    with open(image, "rb") as f:
+        check(f.read(512)[106] & 2 == 0, "VolumeDirty left set")
+
+
+def group_kill(install, work):
+    pristine = os.path.join(work, "pristine.img")
+    make_image(pristine, work, seed=3)
+    hashes = fuse_hashes(pristine, work)
+    image = os.path.join(work, "card.img")
+    rng = random.Random(4)
+    # The instants are drawn from the span of a whole job on this machine.
+    shutil.copyfile(pristine, image)
+    started = time.monotonic()
+    check(install.run("defrag", "C", "--volume", "C=" + image).returncode == 0, "an uninterrupted job failed")
+    span = time.monotonic() - started
+    killed = 0
+    for round_number in range(8):
+        shutil.copyfile(pristine, image)
+        process = subprocess.Popen([install.program, "defrag", "C", "--volume", "C=" + image],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=install.env)
+        time.sleep(rng.uniform(0.0, span))
+        if process.poll() is None:
+            process.send_signal(signal.SIGKILL)
+            killed += 1
+        process.wait()
+        try:
+            fsck_clean(image)
+            check(fuse_hashes(image, work) == hashes, "file contents changed")
+        except Failure as e:
+            raise Failure("round %d: %s" % (round_number, e))
+    check(killed > 0, "every job ended before its kill: the image is too small to catch one")
+    # A killed job leaves at most lost clusters and a dirty volume: a new job completes.
+    result = install.run("defrag", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "a job after the kills failed:\n" + result.stdout + result.stderr)
+    fsck_clean(image)
+    check(fuse_hashes(image, work) == hashes, "file contents changed")
+
+
+GROUPS = {"analyze": group_analyze, "defrag": group_defrag, "kill": group_kill}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--stage", required=True)
+    parser.add_argument("group", choices=sorted(GROUPS))
+    args = parser.parse_args()
+    need_tools()
+    work = tempfile.mkdtemp(prefix="vexa_exfat_")
+    try:
+        install = Install(args.stage, work)
+        GROUPS[args.group](install, work)
+    except Failure as e:
+        print("FAILED: %s" % e)
+        return 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

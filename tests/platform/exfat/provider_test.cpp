@@ -1,0 +1,231 @@
+// The exFAT provider against images that mkfs.exfat made and exfat-fuse filled: what
+// the seam reports matches dump.exfat, the FUSE mount and our own raw reader, and
+// volumes that fail their checks are opened read-only with the reason said.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "exfat_tools.h"
+#include "platform/fat_provider.h"
+
+namespace platform::exfat {
+namespace {
+
+using platform::fat::FatOpenStatus;
+using platform::fat::OpenFatVolume;
+
+std::uint64_t DumpField(const std::string& dump, const std::string& field) {
+  const std::size_t at = dump.find(field);
+  if (at == std::string::npos) return ~std::uint64_t{0};
+  return std::stoull(dump.substr(dump.find_first_of("0123456789", at + field.size())));
+}
+
+class ExfatReadTest : public testing::TestWithParam<const char*> {};
+
+// Every figure the seam gives is checked against a reader that is not ours, or against
+// our small raw reader in the test helpers.
+TEST_P(ExfatReadTest, ReportsWhatIndependentReadersSee) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, GetParam());
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', image, &status);
+  ASSERT_NE(m, nullptr) << platform::fat::FatOpenStatusText(status);
+  EXPECT_EQ(status, FatOpenStatus::kOk);
+
+  char label[32] = {};
+  char fileSystem[16] = {};
+  ASSERT_TRUE(m->VolumeInformation('C', label, sizeof label, fileSystem, sizeof fileSystem));
+  EXPECT_STREQ(fileSystem, "exFAT");
+  EXPECT_STREQ(label, "FIXTURE");
+
+  std::string dump;
+  ASSERT_EQ(exfattest::Run("dump.exfat " + exfattest::Quote(image), &dump), 0) << dump;
+  DiskFreeSpace space{};
+  ASSERT_TRUE(m->FreeSpace('C', &space));
+  EXPECT_EQ(space.totalClusters, DumpField(dump, "Total Clusters:"));
+  EXPECT_EQ(space.freeClusters, DumpField(dump, "Free Clusters:"));
+  EXPECT_EQ(std::uint64_t{space.sectorsPerCluster} * space.bytesPerSector,
+            DumpField(dump, "Cluster size:"));
+
+  const auto seen = fattest::Walk(*m, 'C');
+  const auto fuse = exfattest::FuseContents(image);
+  const auto raw = exfattest::RawListing(image);
+  std::vector<std::string> seenPaths, fusePaths;
+  for (const auto& [path, f] : seen) seenPaths.push_back(path);
+  for (const auto& [path, content] : fuse) fusePaths.push_back(path);
+  EXPECT_EQ(seenPaths, fusePaths);
+
+  int fragmented = 0;
+  int contiguousNoFatChain = 0;
+  for (const auto& [path, f] : seen) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(raw.count(path), 1u);
+    const exfattest::RawFile& r = raw.at(path);
+    EXPECT_EQ((f.attributes & kAttributeDirectory) != 0, r.folder);
+    if (r.folder) continue;
+    EXPECT_EQ(f.size, fuse.at(path).size());
+    EXPECT_EQ(f.runs, exfattest::RunsOf(r.clusters));
+    if (f.runs.size() > 1) ++fragmented;
+    if (r.noFatChain && f.runs.size() == 1) ++contiguousNoFatChain;
+  }
+  EXPECT_GE(fragmented, 3) << "the recipe should leave fragmented files";
+  EXPECT_GE(contiguousNoFatChain, 3) << "exfat-fuse writes contiguous files as NoFatChain";
+
+  // Names are found whatever their case, through the up-case table.
+  const Handle h = m->OpenFileForQuery("C:\\FOLDER ONE\\Small1.TXT");
+  EXPECT_NE(h, kInvalidHandle);
+  std::uint64_t size = 0;
+  EXPECT_EQ(m->FileSize(h, &size), kErrorSuccess);
+  EXPECT_EQ(size, fuse.at("Folder One/small1.txt").size());
+  m->CloseHandle(h);
+  EXPECT_EQ(m->OpenFileForQuery("C:\\Folder One"), kInvalidHandle) << "folders are not opened for queries";
+  EXPECT_EQ(m->OpenFileForQuery("C:\\Folder One\\missing"), kInvalidHandle);
+
+  // Subfolder searches begin with "." and "..", as on Windows.
+  WIN32_FIND_DATAA data{};
+  const Handle search = m->FindFirst("C:\\Folder One\\deeper\\*", &data);
+  ASSERT_NE(search, kInvalidHandle);
+  EXPECT_STREQ(data.cFileName, ".");
+  ASSERT_TRUE(m->FindNext(search, &data));
+  EXPECT_STREQ(data.cFileName, "..");
+  m->FindClose(search);
+
+  // The volume bitmap marks every file's clusters used.
+  const Handle volume = m->OpenVolume('C');
+  std::vector<std::uint8_t> buffer(kVolumeBitmapHeaderSize + space.totalClusters / 8 + 8);
+  auto* bitmap = reinterpret_cast<VOLUME_BITMAP_BUFFER*>(buffer.data());
+  ASSERT_EQ(m->GetVolumeBitmap(volume, 0, bitmap, static_cast<std::uint32_t>(buffer.size())), kErrorSuccess);
+  for (const auto& [path, r] : raw) {
+    for (std::uint32_t c : r.clusters) EXPECT_TRUE((bitmap->Buffer[(c - 2) / 8] >> ((c - 2) % 8)) & 1) << path;
+  }
+  m->CloseHandle(volume);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ExfatReadTest, testing::Values("exfat_mixed_4k", "exfat_mixed_512"));
+
+// --- damaged and unsupported volumes ---
+
+std::uint32_t Get32(const std::string& d, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, d.data() + at, 4);
+  return v;
+}
+void Put32(std::string& d, std::size_t at, std::uint32_t v) { std::memcpy(d.data() + at, &v, 4); }
+
+// Rewrites the main boot region's checksum sector after a patch of the boot sector.
+void FixBootChecksum(std::string& d) {
+  const std::size_t sector = std::size_t{1} << static_cast<std::uint8_t>(d[108]);
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < sector * 11; ++i) {
+    if (i == 106 || i == 107 || i == 112) continue;
+    sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + static_cast<std::uint8_t>(d[i]);
+  }
+  for (std::size_t at = sector * 11; at < sector * 12; at += 4) Put32(d, at, sum);
+}
+
+// Offset of the File entry of the set whose name begins with `name` (ASCII).
+std::size_t FileEntryOf(const std::string& d, const std::string& name) {
+  std::string wide;
+  for (char c : name.substr(0, 15)) wide += std::string{c, '\0'};
+  const std::size_t at = d.find(wide);
+  return at == std::string::npos ? 0 : at - 2 - 64;
+}
+
+struct Damage {
+  const char* name;
+  FatOpenStatus expected;
+  std::function<void(std::string&)> apply;
+};
+
+void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
+
+class ExfatDamageTest : public testing::TestWithParam<Damage> {};
+
+TEST_P(ExfatDamageTest, OpensReadOnlyWithTheReason) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_mixed_4k");
+  std::string bytes = fattest::ReadAll(image);
+  GetParam().apply(bytes);
+  fattest::WriteAll(image, bytes);
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', image, &status);
+  ASSERT_NE(m, nullptr) << platform::fat::FatOpenStatusText(status);
+  EXPECT_EQ(status, GetParam().expected) << platform::fat::FatOpenStatusText(status);
+  // Analysis still works; moves are refused and the image stays as it was.
+  EXPECT_FALSE(fattest::Walk(*m, 'C').empty());
+  const Handle volume = m->OpenVolume('C');
+  const Handle file = m->OpenFileForQuery("C:\\contiguous.bin");
+  ASSERT_NE(file, kInvalidHandle);
+  const std::int64_t target = fattest::FindFreeRun(*m, volume, 4);
+  EXPECT_EQ(m->MoveFile(volume, {file, 0, target, 4}), kErrorWriteProtect);
+  m.reset();
+  EXPECT_EQ(fattest::ReadAll(image), bytes);
+}
+
+const Damage kDamages[] = {
+    {"boot_checksum", FatOpenStatus::kReadOnlyBootChecksum, [](std::string& d) { d[300] ^= 0x5A; }},
+    {"texfat", FatOpenStatus::kReadOnlyTexfat,
+     [](std::string& d) {
+       d[110] = 2;
+       FixBootChecksum(d);
+     }},
+    {"set_checksum", FatOpenStatus::kReadOnlyExfatInconsistent,
+     [](std::string& d) { d[FileEntryOf(d, "small3.txt") + 8] ^= 1; }},  // a timestamp byte
+    {"bitmap_disagrees", FatOpenStatus::kReadOnlyExfatInconsistent,
+     [](std::string& d) {
+       const std::size_t file = FileEntryOf(d, "contiguous.bin");
+       const std::uint32_t first = Get32(d, file + 32 + 20);
+       const std::size_t heap = std::size_t{Get32(d, 88)} << static_cast<std::uint8_t>(d[108]);
+       const std::uint32_t bitmapCluster = 2;  // where mkfs.exfat puts it
+       const std::size_t bpc = std::size_t{1} << (static_cast<std::uint8_t>(d[108]) + static_cast<std::uint8_t>(d[109]));
+       d[heap + (bitmapCluster - 2) * bpc + (first - 2) / 8] &= static_cast<char>(~(1 << ((first - 2) % 8)));
+     }},
+    {"cross_link", FatOpenStatus::kReadOnlyExfatInconsistent,
+     [](std::string& d) {
+       // The fragmented file's first cluster now leads into the other fragmented file.
+       const std::size_t a = FileEntryOf(d, "Fragmented A.bin");
+       const std::size_t b = FileEntryOf(d, "fragmented b with a long name");
+       const std::size_t fat = std::size_t{Get32(d, 80)} << static_cast<std::uint8_t>(d[108]);
+       Put32(d, fat + 4 * std::size_t{Get32(d, a + 32 + 20)}, Get32(d, b + 32 + 20));
+     }},
+    {"unknown_entry", FatOpenStatus::kReadOnlyUnknownEntries,
+     [](std::string& d) {
+       // A benign primary entry of a type no one defined, after the last root entry.
+       const std::size_t file = FileEntryOf(d, "Fragmented A.bin");
+       std::size_t at = file;
+       while (d[at] != 0) at += 32;
+       d[at] = static_cast<char>(0xA7);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Damages, ExfatDamageTest, testing::ValuesIn(kDamages),
+                         [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+
+TEST(ExfatOpenTest, RefusesWhatIsNoExfatVolume) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_mixed_512");
+  const std::string bytes = fattest::ReadAll(image);
+  FatOpenStatus status;
+
+  fattest::WriteAll(image, bytes.substr(0, bytes.size() / 2));
+  EXPECT_EQ(OpenFatVolume('C', image, &status), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kTruncated);
+
+  std::string bad = bytes;
+  bad[109] = 30;  // clusters of 2^39 bytes
+  fattest::WriteAll(image, bad);
+  EXPECT_EQ(OpenFatVolume('C', image, &status), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kBadBootSector);
+
+  bad = bytes;
+  bad[20] = 1;  // inside the range that must be zero (where FAT keeps its BPB)
+  fattest::WriteAll(image, bad);
+  EXPECT_EQ(OpenFatVolume('C', image, &status), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kBadBootSector);
+}
+
+}  // namespace
+}  // namespace platform::exfat

@@ -1,0 +1,449 @@
+#!/usr/bin/env python3
+"""DefragShell under wine64 and Xvfb, driven with real mouse clicks and keys (xdotool).
+
+    shell_wine_test.py --program DefragShell.exe --probe window_probe.exe --artifacts DIR
+
+The program runs from a private copy of its stage folder, started from another folder,
+with a fragmented FAT32 image mapped as E: in vexa/volumes.ini. The test reads the
+windows' controls with window_probe.exe (ids, rectangles, texts), compares the map's
+pixels with the colour codes the engine saved in "diskdata", records the report the
+engine hands to the shell (wine's browser setting points at a recorder), and checks the
+image with fsck.fat and content hashes after the defragmentation. A screenshot of each
+step is kept in DIR. Exit 77 (skipped) when a tool is missing."""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+import cli_test  # noqa: E402  (image makers, hashes, fsck)
+
+SKIP = 77
+TITLE = "Tolvane Disk Defrag"
+WINDOW = (249, 241)          # the main window's pinned screen position
+PANEL = (225, 235)           # FSendPanel in the window; the map panel is at its origin
+COLOURS = {(0xE6, 0x00, 0x00): 1, (0x2E, 0x94, 0xBA): 2, (0x91, 0x91, 0x91): 3, (0x31, 0xB3, 0x46): 4,
+           (0xFF, 0x72, 0x00): 5, (0xFF, 0xFF, 0xFF): 0}
+
+# The control table of the main window, positions relative to the window's client area
+# (children of FSendPanel and of the map panel carry their parents' offsets).
+EXPECTED_CONTROLS = {
+    100: (803, 0, 27, 18), 101: (775, 0, 27, 18), 102: (21, 100, 179, 49), 103: (21, 156, 179, 49),
+    104: (21, 212, 179, 49), 105: (217, 78, 615, 144), 106: (225, 235, 602, 340), 107: (225, 235, 602, 271),
+    108: (225, 239, 602, 16), 110: (225, 507, 602, 16), 111: (225, 526, 602, 16), 112: (225, 548, 602, 24),
+    114: (23, 340, 174, 231), 115: (28, 591, 48, 14), 116: (94, 591, 30, 14), 117: (148, 591, 36, 14),
+    119: (11, 591, 14, 14), 120: (76, 591, 14, 14), 121: (128, 591, 14, 14),
+}
+LOG_LABEL, DETAILS_LABEL, CLUSTER_LABEL, PATH_LABEL, PROGRESS_FRAME = 108, 109, 110, 111, 112
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Session:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.shots = 0
+        os.makedirs(args.artifacts, exist_ok=True)
+        for old in os.listdir(args.artifacts):
+            if old.endswith(".png"):
+                os.remove(os.path.join(args.artifacts, old))
+        self.env = dict(os.environ)
+        self.env.pop("VEXA_VOLUMES", None)
+        self.env["WINEDEBUG"] = "-all"
+        self.env.setdefault("WINEPREFIX", os.path.join(work, "wineprefix"))
+        self.xvfb = None
+        self.process = None
+
+    # --- display and wine ---------------------------------------------------------------
+    def start_display(self):
+        wanted = os.environ.get("VEXA_TEST_DISPLAY")
+        if wanted:
+            self.xvfb = subprocess.Popen(["Xvfb", wanted, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.env["DISPLAY"] = wanted
+        else:
+            read, write = os.pipe()
+            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                                          "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+            os.close(write)
+            number = os.read(read, 16).decode().strip()
+            os.close(read)
+            self.env["DISPLAY"] = ":" + number
+        time.sleep(1)
+
+    def wine(self, *args, timeout=60):
+        return subprocess.run(["wine", *args], env=self.env, capture_output=True, text=True, timeout=timeout)
+
+    def probe(self, window_class="TFrm_Main"):
+        """Controls of the first window of the class: {id: (class, visible, x, y, w, h, text)}."""
+        try:
+            result = self.wine(self.args.probe, window_class)
+        except subprocess.TimeoutExpired:
+            return None, {}
+        if result.returncode != 0:
+            return None, {}
+        window = None
+        controls = {}
+        for line in result.stdout.splitlines():
+            parts = line.split(" ", 8)
+            if parts[0] == "window":
+                window = tuple(int(v) for v in parts[2:7])
+            elif parts[0] == "control":
+                text = parts[8] if len(parts) > 8 else ""
+                controls[int(parts[1])] = (parts[2], parts[3] == "1", *(int(v) for v in parts[4:8]),
+                                           text.replace("\\r", "\r").replace("\\n", "\n"))
+        return window, controls
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True, timeout=30)
+
+    def click(self, x, y):
+        """A real left click at a point of the main window's client area."""
+        self.xdotool("mousemove", str(WINDOW[0] + x), str(WINDOW[1] + y), "sleep", "0.15", "click", "1")
+
+    def key(self, *keys):
+        self.xdotool("key", *keys)
+
+    def screenshot(self, name):
+        self.shots += 1
+        path = os.path.join(self.args.artifacts, "%02d-%s.png" % (self.shots, name))
+        subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", path], check=True,
+                       capture_output=True, timeout=30)
+        return path
+
+    def pixels(self, path):
+        """The screenshot as raw RGB rows (via ImageMagick)."""
+        raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+        return raw
+
+    @staticmethod
+    def pixel(raw, x, y):
+        at = (y * 1280 + x) * 3
+        return tuple(raw[at:at + 3])
+
+    # --- the program ---------------------------------------------------------------------
+    def start_program(self):
+        self.process = subprocess.Popen(["wine", self.program], cwd=self.work, env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 180
+        while time.time() < deadline:
+            window, controls = self.probe()
+            if window is not None and len(controls) >= 20:
+                time.sleep(1.0)  # the administrator check runs once the window is shown
+                return window, controls
+            time.sleep(0.5)
+        raise Failure("the main window did not appear")
+
+    def wait_message(self, timeout=10):
+        """Text of the message box on screen (None when none appears in time)."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            window, controls = self.probe("#32770")
+            texts = [c[6] for c in controls.values() if c[0] == "Static" and c[6]]
+            if window is not None and texts:
+                return texts[0]
+            time.sleep(0.2)
+        return None
+
+    def close_message(self):
+        self.key("Return")
+        deadline = time.time() + 10
+        while time.time() < deadline and self.probe("#32770")[0] is not None:
+            time.sleep(0.2)
+
+    def wait_idle(self, timeout=300):
+        """Waits until the progress bar is hidden (the job has ended); returns the state
+        texts seen meanwhile."""
+        seen = []
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            _, controls = self.probe()
+            if not controls:
+                raise Failure("the main window went away during a job")
+            for label in (LOG_LABEL, CLUSTER_LABEL, PATH_LABEL):
+                text = controls[label][6]
+                if text and text not in seen:
+                    seen.append(text)
+            if not controls[PROGRESS_FRAME][1]:
+                time.sleep(0.5)  # the final poll and colour refresh
+                return seen
+            time.sleep(0.1)
+        raise Failure("the job did not end within %d s" % timeout)
+
+    def close_program(self):
+        self.click(816, 9)  # CloseBtn
+        try:
+            self.process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end after CloseBtn")
+        self.process = None
+
+    def stop(self):
+        if self.process is not None:
+            self.process.kill()
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+
+
+def tick_box_y(session, raw):
+    """Screen rows of the check boxes in the volume list's first column, top to bottom."""
+    frame = (0x7D, 0x8D, 0xA3)
+    x = WINDOW[0] + 217 + 4
+    rows = []
+    for dx in range(0, 14):
+        rows = [y for y in range(WINDOW[1] + 95, WINDOW[1] + 222) if Session.pixel(raw, x + dx, y) == frame]
+        if len(rows) >= 2:
+            x += dx
+            break
+    tops = [y for y in rows if y - 1 not in rows]
+    return x, tops
+
+
+def map_codes(raw):
+    """Colour code shown by each of the 1000 cells, from the screenshot (None if unknown)."""
+    codes = []
+    for i in range(1000):
+        x = WINDOW[0] + PANEL[0] + 2 + 12 * (i % 50) + 5
+        y = WINDOW[1] + PANEL[1] + 26 + 12 * (i // 50) + 5
+        codes.append(COLOURS.get(Session.pixel(raw, x, y)))
+    return codes
+
+
+def engine_codes(diskdata, letter, age=0):
+    """The colour rule applied to the cells the engine saved for `letter`."""
+    slot = ord(letter) - ord("C")
+    block = diskdata[slot * 24000:(slot + 1) * 24000]
+    codes = []
+    for i in range(1000):
+        cell = [int.from_bytes(block[i * 24 + k * 4:i * 24 + k * 4 + 4], "little", signed=True) for k in range(6)]
+        in_use, system, _, fragmented, contiguous, partly = cell
+        if in_use == 0:
+            codes.append(0)
+        elif system > 0:
+            codes.append(2)
+        elif max(contiguous, partly) >= fragmented:
+            codes.append(3 if partly >= contiguous else 4)
+        else:
+            codes.append(1 if age == 1 else 5)
+    return codes
+
+
+def file_details(image, path):
+    """(extents, clusters, bytes) of a file of the image as mtools sees it; 512-byte clusters."""
+    mpath = "::" + path.split(":", 1)[1].replace("\\", "/")
+    chain = subprocess.run(["mshowfat", "-i", image, mpath], check=True, capture_output=True, text=True,
+                           env=cli_test.mtools_env()).stdout
+    out = os.path.join(tempfile.mkdtemp(), "f")
+    subprocess.run(["mcopy", "-i", image, mpath, out], check=True, capture_output=True, env=cli_test.mtools_env())
+    size = os.path.getsize(out)
+    return chain.count("<"), size // 512, size
+
+
+def run(args, work):
+    for tool in ("wine", "Xvfb", "xdotool", "import", "convert", "mkfs.fat", "mcopy", "mshowfat", "fsck.fat"):
+        if shutil.which(tool) is None:
+            print("skipped: missing " + tool)
+            sys.exit(SKIP)
+    session = Session(args, work)
+    # A private copy of the program and its vexa folder.
+    install = os.path.join(work, "DefragShell")
+    stage = os.path.dirname(os.path.abspath(args.program))
+    shutil.copytree(stage, install, ignore=shutil.ignore_patterns(
+        "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "FileList.txt", "volumes.ini", "*.img"))
+    session.program = os.path.join(install, "DefragShell.exe")
+    engine = os.path.join(install, "vexa")
+    image = os.path.join(engine, "card.img")
+    cli_test.make_fragmented_image(image, work)
+    hashes = cli_test.file_hashes(image, work)
+    fragmented_before = cli_test.fragmented_files(image)
+    check(len(fragmented_before) > 50, "the test image is not fragmented")
+    cli_test.make_large_image(os.path.join(engine, "large.img"), work)
+    with open(os.path.join(engine, "volumes.ini"), "w") as f:
+        f.write("[volumes]\r\nE=card.img\r\nF=large.img\r\n")
+    # The engine opens reports through the shell; wine hands them to this recorder.
+    opened = os.path.join(work, "opened.txt")
+    recorder = os.path.join(work, "browser.sh")
+    with open(recorder, "w") as f:
+        f.write("#!/bin/sh\necho \"$@\" >> '%s'\n" % opened)
+    os.chmod(recorder, 0o755)
+
+    session.start_display()
+    try:
+        session.wine("reg", "add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/d", recorder, "/f")
+
+        # --- start-up: the window, its geometry, its controls -------------------------------
+        window, controls = session.start_program()
+        shot = session.screenshot("start")
+        check(window[:4] == (249, 241, 850, 610), "main window at %s, not 249,241 850x610" % (window,))
+        for cid, rect in EXPECTED_CONTROLS.items():
+            check(tuple(controls[cid][2:6]) == rect, "control %d at %s, expected %s" % (cid, controls[cid][2:6], rect))
+        check(not controls[DETAILS_LABEL][1] and not controls[118][1], "Label1 and ReportBtn must start hidden")
+        check(not controls[PROGRESS_FRAME][1], "the progress bar must start hidden")
+        check(session.probe("#32770")[0] is None, "the administrator check refused wine's administrator")
+
+        # --- Analyze with nothing ticked ------------------------------------------------------
+        session.click(110, 124)
+        text = session.wait_message()
+        session.screenshot("analyze-without-drive")
+        check(text == "Please select the drive(s) that you want to Analyze.", "message was %r" % text)
+        session.close_message()
+
+        # --- the volume list: C and Z are wine's own drives; E and F are the mapped images ----
+        raw = session.pixels(shot)
+        x, tops = tick_box_y(session, raw)
+        check(len(tops) == 4, "expected the rows C, E, F, Z; found %d check boxes" % len(tops))
+        boxes = {letter: (x + 6 - WINDOW[0], top + 6 - WINDOW[1]) for letter, top in zip("CEFZ", tops)}
+
+        # --- a long analysis of F: live texts, Alt+F4 refused, Stop then Analyze refused ---
+        session.click(*boxes["F"])
+        time.sleep(0.5)
+        raw = session.pixels(session.screenshot("f-ticked"))
+        tick = sum(1 for dx in range(-6, 7) for dy in range(-6, 7)
+                   if Session.pixel(raw, WINDOW[0] + boxes["F"][0] + dx, WINDOW[1] + boxes["F"][1] + dy) == (0, 0x40, 0x80))
+        check(tick > 5, "the F row's box shows no tick")
+        # The analysis of F lasts well under a second here, so the keys and clicks that
+        # must land during it go in one xdotool command. The probe is too slow to watch
+        # the live texts; the model's tests cover them.
+        analyze = [str(WINDOW[0] + 110), str(WINDOW[1] + 124)]
+        session.xdotool("mousemove", *analyze, "sleep", "0.2", "click", "1", "sleep", "0.05", "key", "alt+F4")
+        text = session.wait_message(10)
+        session.screenshot("analyzing-close-refused")
+        check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
+              "Alt+F4 during the analysis: %r" % text)
+        session.close_message()
+        check(session.probe()[0] is not None, "the window closed during the analysis")
+        # Analyze, then Stop and Analyze again at once: refused while the old threads live.
+        session.wait_idle()
+        session.xdotool("mousemove", *analyze, "sleep", "0.2", "click", "1", "sleep", "0.05", "click", "1",
+                        "sleep", "0.02", "click", "1")
+        text = session.wait_message(10)
+        session.screenshot("stopped-analyze-refused")
+        check(text == "The previous job is still stopping. Please wait.", "Analyze after Stop: %r" % text)
+        session.close_message()
+        # The stopped job's thread opens its report once the engine has let go.
+        deadline = time.time() + 120
+        while not (os.path.exists(opened) and open(opened).read().count("analysisreport") >= 2) and time.time() < deadline:
+            time.sleep(0.3)
+        check(open(opened).read().count("analysisreport") == 2, "the stopped analysis did not open its report")
+        time.sleep(1.5)
+        session.click(*boxes["F"])  # untick F
+
+        # --- analysis of E: the map, the report ------------------------------------------------
+        session.click(*boxes["E"])
+        session.click(110, 124)
+        time.sleep(1)
+        session.wait_idle()
+        shot = session.screenshot("analysed")
+        deadline = time.time() + 30
+        while open(opened).read().count("analysisreport") < 3 and time.time() < deadline:
+            time.sleep(0.3)
+        check(open(opened).read().count("analysisreport") == 3, "the analysis report did not reach the shell")
+        shown = map_codes(session.pixels(shot))
+        session.close_program()
+        with open(os.path.join(engine, "diskdata"), "rb") as f:
+            diskdata = f.read()
+        expected = engine_codes(diskdata, "E")
+        block = diskdata[24000 * 2:24000 * 3]  # slot of E
+        fragmented = [int.from_bytes(block[i * 24 + 12:i * 24 + 16], "little", signed=True) for i in range(1000)]
+        check(any(expected), "the engine saved an empty map for E")
+        wrong = [i for i in range(1000) if shown[i] != expected[i]]
+        check(not wrong, "%d map cells differ from the engine's codes, first %d: shown %s, engine %s" % (
+            len(wrong), wrong[0] if wrong else -1, shown[wrong[0]] if wrong else None,
+            expected[wrong[0]] if wrong else None))
+        e_box = boxes["E"]
+
+        # --- a fragmented cell, then a file: its details ------------------------------------
+        window, controls = session.start_program()
+        session.click(*e_box)
+        session.click(300, e_box[1])  # the E row's caption: shows its map without ticking
+        time.sleep(1)
+        session.screenshot("row-click-map")
+        check(session.probe()[1][LOG_LABEL][6] == "Check out the data information in E drive",
+              "row click text: %r" % session.probe()[1][LOG_LABEL][6])
+        # A cell's file list lives in the engine's memory: analyse again after the restart.
+        session.click(110, 124)
+        time.sleep(1)
+        session.wait_idle()
+        cell = max(range(1000), key=lambda i: fragmented[i])
+        check(fragmented[cell] > 0 and expected[cell] != 0, "no cell holds extents of fragmented files")
+        session.click(PANEL[0] + 2 + 12 * (cell % 50) + 5, PANEL[1] + 26 + 12 * (cell // 50) + 5)
+        time.sleep(1)
+        session.screenshot("cell-files")
+        with open(os.path.join(engine, "FileList.txt"), "rb") as f:
+            paths = [line for line in f.read().decode("latin-1").splitlines() if line]
+        check(paths, "the fragmented cell lists no files")
+        session.click(23 + 40, 340 + 9)  # the first file of the tree
+        time.sleep(1)
+        _, controls = session.probe()
+        session.screenshot("file-details")
+        extents, clusters, size = file_details(image, paths[0])
+        name = paths[0].rsplit("\\", 1)[-1]
+        want = ("\r\n    FileName : %s    \r\n    Fragments : %d    \r\n    Clusters : %d    \r\n"
+                "    Size : %d  Byte.    \r\n    %s    \r\n" % (name, extents, clusters, size, paths[0]))
+        check(controls[DETAILS_LABEL][1], "Label1 is not shown after the file click")
+        check(controls[DETAILS_LABEL][6] == want, "details %r, expected %r" % (controls[DETAILS_LABEL][6], want))
+        session.click(400, 40)  # a press on the background hides it
+        time.sleep(0.5)
+        check(not session.probe()[1][DETAILS_LABEL][1], "Label1 stays after a press on the window")
+
+        # --- a whole quick defragmentation ---------------------------------------------------
+        session.click(110, 180)  # Defragment
+        time.sleep(1.5)
+        chooser, _ = session.probe("TFrm_Report")
+        session.screenshot("chooser")
+        check(chooser is not None and chooser[2:4] == (500, 340), "chooser: %s" % (chooser,))
+        session.xdotool("mousemove", str(chooser[0] + 250), str(chooser[1] + 107), "sleep", "0.15", "click", "1")
+        time.sleep(1)
+        session.screenshot("defragmenting")
+        session.wait_idle(480)
+        session.screenshot("defragmented")
+        deadline = time.time() + 30
+        while "defragreport" not in open(opened).read() and time.time() < deadline:
+            time.sleep(0.3)
+        check("defragreport" in open(opened).read(), "the defragmentation report did not reach the shell")
+        session.close_program()
+    finally:
+        session.stop()
+
+    cli_test.check_fsck_clean(image)
+    check(cli_test.file_hashes(image, work) == hashes, "file contents changed")
+    left = cli_test.fragmented_files(image)
+    check(left == [], "still in pieces after the quick defragmentation: %s" % left[:5])
+    print("screenshots: %d in %s" % (session.shots, args.artifacts))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--artifacts", required=True)
+    args = parser.parse_args()
+    if not os.path.exists(args.program):
+        print("skipped: no DefragShell.exe at " + args.program)
+        return SKIP
+    with tempfile.TemporaryDirectory(prefix="vexa-shell-") as work:
+        try:
+            run(args, work)
+        except (Failure, cli_test.Failure) as failure:
+            print("FAILED: %s" % failure)
+            return 1
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
