@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 
 namespace cli {
@@ -54,7 +55,8 @@ struct CommandName {
 };
 constexpr CommandName kCommands[] = {
     {"analyze", Command::kAnalyze}, {"defrag", Command::kDefrag}, {"optimize", Command::kOptimize},
-    {"demo", Command::kDemo},     {"options", Command::kOptions}, {"schedule", Command::kSchedule},
+    {"demo", Command::kDemo},       {"options", Command::kOptions}, {"schedule", Command::kSchedule},
+    {"check", Command::kCheck},     {"contig", Command::kContig},   {"put", Command::kPut},
 };
 
 // The settings commands: vexa options [changes], vexa schedule show|add LETTERS|remove.
@@ -216,7 +218,86 @@ bool ShortOption(char c, Options* options, bool* help, bool* version) {
   }
 }
 
+bool PerFileCommand(Command command) {
+  return command == Command::kCheck || command == Command::kContig || command == Command::kPut;
+}
+
+// check LETTER [PATH...], contig LETTER PATH..., put LETTER SOURCE DEST.
+bool ParsePerFile(Command command, const std::vector<std::string>& positional, Options* options, std::string* error) {
+  const std::string& name = positional[0];
+  if (positional.size() < 2) {
+    *error = name + " wants the drive letter of a volume (for example C)";
+    return false;
+  }
+  std::string letter;
+  if (!ParseLetters(positional[1], &letter, error)) return false;
+  if (letter.size() != 1) {
+    *error = name + " works on one volume: give one drive letter, not \"" + positional[1] + "\"";
+    return false;
+  }
+  const std::vector<std::string> rest(positional.begin() + 2, positional.end());
+  if (command == Command::kContig && rest.empty()) {
+    *error = "contig wants the paths of the files to make contiguous";
+    return false;
+  }
+  if (command == Command::kPut && rest.size() != 2) {
+    *error = "put wants the file to copy in and its path on the volume (put C game.iso /GAMES/GAME.ISO)";
+    return false;
+  }
+  if (options->makeRoom && command != Command::kContig) {
+    *error = "--make-room is for contig";
+    return false;
+  }
+  if (options->replace && command != Command::kPut) {
+    *error = "--replace is for put";
+    return false;
+  }
+  if (options->maxPiecesGiven && command == Command::kContig) {
+    *error = "--max-pieces is for check and put";
+    return false;
+  }
+  if (options->open) {
+    *error = "--open is for analyze, defrag and optimize";
+    return false;
+  }
+  if (options->minFree) {
+    *error = "--min-free is for defrag and optimize";
+    return false;
+  }
+  if (options->folders || options->files || options->types || options->turnOff >= 0 || options->restart >= 0) {
+    *error = "--folders, --files, --types, --turn-off and --restart belong to the options command";
+    return false;
+  }
+  options->letters = letter;
+  const std::size_t firstPath = command == Command::kPut ? 1 : 0;
+  if (command == Command::kPut) options->source = rest[0];
+  for (std::size_t i = firstPath; i < rest.size(); ++i) {
+    std::string path;
+    if (!VolumePath(letter[0], rest[i], &path, error)) return false;
+    options->paths.push_back(path);
+  }
+  options->command = command;
+  return true;
+}
+
 }  // namespace
+
+bool VolumePath(char letter, const std::string& text, std::string* path, std::string* error) {
+  std::string rest = text;
+  if (rest.size() >= 2 && rest[1] == ':' && IsLetter(rest[0])) {
+    if (Upper(rest[0]) != Upper(letter)) {
+      *error = "\"" + text + "\" is on drive " + Upper(rest[0]) + ":, not " + Upper(letter) + ":";
+      return false;
+    }
+    rest = rest.substr(2);
+  }
+  for (char& c : rest) {
+    if (c == '/') c = '\\';
+  }
+  if (rest.empty() || rest[0] != '\\') rest.insert(rest.begin(), '\\');
+  *path = std::string(1, Upper(letter)) + ":" + rest;
+  return true;
+}
 
 bool ParseSize(const std::string& text, std::uint64_t* bytes) {
   std::size_t digits = 0;
@@ -286,6 +367,29 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       options->quiet = true;
     } else if (arg == "--json") {
       options->json = true;
+    } else if (arg == "--make-room") {
+      options->makeRoom = true;
+    } else if (arg == "--replace") {
+      options->replace = true;
+    } else if (arg == "--max-pieces" || arg.rfind("--max-pieces=", 0) == 0) {
+      std::string value;
+      if (arg == "--max-pieces") {
+        if (i + 1 >= args.size()) {
+          *error = "--max-pieces wants a number of pieces";
+          return false;
+        }
+        value = args[++i];
+      } else {
+        value = arg.substr(13);
+      }
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(value.c_str(), &end, 10);
+      if (value.empty() || value[0] == '-' || *end != 0 || n < 1 || n > 1000000) {
+        *error = "--max-pieces wants a number of pieces from 1, not \"" + value + "\"";
+        return false;
+      }
+      options->maxPieces = static_cast<std::uint32_t>(n);
+      options->maxPiecesGiven = true;
     } else if (arg == "--volume" || arg.rfind("--volume=", 0) == 0) {
       std::string value;
       if (arg == "--volume") {
@@ -358,6 +462,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
   for (const CommandName& c : kCommands) {
     if (positional[0] == c.name) command = c.command;
   }
+  if (PerFileCommand(command)) return ParsePerFile(command, positional, options, error);
+  if (options->makeRoom || options->replace || options->maxPiecesGiven) {
+    *error = "--make-room, --replace and --max-pieces are for check, contig and put";
+    return false;
+  }
   if (command == Command::kOptions || command == Command::kSchedule) {
     return ParseSettingsCommand(command, positional, options, error);
   }
@@ -419,6 +528,9 @@ std::string UsageText(const std::string& engineFolder) {
       "       vexa options [--folders TEXT] [--files TEXT] [--types TEXT]\n"
       "                    [--turn-off on|off] [--restart on|off]\n"
       "       vexa schedule show|add LETTERS|remove\n"
+      "       vexa [OPTIONS] check LETTER [PATH...] [--max-pieces N]\n"
+      "       vexa [OPTIONS] contig LETTER PATH... [--make-room]\n"
+      "       vexa [OPTIONS] put LETTER SOURCE DEST [--max-pieces N] [--replace]\n"
       "\n"
       "Tolvane Disk Defrag from the command line: analyses and defragments the volumes named\n"
       "by drive letters. On Linux a letter is a FAT12/16/32 file system in an image file or an\n"
@@ -442,6 +554,18 @@ std::string UsageText(const std::string& engineFolder) {
       "                     \"Tolvane Disk Defrag Schedule\" on Windows, a line in your crontab\n"
       "                     on Linux, with the volume map of the engine's folder)\n"
       "  schedule remove    remove the scheduled run\n"
+      "  check LETTER [PATH...]\n"
+      "                     list each file (every file under a folder; the whole volume when\n"
+      "                     no PATH is given) with its size and the number of pieces it lies\n"
+      "                     in, and whether it meets --max-pieces (default 1); reads only\n"
+      "  contig LETTER PATH...\n"
+      "                     make each file one piece, in the smallest free run that holds it\n"
+      "  put LETTER SOURCE DEST\n"
+      "                     copy the file SOURCE into the volume as DEST, in one piece (or at\n"
+      "                     most --max-pieces pieces); a DEST ending in / or naming a folder\n"
+      "                     takes SOURCE's name\n"
+      "                     Paths inside the volume may be written \\GAMES\\X.ISO, /GAMES/X.ISO\n"
+      "                     or C:\\GAMES\\X.ISO, in any case, with long names or 8.3 names.\n"
       "\n"
       "Options:\n"
       "  --volume L=PATH    serve drive letter L from the image file or unmounted block device\n"
@@ -452,7 +576,13 @@ std::string UsageText(const std::string& engineFolder) {
       "                     relocation still needs a free run as large as each file it moves\n"
       "  --quiet, -q        no progress and no summary; errors only\n"
       "  --json             one JSON object per volume (one per line) with the report's figures,\n"
-      "                     or with \"error\" saying why the volume was not done\n"
+      "                     or with \"error\" saying why the volume was not done; for check,\n"
+      "                     contig and put one object per file\n"
+      "  --max-pieces N     check and put: the most pieces a file may lie in (default 1)\n"
+      "  --make-room        contig: when no free run is large enough, first move other files\n"
+      "                     toward the start of the volume until one is\n"
+      "  --replace          put: replace a file of the same name (its clusters are freed only\n"
+      "                     once the new file is in place)\n"
       "  --folders TEXT     options: excluded folders, separated by ; (for example \"Temp;Backup\")\n"
       "  --files TEXT       options: excluded files (a name without its extension covers all)\n"
       "  --types TEXT       options: excluded file types (for example \"exe;rar\")\n"
@@ -467,11 +597,13 @@ std::string UsageText(const std::string& engineFolder) {
       "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
       "Unmount a device and back it up before you defragment it.\n"
       "\n"
-      "Exit status: 0 done; 1 bad usage; 2 a volume cannot be used (missing, not FAT, in use,\n"
-      "refused, read-only, too little free space) or the engine's folder is not writable;\n"
-      "3 the engine cannot be loaded; 4 another defragmentation job is running on this computer;\n"
-      "7 the settings or the schedule could not be changed;\n"
-      "130 stopped.\n"
+      "Exit status: 0 done; 1 bad usage (also a PATH or SOURCE that does not exist, or a DEST\n"
+      "that exists without --replace); 2 a volume cannot be used (missing, not FAT, in use,\n"
+      "refused, read-only, too little free space, or it refused a write) or the engine's folder\n"
+      "is not writable; 3 the engine cannot be loaded; 4 another defragmentation job is running\n"
+      "on this computer; 5 check found files in more pieces than allowed; 6 contig or put found\n"
+      "no free run (or not N runs) large enough; 7 the settings or the schedule could not be\n"
+      "changed; 130 stopped.\n"
       "\n"
       "Examples:\n"
       "  vexa demo\n"
@@ -479,6 +611,9 @@ std::string UsageText(const std::string& engineFolder) {
       "  vexa defrag C --volume C=floppy.img --min-free 64K\n"
       "  vexa optimize CE --volume C=disk.img --volume E=/dev/sdb1\n"
       "  vexa --json --quiet analyze C --volume C=card.img > figures.json\n"
+      "  vexa check C /GAMES --max-pieces 40 --volume C=/dev/sdb1\n"
+      "  vexa contig C /GAMES/X.ISO --make-room --volume C=/dev/sdb1\n"
+      "  vexa put C game.iso /GAMES/ --volume C=/dev/sdb1\n"
       "  vexa CE\n"
       "  vexa options --folders \"Temp;Backup\" --turn-off on\n"
       "  vexa schedule add CE\n";

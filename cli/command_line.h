@@ -8,7 +8,8 @@
 
 namespace cli {
 
-enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion, kOptions, kSchedule };
+enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion, kOptions, kSchedule,
+                     kCheck, kContig, kPut };
 
 // What `vexa schedule` does.
 enum class ScheduleAction { kShow, kAdd, kRemove };
@@ -38,7 +39,21 @@ struct Options {
   // --min-free: the free space a defragmentation needs on a volume served from an image
   // file or device, in bytes; none = the engine's own rule.
   std::optional<std::uint64_t> minFree;
+
+  // check, contig and put (letters holds their one letter)
+  std::vector<std::string> paths;  // full volume paths ("C:\GAMES\X.ISO"); put: the destination;
+                                   // check without paths: the root
+  std::string source;              // put: the file to copy in
+  std::uint32_t maxPieces = 1;     // --max-pieces
+  bool maxPiecesGiven = false;
+  bool makeRoom = false;           // contig --make-room
+  bool replace = false;            // put --replace
 };
+
+// A path inside the volume of `letter` as typed ("\GAMES\X.ISO", "/GAMES/X.ISO",
+// "C:\GAMES\X.ISO", "GAMES/X.ISO") made a full path ("C:\GAMES\X.ISO"); a trailing
+// separator is kept. False, with *error set, when it names another drive.
+[[nodiscard]] bool VolumePath(char letter, const std::string& text, std::string* path, std::string* error);
 
 // Parses the arguments after the program name. Command names are matched before
 // drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation.

@@ -45,6 +45,9 @@ bool EngineLibrary::Load(const std::string& folder, std::string* error) {
   Resolve(library_, "VexaRemoveSchedule", &api_.removeSchedule, &missing);
   Resolve(library_, "VexaReadSchedule", &api_.readSchedule, &missing);
   Resolve(library_, "VexaSetMappedMinimumFree", &api_.setMappedMinimumFree, &missing);
+  Resolve(library_, "VexaCheckFiles", &api_.checkFiles, &missing);
+  Resolve(library_, "VexaMakeContiguous", &api_.makeContiguous, &missing);
+  Resolve(library_, "VexaPutFile", &api_.putFile, &missing);
   if (!missing.empty()) {
     *error = "the engine library " + path + " lacks " + missing;
     Unload();

@@ -29,6 +29,15 @@ struct EngineApi {
   int32_t(VEXA_CALL* removeSchedule)() = nullptr;
   int32_t(VEXA_CALL* readSchedule)(const char** description) = nullptr;
   void(VEXA_CALL* setMappedMinimumFree)(uint64_t bytes) = nullptr;
+  // The per-file entries (check, contig, put).
+  int32_t(VEXA_CALL* checkFiles)(const char* path, void (*visit)(const char*, const VexaFilePieces*, void*),
+                                 void* context) = nullptr;
+  int32_t(VEXA_CALL* makeContiguous)(const char* path, int32_t makeRoom,
+                                     void (*moved)(const char*, const VexaMovedFile*, void*), void* context,
+                                     VexaFileResult* result) = nullptr;
+  int32_t(VEXA_CALL* putFile)(const char* path, uint64_t size, int64_t lastWriteTime, uint32_t maxPieces,
+                              int32_t replace, int32_t (*read)(uint64_t, void*, uint32_t, void*), void* context,
+                              VexaFileResult* result) = nullptr;
 };
 
 // The engine library of one run. Loading it runs the engine's start-up (volume map,

@@ -11,6 +11,7 @@
 #include "command_line.h"
 #include "demo_command.h"
 #include "exit_codes.h"
+#include "per_file_command.h"
 #include "platform/library.h"
 #include "settings_command.h"
 #include "volume_command.h"
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
         return cli::RunOptionsCommand(options, engineFolder);
       case cli::Command::kSchedule:
         return cli::RunScheduleCommand(options, engineFolder);
+      case cli::Command::kCheck:
+      case cli::Command::kContig:
+      case cli::Command::kPut:
+        return cli::RunPerFileCommand(options, engineFolder);
       default:
         return cli::RunVolumeCommand(options, engineFolder);
     }

@@ -266,4 +266,8 @@ void RoutedMachine::CloseHandle(Handle handle) {
   if (slot.owner != nullptr) slot.owner->CloseHandle(slot.inner);
 }
 
+std::uint32_t RoutedMachine::CreateFileInRuns(const char* path, const NewFileData& file) {
+  return impl_->ForPath(path)->CreateFileInRuns(path, file);
+}
+
 }  // namespace platform

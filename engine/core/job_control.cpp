@@ -109,6 +109,29 @@ class MachineJob {
 
 }  // namespace
 
+bool ClaimCallerJob() {
+  {
+    std::lock_guard<std::mutex> guard(gSlotLock);
+    bool expected = false;
+    if (gJob.analysisRunning.load() || !gJob.defragRunning.compare_exchange_strong(expected, true)) return false;
+  }
+  if (gJobLock == nullptr || !gJobLock->TryLock()) {
+    std::lock_guard<std::mutex> guard(gSlotLock);
+    gJob.defragRunning.store(false);
+    gSlotEmptied.notify_all();
+    return false;
+  }
+  gJob.stop.store(false);
+  return true;
+}
+
+void ReleaseCallerJob() {
+  gJobLock->Unlock();
+  std::lock_guard<std::mutex> guard(gSlotLock);
+  gJob.defragRunning.store(false, std::memory_order_release);
+  gSlotEmptied.notify_all();
+}
+
 bool RunJob(const char* letters, JobMode mode) {
   // One job at a time in this engine: claim the analysis slot, or return when a job runs.
   std::uint64_t job = 0;

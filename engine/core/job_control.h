@@ -41,6 +41,14 @@ inline bool StopRequested() { return gJob.stop.load(std::memory_order_relaxed); 
 // Any thread but a worker's; the machine-wide lock is taken and given back on it.
 [[nodiscard]] bool RunJob(const char* letters, JobMode mode);
 
+// A job that runs on the caller's thread (the per-file commands of the command-line
+// program): claims the defragmentation slot and the machine-wide job lock as a job
+// export does, and clears the stop flag. False, with nothing held, when a job of this
+// engine runs or another process holds the lock. ReleaseCallerJob gives both back.
+// Any thread but a worker's.
+[[nodiscard]] bool ClaimCallerJob();
+void ReleaseCallerJob();
+
 // Empties a worker's slot (gJob.analysisRunning or gJob.defragRunning) and, when both
 // are then empty, ends the job and wakes the export waiting for it. A worker's very
 // last step; the worker's thread.

@@ -25,18 +25,6 @@
 namespace vexa {
 namespace {
 
-// The free run the candidate moves to, or nullopt.
-std::optional<std::int64_t> ChooseRun(const FreeRunsByStart& runs, std::int64_t first, std::int64_t clusters) {
-  for (const auto& [start, length] : runs) {
-    if (StopRequested()) return std::nullopt;
-    if (start >= first || length >= clusters) {
-      if (start < first && length >= clusters) return start;
-      return std::nullopt;
-    }
-  }
-  return std::nullopt;
-}
-
 // The directory entry of the file at `path`: one search for the path itself, so a
 // candidate costs the same however many files share its folder.
 bool FindEntry(const std::string& path, platform::WIN32_FIND_DATAA* data) {
@@ -48,6 +36,17 @@ bool FindEntry(const std::string& path, platform::WIN32_FIND_DATAA* data) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> ChooseInDepthRun(const FreeRunsByStart& runs, std::int64_t first, std::int64_t clusters) {
+  for (const auto& [start, length] : runs) {
+    if (StopRequested()) return std::nullopt;
+    if (start >= first || length >= clusters) {
+      if (start < first && length >= clusters) return start;
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
 
 void RunInDepthPass(CandidateMap& candidates) {
   VolumeRecord& v = gVolumes[gWork.walkSlot.load(std::memory_order_relaxed)];
@@ -77,7 +76,7 @@ void RunInDepthPass(CandidateMap& candidates) {
     }
     FreeRunsByStart runs;
     BuildFreeRunsByStart(gBitmapBuffer.Bits(), volumeClusters, runs);
-    const std::optional<std::int64_t> run = found ? ChooseRun(runs, first, clusters) : std::nullopt;
+    const std::optional<std::int64_t> run = found ? ChooseInDepthRun(runs, first, clusters) : std::nullopt;
 
     bool moved = false;
     if (run) {

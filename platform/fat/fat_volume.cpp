@@ -372,6 +372,22 @@ void FatVolume::IndexNames() {
   std::stable_sort(names_.begin(), names_.end(), [](const NameSlot& a, const NameSlot& b) { return a.key < b.key; });
 }
 
+void FatVolume::AddNode(FatNode node) {
+  const auto index = static_cast<std::int32_t>(nodes_.size());
+  const std::int32_t parent = node.parent;
+  // After every slot of an equal key: a name found before keeps being found first.
+  auto add = [&](const std::string& name, bool shortName) {
+    const std::uint64_t key = FoldedNameHash(parent, name);
+    const auto at = std::upper_bound(names_.begin(), names_.end(), key,
+                                     [](std::uint64_t k, const NameSlot& slot) { return k < slot.key; });
+    names_.insert(at, NameSlot{key, index, shortName});
+  };
+  add(node.name, false);
+  if (node.hasLongName) add(node.shortName, true);
+  nodes_[static_cast<std::size_t>(parent)].children.push_back(index);
+  nodes_.push_back(std::move(node));
+}
+
 std::int32_t FatVolume::Find(const std::string& path) const {
   std::int32_t at = kRoot;
   for (const std::string& part : PathComponents(path)) {

@@ -6,8 +6,8 @@
 // cycles all show up as a cluster claimed twice). Every cluster is claimed at most once,
 // so the walk is bounded by the cluster count whatever the image holds. A volume that
 // fails any check is kept read-only; the checks go on to the end, so Damage() counts
-// everything found. The tree is fixed after open: moves change only
-// chains and first clusters, never names or folders.
+// everything found. Moves change only chains and first clusters; new files
+// (file_creator.cpp) add entries, and clusters to their folder when it is full.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,7 @@
 #include "dir_entry.h"
 #include "fat_table.h"
 #include "platform/fat_io.h"
+#include "platform/machine.h"
 
 namespace platform::fat {
 
@@ -86,6 +87,11 @@ class FatVolume {
   // call. False when a write failed (the volume stays dirty and read-only).
   [[nodiscard]] bool FinishChanges();
 
+  // Creates the file at `path` (relative to the root) on the logical clusters
+  // `file.runs`, crash-safely (see file_creator.cpp). Returns a Windows error code as
+  // Machine::CreateFileInRuns documents.
+  [[nodiscard]] std::uint32_t CreateFileInRuns(const std::string& path, const NewFileData& file);
+
  private:
   FatVolume() = default;
   FatOpenStatus Load();
@@ -110,6 +116,12 @@ class FatVolume {
   bool CopyClusters(const std::vector<std::uint32_t>& from, std::uint32_t to);
   bool WriteFirstCluster(const FatNode& node);
   void RollBackGroup();
+
+  // file_creator.cpp
+  struct FolderSlots;
+  bool ReadFolderSlots(std::int32_t folder, FolderSlots* slots);
+  std::uint32_t WriteContent(const NewFileData& file, const std::vector<std::uint32_t>& clusters);
+  void AddNode(FatNode node);
 
   std::unique_ptr<FatIo> io_;
   FatLayout layout_;

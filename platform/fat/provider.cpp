@@ -211,6 +211,14 @@ class FatMachine final : public Machine {
     }
   }
 
+  std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override {
+    std::string rest;
+    if (!Local(path, &rest)) return kErrorPathNotFound;
+    std::lock_guard<std::mutex> guard(lock_);
+    EndGroup();  // moves made so far are committed before the new file claims clusters
+    return volume_->CreateFileInRuns(rest, file);
+  }
+
  private:
   struct Open {
     enum Kind { kVolume, kFile, kSearch } kind;

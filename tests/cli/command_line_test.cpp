@@ -145,5 +145,32 @@ TEST(CommandLine, BadUsageSaysWhat) {
   EXPECT_NE(ParseError({"--json", "demo"}).find("--json"), std::string::npos);
 }
 
+TEST(CommandLine, PerFileCommandsTakeOneLetterAndVolumePathsInAnySpelling) {
+  const Options check = Parse({"check", "c:", "/GAMES/X.ISO", "\\games\\y.iso", "C:\\A\\B", "z.bin", "--max-pieces", "40"});
+  EXPECT_EQ(check.command, Command::kCheck);
+  EXPECT_EQ(check.letters, "C");
+  EXPECT_EQ(check.paths, (std::vector<std::string>{"C:\\GAMES\\X.ISO", "C:\\games\\y.iso", "C:\\A\\B", "C:\\z.bin"}));
+  EXPECT_EQ(check.maxPieces, 40u);
+  EXPECT_TRUE(Parse({"check", "E"}).paths.empty());  // the whole volume
+  EXPECT_EQ(Parse({"check", "E"}).maxPieces, 1u);
+
+  const Options put = Parse({"put", "C", "game.iso", "/GAMES/", "--replace", "--max-pieces=3"});
+  EXPECT_EQ(put.source, "game.iso");
+  EXPECT_EQ(put.paths, std::vector<std::string>{"C:\\GAMES\\"});  // the trailing separator stays
+  EXPECT_TRUE(put.replace);
+  EXPECT_TRUE(Parse({"contig", "C", "/X.ISO", "--make-room"}).makeRoom);
+
+  EXPECT_NE(ParseError({"check", "CE"}).find("one drive letter"), std::string::npos);
+  EXPECT_NE(ParseError({"check", "C", "E:\\X.ISO"}).find("on drive E:"), std::string::npos);
+  EXPECT_NE(ParseError({"contig", "C"}).find("paths"), std::string::npos);
+  EXPECT_NE(ParseError({"put", "C", "game.iso"}).find("put wants"), std::string::npos);
+  EXPECT_NE(ParseError({"check", "C", "--max-pieces", "0"}).find("--max-pieces"), std::string::npos);
+  EXPECT_NE(ParseError({"check", "C", "--max-pieces", "-2"}).find("--max-pieces"), std::string::npos);
+  EXPECT_NE(ParseError({"put", "C", "a", "b", "--make-room"}).find("--make-room is for contig"), std::string::npos);
+  EXPECT_NE(ParseError({"check", "C", "--replace"}).find("--replace is for put"), std::string::npos);
+  EXPECT_NE(ParseError({"contig", "C", "/X", "--max-pieces", "2"}).find("check and put"), std::string::npos);
+  EXPECT_NE(ParseError({"defrag", "C", "--make-room"}).find("check, contig and put"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace cli

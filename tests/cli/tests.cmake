@@ -28,6 +28,13 @@ if(Python3_Interpreter_FOUND)
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/settings_test.py --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.settings-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
+  # check, contig and put, end to end (per_file_test.py); the kill rounds copy large files.
+  foreach(group check contig put kill)
+    add_test(NAME cli.per-file-${group}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/per_file_test.py --stage ${VEXA_ENGINE_DIR} ${group})
+    set_tests_properties(cli.per-file-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
+  endforeach()
+  set_tests_properties(cli.per-file-kill PROPERTIES LABELS "cli;slow")
 
   set(VEXA_WIN64_STAGE "" CACHE PATH "stage/vexa folder of a win64 build, for the cli.wine test")
   if(VEXA_WIN64_STAGE)

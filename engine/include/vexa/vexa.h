@@ -178,6 +178,92 @@ VEXA_EXPORT void VEXA_CALL VexaSetMessageHandler(void (*handler)(const char* tex
  * unloaded. Call between jobs. */
 VEXA_EXPORT void VEXA_CALL VexaSetMappedMinimumFree(uint64_t bytes);
 
+/* --- Per-file commands of the command-line program (check, contig, put) ---
+ * Each runs on the calling thread like a job: it returns VEXA_FILE_BUSY when a job
+ * runs, and DLL_WorkingStop stops it between two moves. Paths are full paths of an
+ * open volume ("C:\GAMES\X.ISO"), compared without regard to case; the path given
+ * to a callback is valid during the call only. Callbacks are plain C functions run on
+ * the calling thread. */
+enum {
+  VEXA_FILE_DONE = 0,               /* checked, made contiguous, or copied in */
+  VEXA_FILE_ALREADY_CONTIGUOUS = 1, /* contig: the file was in one piece; nothing moved */
+  VEXA_FILE_NO_RUN = 2,             /* no free run (or not enough runs) holds the file */
+  VEXA_FILE_NOT_FOUND = 3,          /* no file or folder at the path (or its folder) */
+  VEXA_FILE_IS_FOLDER = 4,          /* contig and put: the path names a folder */
+  VEXA_FILE_EXISTS = 5,             /* put: the name is taken and replace was not asked */
+  VEXA_FILE_NO_VOLUME = 6,          /* the letter names no open volume */
+  VEXA_FILE_BUSY = 7,               /* a job runs */
+  VEXA_FILE_STOPPED = 8,            /* a stop request arrived */
+  VEXA_FILE_FAILED = 9,             /* the volume refused a move or a write: see error */
+  VEXA_FILE_NOT_SUPPORTED = 10,     /* put: the volume's provider cannot create files */
+  VEXA_FILE_BAD_NAME = 11,          /* put: no file can have that name */
+  VEXA_FILE_SOURCE_FAILED = 12,     /* put: the content could not be read */
+  VEXA_FILE_TOO_LARGE = 13,         /* put: 4 GiB or more */
+  VEXA_FILE_FOLDER_FULL = 14        /* put: the folder cannot take another entry */
+};
+
+/* One file as check sees it (40 bytes). */
+typedef struct VexaFilePieces {
+  uint64_t size;         /* bytes */
+  uint64_t clusters;     /* clusters it occupies */
+  int64_t firstCluster;  /* logical cluster of its first piece, -1 when it has none */
+  uint32_t pieces;       /* runs of consecutive clusters (0 for an empty file) */
+  uint32_t attributes;   /* FILE_ATTRIBUTE_* of its directory entry */
+  uint32_t reserved[2];  /* 0 */
+} VexaFilePieces;
+
+/* One file moved to make room (24 bytes): logical clusters. */
+typedef struct VexaMovedFile {
+  uint64_t clusters;
+  int64_t from;
+  int64_t to;
+} VexaMovedFile;
+
+/* What contig or put did to one file (56 bytes). */
+typedef struct VexaFileResult {
+  int32_t outcome;          /* VEXA_FILE_* */
+  uint32_t error;           /* Windows error code behind VEXA_FILE_FAILED, else 0 */
+  uint32_t piecesBefore;    /* contig: pieces before; put: 0 */
+  uint32_t pieces;          /* pieces now (put: of the new file) */
+  uint64_t clusters;        /* clusters the file occupies or needs */
+  uint64_t largestFreeRun;  /* clusters; with VEXA_FILE_NO_RUN, after any making room */
+  uint64_t freeClusters;    /* free clusters of the volume, as last read */
+  int64_t firstCluster;     /* logical cluster the file now starts at, -1 when none */
+  uint32_t movedFiles;      /* contig with room making: files moved toward the start */
+  uint32_t runsNeeded;      /* put: free runs the file would need (largest first) */
+} VexaFileResult;
+
+/* check: calls `visit` for the file at `path`, or for every file under the folder at
+ * `path` (folders first-to-last in directory order, depth first). Returns
+ * VEXA_FILE_DONE, _NOT_FOUND, _NO_VOLUME, _BUSY or _STOPPED. Reads only. */
+VEXA_EXPORT int32_t VEXA_CALL VexaCheckFiles(const char* path,
+                                             void (*visit)(const char* path, const VexaFilePieces* file,
+                                                           void* context),
+                                             void* context);
+
+/* contig: makes the file at `path` one piece, in the smallest free run that holds it
+ * (the run nearest the start among equals), with the moves of a defragmentation. With
+ * `makeRoom` nonzero and no run large enough, first moves other files in one piece
+ * toward the start (largest first, each into the first free run before it that holds
+ * it) until one is, calling `moved` (may be NULL) for each. Fills *result; returns its
+ * outcome. */
+VEXA_EXPORT int32_t VEXA_CALL VexaMakeContiguous(const char* path, int32_t makeRoom,
+                                                 void (*moved)(const char* path, const VexaMovedFile* move,
+                                                               void* context),
+                                                 void* context, VexaFileResult* result);
+
+/* put: creates the file `path` of `size` bytes in one piece, or in at most `maxPieces`
+ * pieces (the fewest free runs, largest first, the last one the smallest that holds
+ * the rest), reading its content through `read` (returns nonzero when it filled
+ * `data` with `size` bytes from `offset`). `lastWriteTime` is in seconds since 1970
+ * (UTC). With `replace` nonzero an existing file of that name is replaced; its
+ * clusters are freed only after the new content is named by its entry. Fills *result;
+ * returns its outcome. */
+VEXA_EXPORT int32_t VEXA_CALL VexaPutFile(const char* path, uint64_t size, int64_t lastWriteTime, uint32_t maxPieces,
+                                          int32_t replace,
+                                          int32_t (*read)(uint64_t offset, void* data, uint32_t size, void* context),
+                                          void* context, VexaFileResult* result);
+
 #ifdef __cplusplus
 }  /* extern "C" */
 
@@ -193,6 +279,12 @@ static_assert(offsetof(VexaWorkingStatus, moveSource) == 520, "status record lay
 static_assert(offsetof(VexaWorkingStatus, moveTarget) == 528, "status record layout");
 
 static_assert(sizeof(VexaVolumeInfo) == 248, "volume information layout");
+static_assert(sizeof(VexaFilePieces) == 40, "file pieces layout");
+static_assert(offsetof(VexaFilePieces, pieces) == 24, "file pieces layout");
+static_assert(sizeof(VexaMovedFile) == 24, "moved file layout");
+static_assert(sizeof(VexaFileResult) == 56, "file result layout");
+static_assert(offsetof(VexaFileResult, clusters) == 16, "file result layout");
+static_assert(offsetof(VexaFileResult, movedFiles) == 48, "file result layout");
 static_assert(offsetof(VexaVolumeInfo, totalSize) == 10, "volume information layout");
 static_assert(offsetof(VexaVolumeInfo, usedSize) == 110, "volume information layout");
 static_assert(offsetof(VexaVolumeInfo, padding1) == 210, "volume information layout");

@@ -17,11 +17,30 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/win_types.h"
 
 namespace platform {
+
+// A run of clusters a new file is to occupy: first logical cluster and length.
+struct FileRun {
+  std::int64_t lcn = 0;
+  std::int64_t clusters = 0;
+  bool operator==(const FileRun&) const = default;
+};
+
+// A file to create with CreateFileInRuns.
+struct NewFileData {
+  std::uint64_t size = 0;            // bytes
+  std::vector<FileRun> runs;      // in file order; together exactly the clusters `size` needs
+  std::int64_t lastWriteTime = 0;    // seconds since 1970-01-01 UTC
+  bool replace = false;              // an existing file of that name is replaced
+  // Reads `size` bytes of the content at `offset` into `data`; false when it cannot.
+  std::function<bool(std::uint64_t offset, void* data, std::size_t size)> read;
+};
 
 class Machine {
  public:
@@ -83,6 +102,21 @@ class Machine {
   [[nodiscard]] virtual std::uint32_t FlushFileBuffers(Handle volume) {
     (void)volume;
     return kErrorSuccess;
+  }
+
+  // --- creating files (not a Windows call; providers of image files and devices) ---
+  // Creates the file at the full path `path` on exactly the clusters `file.runs` names,
+  // with its content, in an order that leaves either no file or the whole file after a
+  // crash. kErrorFileExists when the name is taken and `file.replace` is false;
+  // kErrorPathNotFound when the folder is missing; kErrorInvalidName for a name no file
+  // can have; kErrorAccessDenied when the target runs are not free or the name is a
+  // folder or read-only file; kErrorCannotMake when the folder cannot take the entry;
+  // kErrorReadFault when `file.read` fails; kErrorNotSupported by providers that cannot
+  // create files this way (the default).
+  [[nodiscard]] virtual std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) {
+    (void)path;
+    (void)file;
+    return kErrorNotSupported;
   }
 };
 

@@ -66,6 +66,7 @@ class RoutedMachine final : public Machine {
   void FindClose(Handle search) override;
   void CloseHandle(Handle handle) override;
   std::uint32_t FlushFileBuffers(Handle volume) override;
+  std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override;
 
  private:
   struct Impl;

@@ -1,0 +1,109 @@
+// Long-name checks and 8.3 aliases for new folder entries.
+#include "short_alias.h"
+
+#include <cstring>
+
+#include "dir_entry.h"
+
+namespace platform::fat {
+namespace {
+
+constexpr std::size_t kMaxLongName = 255;
+constexpr int kMaxTail = 999999;
+
+bool BadLongNameChar(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr;
+}
+
+// Characters an 8.3 name may hold besides A-Z and 0-9.
+bool ShortNameSymbol(char c) { return c != 0 && std::strchr("!#$%&'()-@^_`{}~", c) != nullptr; }
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// One character of the basis name: upper case, or '_' (and *lossy) when 8.3 names
+// cannot hold it. Single-byte names carry Latin-1, which has no fixed OEM form here.
+char BasisChar(char c, bool* lossy) {
+  const char u = UpperAscii(c);
+  if ((u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || ShortNameSymbol(u)) return u;
+  *lossy = true;
+  return '_';
+}
+
+}  // namespace
+
+bool CleanLongName(const std::string& name, std::string* cleaned) {
+  std::string n = name;
+  while (!n.empty() && (n.back() == ' ' || n.back() == '.')) n.pop_back();
+  if (n.empty() || n.size() > kMaxLongName) return false;
+  for (char c : n) {
+    if (BadLongNameChar(c)) return false;
+  }
+  *cleaned = n;
+  return true;
+}
+
+bool NameNewEntry(const std::string& name, const std::function<bool(const std::uint8_t*)>& taken,
+                  EntryNames* out) {
+  *out = EntryNames{};
+  if (StoreAsShortName(name, out->shortName, &out->caseFlags) && !taken(out->shortName)) return true;
+  out->caseFlags = 0;
+  out->needsLongName = true;
+
+  // The basis name.
+  bool lossy = false;
+  std::size_t start = 0;
+  while (start < name.size() && (name[start] == '.' || name[start] == ' ')) ++start;
+  const std::size_t lastDot = name.rfind('.');
+  const bool hasExtension = lastDot != std::string::npos && lastDot >= start;
+  const std::size_t baseEnd = hasExtension ? lastDot : name.size();
+  std::string base;
+  std::string extension;
+  bool fits = start == 0;
+  for (std::size_t i = start; i < baseEnd; ++i) {
+    if (name[i] == ' ' || name[i] == '.') {
+      fits = false;
+      continue;
+    }
+    if (base.size() == 8) {
+      fits = false;
+      continue;
+    }
+    base += BasisChar(name[i], &lossy);
+  }
+  if (hasExtension) {
+    for (std::size_t i = lastDot + 1; i < name.size(); ++i) {
+      if (name[i] == ' ') {
+        fits = false;
+        continue;
+      }
+      if (extension.size() == 3) {
+        fits = false;
+        continue;
+      }
+      extension += BasisChar(name[i], &lossy);
+    }
+  }
+  if (base.empty()) {
+    base = "_";
+    lossy = true;
+  }
+
+  auto compose = [&](const std::string& b) {
+    std::memset(out->shortName, ' ', 11);
+    std::memcpy(out->shortName, b.data(), b.size());
+    std::memcpy(out->shortName + 8, extension.data(), extension.size());
+    if (out->shortName[0] == kEntryDeleted) out->shortName[0] = kEntryKanji;
+  };
+  if (!lossy && fits) {
+    compose(base);
+    if (!taken(out->shortName)) return true;
+  }
+  for (int n = 1; n <= kMaxTail; ++n) {
+    const std::string tail = "~" + std::to_string(n);
+    compose(base.substr(0, 8 - tail.size()) + tail);
+    if (!taken(out->shortName)) return true;
+  }
+  return false;
+}
+
+}  // namespace platform::fat
