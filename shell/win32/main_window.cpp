@@ -32,13 +32,6 @@ constexpr int kFirstId = 100;
 constexpr COLORREF kSide = RGB(0xEE, 0xF2, 0xF7);
 constexpr COLORREF kInk = RGB(0x1B, 0x2B, 0x40);
 
-std::string ProgramFolder() {
-  char path[MAX_PATH + 1] = {};
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder = path;
-  return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 char DecimalSeparator() {
   char text[8] = {};
   return ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text) > 0 && text[0] != 0 ? text[0] : '.';
