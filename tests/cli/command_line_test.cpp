@@ -47,7 +47,7 @@ TEST(CommandLine, BareWordsNeverBecomeAJobUnlessAllCapitals) {
   // Near misses of a command name it; far words list the commands.
   EXPECT_NE(ParseError({"analyse", "C"}).find("did you mean \"analyze\""), std::string::npos);
   EXPECT_NE(ParseError({"defarg", "C"}).find("did you mean \"defrag\""), std::string::npos);
-  EXPECT_NE(ParseError({"opt", "C"}).find("did you mean \"optimize\""), std::string::npos);
+  EXPECT_NE(ParseError({"optim", "C"}).find("did you mean \"optimize\""), std::string::npos);
   const std::string far = ParseError({"frobnicate"});
   EXPECT_NE(far.find("the commands are analyze, defrag, optimize"), std::string::npos) << far;
   EXPECT_EQ(far.find("did you mean"), std::string::npos) << far;
