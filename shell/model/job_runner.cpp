@@ -15,6 +15,7 @@ struct JobRunner::Job {
   char letters[27] = {};
   std::atomic<bool> running{true};
   std::atomic<bool> stopRequested{false};
+  std::atomic<bool> refused{false};  // the engine started nothing: a job runs elsewhere
 };
 
 struct JobRunner::Shared {
@@ -133,15 +134,20 @@ void JobRunner::PollThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> 
 void JobRunner::JobThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> job) {
   const bool analysis = job->kind == JobKind::kAnalyse;
   try {
-    shared->engine.RunJob(job->kind, job->letters);
-    shared->engine.ShowReport(analysis ? 1 : 2);
+    // 0: the engine started nothing, since another process runs an engine job; there is
+    // no report of this job to open.
+    if (shared->engine.RunJob(job->kind, job->letters) == 0) {
+      job->refused.store(true);
+    } else {
+      shared->engine.ShowReport(analysis ? 1 : 2);
+    }
     shared->hooks.notify(analysis ? Notice::kAnalysisFinished : Notice::kDefragFinished, job->id);
   } catch (...) {
   }
   job->running.store(false);
   // Only a defragmentation that ran to its end may end the session: never an analysis,
   // never a job the user stopped.
-  if (!analysis && !job->stopRequested.load()) {
+  if (!analysis && !job->stopRequested.load() && !job->refused.load()) {
     try {
       if (shared->engine.Logout() && shared->hooks.turnOff) shared->hooks.turnOff();
       if (shared->engine.Restart() && shared->hooks.restart) shared->hooks.restart();
@@ -150,5 +156,7 @@ void JobRunner::JobThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> j
   }
   shared->liveThreads.fetch_sub(1, std::memory_order_acq_rel);
 }
+
+bool JobRunner::LastJobRefused() const { return current_ != nullptr && current_->refused.load(); }
 
 }  // namespace shell

@@ -95,6 +95,10 @@ class JobRunner {
   // True while a thread of the last job is alive. Any thread.
   bool ThreadsAlive() const;
 
+  // True when the engine refused the last job because another process runs an engine
+  // job on this computer (read it on that job's finished notice). Main thread.
+  bool LastJobRefused() const;
+
   // Id of the last job started (1, 2, ...), 0 before the first. Main thread.
   int LastJob() const { return lastJob_; }
 

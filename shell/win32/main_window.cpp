@@ -352,11 +352,13 @@ void MainWindow::OnNotice(int code, int job) {
       if (job != runner_->LastJob()) break;
       SetMarker("BtnAnalyze", 0);
       ShowProgress(false);
+      if (runner_->LastJobRefused()) Message("Another defragmentation job is running on this computer.");
       break;
     case Notice::kDefragFinished:
       if (job != runner_->LastJob()) break;
       SetMarker("BtnDeframent", 0);
       ShowProgress(false);
+      if (runner_->LastJobRefused()) Message("Another defragmentation job is running on this computer.");
       break;
   }
 }

@@ -26,7 +26,7 @@ class ScriptedEngine final : public JobEngine {
     released_.wait(lock, [&] { return release_; });
     release_ = false;
     status_.state = 0;
-    return 1;
+    return busyElsewhere.load() ? 0 : 1;
   }
   void Stop() override {
     std::lock_guard<std::mutex> lock(m_);
@@ -61,6 +61,7 @@ class ScriptedEngine final : public JobEngine {
 
   std::atomic<bool> logout{false};
   std::atomic<bool> restart{false};
+  std::atomic<bool> busyElsewhere{false};  // RunJob answers 0: a job runs in another process
 
  private:
   std::mutex m_;
@@ -154,6 +155,26 @@ TEST_F(JobRunnerTest, FinishedDefragmentationTurnsOffThenRestarts) {
   EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"3:E", "report2"}));
   EXPECT_EQ(recorder_.Count(Notice::kDefragFinished), 1);
   EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off", "restart"}));
+}
+
+TEST_F(JobRunnerTest, AJobRefusedForAnotherProcessOpensNoReportAndNeverEndsTheSession) {
+  engine_.logout = true;
+  engine_.busyElsewhere = true;
+  Make();
+  ASSERT_TRUE(runner_->Start(JobKind::kDefragment, "E"));
+  engine_.Release();
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"2:E"})) << "no report of an earlier job is opened";
+  EXPECT_EQ(recorder_.Count(Notice::kDefragFinished), 1) << "the window still learns that the job is over";
+  EXPECT_TRUE(runner_->LastJobRefused());
+  EXPECT_TRUE(recorder_.power.empty());
+
+  // The next job that the engine runs is not marked.
+  engine_.busyElsewhere = false;
+  ASSERT_TRUE(runner_->Start(JobKind::kAnalyse, "E"));
+  engine_.Release();
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_FALSE(runner_->LastJobRefused());
 }
 
 TEST_F(JobRunnerTest, StoppedJobReportsButNeverEndsTheSession) {
