@@ -90,7 +90,11 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
       std::vector<std::string> unused;
       CheckMappedVolumes(map_, std::string(1, letter), needWritable, &problems, &unused);
       if (problems.size() == before) {
-        problems.push_back({letter, std::string("volume ") + letter + ": could not be opened by the engine"});
+        // It opens again now: what held it when the engine opened it has let go. Only
+        // another process's hold is that short-lived; our own check released it.
+        problems.push_back({letter, std::string("volume ") + letter +
+                                        ": could not be opened by the engine: the image is in use by another process"
+                                        " (or was, a moment ago)"});
       }
     } else {
       problems.push_back({letter, NoVolumeText(letter)});

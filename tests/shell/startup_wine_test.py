@@ -63,6 +63,21 @@ class UpdateServer:
         self.httpd.server_close()
 
 
+def focus_message_box(session):
+    """Gives the keyboard focus to the message box over the splash (the one window titled
+    like the program that is not the splash's size)."""
+    found = subprocess.run(["xdotool", "search", "--name", "^Tolvane Disk Defrag$"], env=session.env,
+                           capture_output=True, text=True).stdout.split()
+    for window in found:
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", window], env=session.env,
+                                  capture_output=True, text=True).stdout
+        if "452x252" not in geometry and "850x610" not in geometry:
+            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=session.env, capture_output=True,
+                           timeout=10)
+            time.sleep(0.3)
+            return
+
+
 def free_port():
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
@@ -109,8 +124,6 @@ class Startup:
             window, controls = self.s.probe()
             if window is not None and len(controls) >= 20:
                 return time.time() - self.started
-            if self.process.poll() is not None:
-                return None
             time.sleep(0.2)
         return None
 
@@ -154,7 +167,7 @@ def run(args, work):
         app.start()
         deadline = time.time() + 30
         splash = None
-        while splash is None and time.time() < deadline and app.process.poll() is None:
+        while splash is None and time.time() < deadline:
             splash = session.probe("TFrm_Login")[0]
         if splash is not None:
             session.screenshot("splash")
@@ -228,7 +241,13 @@ def run(args, work):
                 text = app.wait_question(30)
                 session.screenshot("question-" + name)
                 check(text == QUESTION, "%s: question was %r" % (name, text))
-                session.key(answer)
+                # The box is owned by the splash, which takes no input: give the box the
+                # keyboard focus, then answer (Yes is the default button; Tab reaches No).
+                focus_message_box(session)
+                if answer == "y":
+                    session.key("Return")
+                else:
+                    session.key("Tab", "Return")
                 if answer == "y" and updater:
                     try:
                         app.process.wait(timeout=30)
@@ -246,6 +265,7 @@ def run(args, work):
                     text = session.wait_message(15)
                     session.screenshot("updater-missing")
                     check(text == "Update.exe could not be started.", "%s: message was %r" % (name, text))
+                    focus_message_box(session)
                     session.close_message()
             elapsed = app.wait_main()
             check(elapsed is not None, "%s: the main window did not appear" % name)
