@@ -65,7 +65,7 @@ class Wine:
 
 
 def build_installer(args, out):
-    version = re.search(r"VERSION ([0-9.]+)", open(os.path.join(HERE, "..", "..", "CMakeLists.txt")).read()).group(1)
+    version = re.search(r"project\([^)]*VERSION ([0-9.]+)", open(os.path.join(HERE, "..", "..", "CMakeLists.txt")).read()).group(1)
     setup = os.path.join(out, "tolvane-disk-defrag-%s-%s-setup.exe" % (version, args.arch))
     result = subprocess.run(["makensis", "-V2", "-DVERSION=" + version, "-DARCH=" + args.arch,
                              "-DSTAGE=" + args.stage, "-DOUTFILE=" + setup, SCRIPT], capture_output=True, text=True)
@@ -74,11 +74,28 @@ def build_installer(args, out):
 
 
 def run(args, work):
-    for tool in ("wine", "makensis", "mkfs.fat", "mcopy", "fsck.fat", "Xvfb"):
+    for tool in ("wine", "makensis", "mkfs.fat", "mcopy", "fsck.fat", "Xvfb", "xdotool"):
         if shutil.which(tool) is None:
             print("skipped: missing " + tool)
             sys.exit(SKIP)
     wine = Wine(work)
+    # Wine's desktop process takes the display of the first program of a session, so the
+    # display comes first and the session starts afresh.
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    wine.env["DISPLAY"] = ":" + os.read(read, 16).decode().strip()
+    os.close(read)
+    subprocess.run(["wineserver", "-k"], env=wine.env, capture_output=True)
+    try:
+        install_and_use(args, work, wine)
+    finally:
+        subprocess.run(["wineserver", "-k"], env=wine.env, capture_output=True)
+        xvfb.terminate()
+
+
+def install_and_use(args, work, wine):
     os.makedirs(args.out, exist_ok=True)
     setup = build_installer(args, args.out)
     print("installer: %s (%d KiB)" % (os.path.basename(setup), os.path.getsize(setup) // 1024))
@@ -119,26 +136,24 @@ def run(args, work):
     check(os.path.isfile(os.path.join(folder, "vexa", "analysisreport1.html")), "no report in the installed folder")
 
     # DefragShell.exe starts from the installed folder and shows its window.
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    wine.env["DISPLAY"] = ":" + os.read(read, 16).decode().strip()
-    os.close(read)
     shell = subprocess.Popen(["wine", os.path.join(folder, "DefragShell.exe")], env=wine.env, cwd=work,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        deadline = time.time() + 120
+        # The main window as the X server sees it: titled like the program, 850 x 610.
+        deadline = time.time() + 180
         shown = False
         while time.time() < deadline and not shown:
-            probe = wine.run(args.probe, "TFrm_Main", timeout=60)
-            shown = probe.returncode == 0 and probe.stdout.startswith("window")
-            time.sleep(0.5)
+            found = subprocess.run(["xdotool", "search", "--name", "^Tolvane Disk Defrag$"], env=wine.env,
+                                   capture_output=True, text=True).stdout.split()
+            for window in found:
+                geometry = subprocess.run(["xdotool", "getwindowgeometry", window], env=wine.env,
+                                          capture_output=True, text=True).stdout
+                shown = shown or "850x610" in geometry
+            time.sleep(1)
         check(shown, "the installed DefragShell.exe showed no window")
     finally:
         shell.kill()
         subprocess.run(["wineserver", "-k"], env=wine.env, capture_output=True)
-        xvfb.terminate()
 
     # What the program adds while it is used, which the uninstaller must take away too.
     wine.run("reg", "add", RUN_KEY, "/v", "Vexarun", "/d", '"C:\\Program Files\\%s\\DefragShell.exe"' % PRODUCT, "/f")
