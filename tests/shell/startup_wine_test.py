@@ -158,8 +158,6 @@ def run(args, work):
     server = UpdateServer()
     app = Startup(session, install)
     session.start_display()
-    # Wine's desktop process keeps the display of the session's first program: start afresh.
-    subprocess.run(["wineserver", "-k"], env=session.env, capture_output=True)
     try:
         session.wine("reg", "add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/d", recorder, "/f")
         host = "127.0.0.1:%d" % server.port
