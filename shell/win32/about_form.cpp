@@ -19,11 +19,7 @@ struct About {
 void PaintPicture(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = ::BeginPaint(window, &paint);
-  HDC source = ::CreateCompatibleDC(dc);
-  HGDIOBJ old = ::SelectObject(source, Picture("AboutBG"));
-  ::BitBlt(dc, 0, 0, kAboutWidth, kAboutHeight, source, 0, 0, SRCCOPY);
-  ::SelectObject(source, old);
-  ::DeleteDC(source);
+  DrawPicture(dc, "AboutBG", kAboutWidth, kAboutHeight);
   HFONT font = ::CreateFontA(-15, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                              CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, "Arial");
   HGDIOBJ oldFont = ::SelectObject(dc, font);

@@ -30,11 +30,7 @@ LRESULT CALLBACK ChooserProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = ::BeginPaint(window, &paint);
-      HDC source = ::CreateCompatibleDC(dc);
-      HGDIOBJ old = ::SelectObject(source, Picture("ChooserBG"));
-      ::BitBlt(dc, 0, 0, kChooserWidth, kChooserHeight, source, 0, 0, SRCCOPY);
-      ::SelectObject(source, old);
-      ::DeleteDC(source);
+      DrawPicture(dc, "ChooserBG", kChooserWidth, kChooserHeight);
       ::EndPaint(window, &paint);
       return 0;
     }

@@ -88,4 +88,12 @@ HBITMAP Picture(const char* name) {
   return it->second;
 }
 
+void DrawPicture(HDC dc, const char* name, int width, int height) {
+  HDC source = ::CreateCompatibleDC(dc);
+  HGDIOBJ old = ::SelectObject(source, Picture(name));
+  ::BitBlt(dc, 0, 0, width, height, source, 0, 0, SRCCOPY);
+  ::SelectObject(source, old);
+  ::DeleteDC(source);
+}
+
 }  // namespace shell::win32

@@ -14,4 +14,8 @@ HBITMAP LoadJpegResource(const char* name);
 // cache owns the bitmaps. Main thread.
 HBITMAP Picture(const char* name);
 
+// Copies the picture `name` (cached) to `dc` at the origin, `width` x `height` pixels.
+// Main thread, inside a paint.
+void DrawPicture(HDC dc, const char* name, int width, int height);
+
 }  // namespace shell::win32

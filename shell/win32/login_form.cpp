@@ -16,11 +16,7 @@ LRESULT CALLBACK LoginProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = ::BeginPaint(window, &paint);
-      HDC source = ::CreateCompatibleDC(dc);
-      HGDIOBJ old = ::SelectObject(source, Picture("LoginBG"));
-      ::BitBlt(dc, 0, 0, kLoginWidth, kLoginHeight, source, 0, 0, SRCCOPY);
-      ::SelectObject(source, old);
-      ::DeleteDC(source);
+      DrawPicture(dc, "LoginBG", kLoginWidth, kLoginHeight);
       ::EndPaint(window, &paint);
       return 0;
     }
