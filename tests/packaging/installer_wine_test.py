@@ -20,6 +20,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "cli"))
 import cli_test  # noqa: E402  (image makers, fsck)
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from virtual_display import VirtualDisplay  # noqa: E402
 
 SKIP = 77
 SCRIPT = os.path.join(HERE, "..", "..", "packaging", "windows", "installer.nsi")
@@ -81,18 +83,14 @@ def run(args, work):
     wine = Wine(work)
     # Wine's desktop process takes the display of the first program of a session, so the
     # display comes first and the session starts afresh.
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    wine.env["DISPLAY"] = ":" + os.read(read, 16).decode().strip()
-    os.close(read)
+    display = VirtualDisplay((1280, 1024))
+    wine.env["DISPLAY"] = display.name
     subprocess.run(["wineserver", "-k"], env=wine.env, capture_output=True)
     try:
         install_and_use(args, work, wine)
     finally:
         subprocess.run(["wineserver", "-k"], env=wine.env, capture_output=True)
-        xvfb.terminate()
+        display.close()
 
 
 def install_and_use(args, work, wine):

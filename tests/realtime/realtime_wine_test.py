@@ -40,39 +40,12 @@ _spec = importlib.util.spec_from_file_location("cli_test", os.path.join(HERE, ".
 cli = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(cli)
 check, Failure, SKIP = cli.check, cli.Failure, cli.SKIP
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from virtual_display import VirtualDisplay  # noqa: E402
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-class Display:
-    """An X display for wine's windows: VEXA_TEST_DISPLAY, or a free one Xvfb picks."""
-
-    def __init__(self):
-        self.process = None
-        wanted = os.environ.get("VEXA_TEST_DISPLAY", "")
-        if wanted and subprocess.run(["xdpyinfo", "-display", wanted], capture_output=True).returncode == 0:
-            self.name = wanted
-            return
-        if wanted:
-            self.process = subprocess.Popen(["Xvfb", wanted, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            self.name = wanted
-            time.sleep(1)
-            return
-        read, write = os.pipe()
-        self.process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
-                                         "-nolisten", "tcp"], pass_fds=(write,),
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            self.name = ":" + f.readline().strip()
-
-    def close(self):
-        if self.process is not None:
-            self.process.terminate()
-            self.process.wait(timeout=10)
 
 
 class AutoProgram:
@@ -210,7 +183,7 @@ def run(win_stage, work, shots):
     with open(os.path.join(install, "volumes.ini"), "w") as f:
         f.write("[volumes]\r\nC=card.img\r\n")
 
-    display = Display()
+    display = VirtualDisplay((1024, 768))
     env = dict(os.environ)
     env.pop("VEXA_VOLUMES", None)
     env.setdefault("WINEPREFIX", os.path.join(work, "wineprefix"))

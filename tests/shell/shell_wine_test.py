@@ -20,7 +20,9 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import cli_test  # noqa: E402  (image makers, hashes, fsck)
+from virtual_display import VirtualDisplay  # noqa: E402
 
 SKIP = 77
 TITLE = "Tolvane Disk Defrag"
@@ -63,26 +65,13 @@ class Session:
         self.env.pop("VEXA_VOLUMES", None)
         self.env["WINEDEBUG"] = "-all"
         self.env.setdefault("WINEPREFIX", os.path.join(work, "wineprefix"))
-        self.xvfb = None
+        self.display = None
         self.process = None
 
     # --- display and wine ---------------------------------------------------------------
     def start_display(self):
-        wanted = os.environ.get("VEXA_TEST_DISPLAY")
-        if wanted:
-            self.xvfb = subprocess.Popen(["Xvfb", wanted, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            self.env["DISPLAY"] = wanted
-        else:
-            read, write = os.pipe()
-            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
-                                          "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL)
-            os.close(write)
-            number = os.read(read, 16).decode().strip()
-            os.close(read)
-            self.env["DISPLAY"] = ":" + number
-        time.sleep(1)
+        self.display = VirtualDisplay((1280, 1024))
+        self.env["DISPLAY"] = self.display.name
 
     def wine(self, *args, timeout=60):
         return subprocess.run(["wine", *args], env=self.env, capture_output=True, text=True, timeout=timeout)
@@ -195,8 +184,8 @@ class Session:
         if self.process is not None:
             self.process.kill()
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
-        if self.xvfb is not None:
-            self.xvfb.terminate()
+        if self.display is not None:
+            self.display.close()
 
 
 def tick_box_y(session, raw):

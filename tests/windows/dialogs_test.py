@@ -18,7 +18,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from virtual_display import VirtualDisplay  # noqa: E402
 
 SKIP = 77
 
@@ -28,42 +30,6 @@ def need_tools(*tools):
     if missing:
         print("skipped: missing " + ", ".join(missing))
         sys.exit(SKIP)
-
-
-def display_answers(display):
-    return subprocess.run(["xdpyinfo", "-display", display], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0 if shutil.which("xdpyinfo") else \
-        os.path.exists("/tmp/.X11-unix/X" + display.lstrip(":"))
-
-
-def start_display():
-    """The display to use and the Xvfb started for it (or None)."""
-    wanted = os.environ.get("VEXA_TEST_DISPLAY")
-    if wanted:
-        display = ":" + wanted.lstrip(":")
-        if display_answers(display):
-            return display, None
-        server = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    else:
-        read, write = os.pipe()
-        server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
-                                   "-nolisten", "tcp"], pass_fds=(write,),
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read)
-        display = ":" + number.decode().strip()
-    for _ in range(100):
-        if display_answers(display):
-            break
-        time.sleep(0.1)
-    return display, server
 
 
 def make_image(path, mib):
@@ -96,7 +62,8 @@ def main():
         with open(os.path.join(folder, "volumes.ini"), "w") as f:
             f.write("[volumes]\nC=c.img\nE=e.img\n")
 
-        display, server = start_display()
+        server = VirtualDisplay((1280, 1024))
+        display = server.name
         env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all")
         env.pop("VEXA_VOLUMES", None)
         # Xvfb has no window manager: wine draws the frames and title bars itself, so the
@@ -123,9 +90,7 @@ def main():
         finally:
             if harness.poll() is None:
                 harness.kill()
-            if server is not None:
-                server.terminate()
-                server.wait()
+            server.close()
     print("harness exit code %d" % code)
     return 0 if code == 0 else 1
 
