@@ -59,28 +59,30 @@ def run_tool(*args):
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=mtools_env())
 
 
-def make_fragmented_image(path, work, seed=1):
-    """A 96 MiB FAT32 image of 512-byte clusters whose larger files lie in many pieces:
-    small files fill the volume, every other one is deleted, the free-cluster hint is
-    cleared so mtools allocates from the start, and the larger files fill the holes."""
+def make_fragmented_image(path, work, seed=1, volume_mib=96, small_files=3000, large_files=150,
+                          large_bytes=(3000, 9000)):
+    """A FAT32 image of 512-byte clusters (96 MiB unless told; made sparse) whose larger
+    files lie in many pieces: small files fill the start of the volume, every other one
+    is deleted, the free-cluster hint is cleared so mtools allocates from the start, and
+    the larger files fill the holes."""
     rng = random.Random(seed)
     fill = os.path.join(work, "fill")
     tree = os.path.join(work, "tree")
     for folder in (fill, os.path.join(tree, "sub", "deeper")):
         os.makedirs(folder, exist_ok=True)
-    for i in range(3000):
-        with open(os.path.join(fill, "f%04d.txt" % i), "wb") as f:
+    for i in range(small_files):
+        with open(os.path.join(fill, "f%05d.txt" % i if small_files > 10000 else "f%04d.txt" % i), "wb") as f:
             f.write(rng.randbytes(rng.randint(100, 500)))
     folders = [tree, os.path.join(tree, "sub"), os.path.join(tree, "sub", "deeper")]
-    for i in range(150):
+    for i in range(large_files):
         name = "Big file %03d.bin" % i if i % 5 == 0 else "b%03d.bin" % i
         with open(os.path.join(folders[i % 3], name), "wb") as f:
-            f.write(rng.randbytes(rng.randint(3000, 9000)))
+            f.write(rng.randbytes(rng.randint(*large_bytes)))
     with open(path, "wb") as f:
-        f.truncate(96 * MB)
+        f.truncate(volume_mib * MB)
     run_tool("mkfs.fat", "-F", "32", "-s", "1", "-S", "512", "-n", "CARD", path)
     run_tool("mcopy", "-i", path, "-s", fill, "::")
-    run_tool("mdel", "-i", path, *["::fill/f%04d.txt" % i for i in range(0, 3000, 2)])
+    run_tool("mdel", "-i", path, *["::fill/" + name for name in sorted(os.listdir(fill))[::2]])
     with open(path, "r+b") as f:  # FSInfo next-free hint: unknown
         f.seek(512 + 0x1EC)
         f.write(b"\xff\xff\xff\xff")
