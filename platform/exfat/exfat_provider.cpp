@@ -219,6 +219,12 @@ class ExfatMachine final : public Machine {
     if (Get(search, Open::kSearch) != nullptr) open_.erase(search);
   }
 
+  const char* UnmovableReason(Handle file) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Open* open = Get(file, Open::kFile);
+    return open == nullptr ? nullptr : volume_->Unmovable(open->node);
+  }
+
   std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override {
     std::string rest;
     if (!Local(path, &rest)) return kErrorPathNotFound;
