@@ -86,6 +86,8 @@ class FuseMount {
   }
   bool Ok() const { return mounted_; }
   const std::string& Error() const { return error_; }
+  // The loop device the image is attached to.
+  const std::string& Device() const { return device_; }
   std::string operator/(const std::string& path) const { return mountPoint_ + "/" + path; }
 
  private:

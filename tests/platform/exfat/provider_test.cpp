@@ -336,5 +336,26 @@ TEST(ExfatSeamTest, SerialNumberTellsVolumesApartForTheDefragmentationAge) {
   EXPECT_EQ(vexa::VolumeDefragmentationAge(date, volume, slot, serialOf(second), now + 60), 2);
 }
 
+// exFAT volumes are opened through the same device code as FAT ones: one holder at a
+// time (flock on images, O_EXCL on block devices), and a mounted device is refused.
+TEST(ExfatSeamTest, OneHolderAtATimeAndNoMountedDevice) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_small_4k");
+  FatOpenStatus status;
+  {
+    auto held = OpenFatVolume('C', image, &status);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(OpenFatVolume('D', image, &status), nullptr);
+    EXPECT_EQ(status, FatOpenStatus::kInUse);
+  }
+  EXPECT_NE(OpenFatVolume('D', image, &status), nullptr) << "the lock outlived its holder";
+  exfattest::FuseMount mount(image, dir / "mnt", true);
+  ASSERT_TRUE(mount.Ok()) << mount.Error();
+  EXPECT_EQ(OpenFatVolume('C', mount.Device(), &status), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kMounted);
+  EXPECT_TRUE(mount.Unmount());
+}
+
 }  // namespace
 }  // namespace platform::exfat
