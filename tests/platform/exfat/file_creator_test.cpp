@@ -184,34 +184,7 @@ TEST(ExfatCreateTest, RefusalsWriteNothing) {
   ExpectClean(image, "refusals");
 }
 
-// Records the writes of a run with the flushes between them, over an image in memory.
-class JournalIo final : public platform::fat::FatIo {
- public:
-  struct Record {
-    std::uint64_t offset;
-    std::vector<std::uint8_t> bytes;
-  };
-  JournalIo(std::vector<std::uint8_t> image, std::vector<std::vector<Record>>* epochs)
-      : inner_(std::move(image)), epochs_(epochs) {
-    epochs_->emplace_back();
-  }
-  std::uint64_t Size() const override { return inner_.Size(); }
-  bool Writable() const override { return true; }
-  bool Read(std::uint64_t offset, void* data, std::size_t size) override { return inner_.Read(offset, data, size); }
-  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    epochs_->back().push_back({offset, std::vector<std::uint8_t>(p, p + size)});
-    return inner_.Write(offset, data, size);
-  }
-  bool Flush() override {
-    if (!epochs_->back().empty()) epochs_->emplace_back();
-    return true;
-  }
-
- private:
-  platform::fat::MemoryFatIo inner_;
-  std::vector<std::vector<Record>>* epochs_;
-};
+using exfattest::JournalIo;
 
 // One creation of each kind (a new file in free slots, one that makes the root grow,
 // one that makes a folder move to grow, a replacement), journalled; then for every
@@ -293,46 +266,30 @@ TEST(ExfatCreateTest, LosingAnyUnflushedWritesLeavesNoFileOrTheWholeFile) {
     fattest::WriteAll(work, start);
     ASSERT_EQ(fattest::ChangedFiles(contents, exfattest::RawContents(work)), std::vector<std::string>{});
     const std::string old = contents.count(step.path) ? contents.at(step.path) : "";
-    std::string image = start;
-    auto apply = [](std::string& bytes, const JournalIo::Record& w) {
-      std::copy(w.bytes.begin(), w.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(w.offset));
-    };
-    for (std::size_t e = 0; e < epochs.size(); ++e) {
-      const auto& writes = epochs[e];
-      ASSERT_LE(writes.size(), 10u) << "an epoch too large to try every subset";
-      for (std::uint32_t mask = 0; mask < (1u << writes.size()); ++mask) {
-        SCOPED_TRACE("epoch " + std::to_string(e) + " kept writes mask " + std::to_string(mask));
-        std::string crashed = image;
-        for (std::size_t i = 0; i < writes.size(); ++i) {
-          if ((mask >> i) & 1) apply(crashed, writes[i]);
-        }
-        fattest::WriteAll(work, crashed);
-        std::string out;
-        EXPECT_EQ(exfattest::Fsck(work, &out), 0) << out;
-        std::map<std::string, std::string> seen = exfattest::RawContents(work);
-        const auto it = seen.find(step.path);
-        if (step.replace) {
-          ASSERT_NE(it, seen.end());
-          EXPECT_TRUE(it->second == old || it->second == step.bytes) << "neither the old nor the new content";
-        } else if (it != seen.end()) {
-          EXPECT_EQ(it->second, step.bytes) << "a partial new file";
-        }
-        if (it != seen.end()) seen.erase(it);
-        std::map<std::string, std::string> others = contents;
-        others.erase(step.path);
-        EXPECT_EQ(fattest::ChangedFiles(others, seen), std::vector<std::string>{});
-        EXPECT_EQ(seen.size(), others.size());
-        FatOpenStatus status;
-        auto reopened = ExfatVolume::Open(std::make_unique<platform::fat::MemoryFatIo>(
-                                              std::vector<std::uint8_t>(crashed.begin(), crashed.end())),
-                                          &status);
-        EXPECT_EQ(status, FatOpenStatus::kOk) << (reopened ? reopened->Problem() : "not opened");
-        ++cases;
-        if (HasFailure()) return;
+    cases += exfattest::ForEachCrash(start, epochs, [&](const std::string& crashed) {
+      fattest::WriteAll(work, crashed);
+      std::string out;
+      EXPECT_EQ(exfattest::Fsck(work, &out), 0) << out;
+      std::map<std::string, std::string> seen = exfattest::RawContents(work);
+      const auto it = seen.find(step.path);
+      if (step.replace) {
+        ASSERT_NE(it, seen.end());
+        EXPECT_TRUE(it->second == old || it->second == step.bytes) << "neither the old nor the new content";
+      } else if (it != seen.end()) {
+        EXPECT_EQ(it->second, step.bytes) << "a partial new file";
       }
-      for (const auto& w : writes) apply(image, w);
-    }
-    EXPECT_EQ(image, finished);
+      if (it != seen.end()) seen.erase(it);
+      std::map<std::string, std::string> others = contents;
+      others.erase(step.path);
+      EXPECT_EQ(fattest::ChangedFiles(others, seen), std::vector<std::string>{});
+      EXPECT_EQ(seen.size(), others.size());
+      FatOpenStatus status;
+      auto reopened = ExfatVolume::Open(
+          std::make_unique<platform::fat::MemoryFatIo>(std::vector<std::uint8_t>(crashed.begin(), crashed.end())), &status);
+      EXPECT_EQ(status, FatOpenStatus::kOk) << (reopened ? reopened->Problem() : "not opened");
+    });
+    if (HasFailure()) return;
+    fattest::WriteAll(work, finished);
     ASSERT_EQ(exfattest::RawContents(work).count(step.path), 1u) << "the file is missing after every write";
     contents[step.path] = step.bytes;
     start = finished;
