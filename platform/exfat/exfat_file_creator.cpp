@@ -34,6 +34,7 @@
 #include "../fat/le.h"
 #include "../fat/short_alias.h"
 #include "exfat_volume.h"
+#include "platform/new_file_runs.h"
 #include "platform/path_parts.h"
 #include "platform/win_types.h"
 
@@ -150,18 +151,8 @@ std::uint32_t ExfatVolume::CreateFileInRuns(const std::string& path, const NewFi
   const std::uint64_t needed = (file.size + bpc - 1) / bpc;
   if (needed > layout_.clusterCount) return kErrorDiskFull;
   std::vector<std::uint32_t> clusters;
-  for (const FileRun& run : file.runs) {
-    if (run.lcn < 0 || run.clusters <= 0 || static_cast<std::uint64_t>(run.lcn + run.clusters) > layout_.clusterCount) {
-      return kErrorInvalidParameter;
-    }
-    for (std::int64_t i = 0; i < run.clusters; ++i) clusters.push_back(static_cast<std::uint32_t>(run.lcn + i + 2));
-    if (clusters.size() > needed) return kErrorInvalidParameter;
-  }
-  if (clusters.size() != needed) return kErrorInvalidParameter;
-  {
-    std::vector<std::uint32_t> sorted = clusters;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return kErrorInvalidParameter;
+  if (const std::uint32_t rc = ClustersOfNewFile(file, bpc, layout_.clusterCount, &clusters); rc != kErrorSuccess) {
+    return rc;
   }
   for (std::uint32_t c : clusters) {
     if (Used(c)) return kErrorAccessDenied;

@@ -29,6 +29,7 @@
 
 #include "fat_volume.h"
 #include "le.h"
+#include "platform/new_file_runs.h"
 #include "platform/path_parts.h"
 #include "platform/win_types.h"
 #include "short_alias.h"
@@ -157,20 +158,9 @@ std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFile
 
   // The runs: exactly the clusters the size needs, inside the volume, free now.
   const std::uint64_t bpc = layout_.bytesPerCluster;
-  const std::uint64_t needed = (file.size + bpc - 1) / bpc;
   std::vector<std::uint32_t> clusters;
-  for (const FileRun& run : file.runs) {
-    if (run.lcn < 0 || run.clusters <= 0 || static_cast<std::uint64_t>(run.lcn + run.clusters) > layout_.clusterCount) {
-      return kErrorInvalidParameter;
-    }
-    for (std::int64_t i = 0; i < run.clusters; ++i) clusters.push_back(static_cast<std::uint32_t>(run.lcn + i + 2));
-    if (clusters.size() > needed) return kErrorInvalidParameter;
-  }
-  if (clusters.size() != needed) return kErrorInvalidParameter;
-  {
-    std::vector<std::uint32_t> sorted = clusters;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return kErrorInvalidParameter;
+  if (const std::uint32_t rc = ClustersOfNewFile(file, bpc, layout_.clusterCount, &clusters); rc != kErrorSuccess) {
+    return rc;
   }
   for (std::uint32_t c : clusters) {
     if (fat_->Get(c) != 0) return kErrorAccessDenied;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "../../../platform/exfat/exfat_volume.h"
 #include "platform/fat/fat_tools.h"
 #include "platform/fat_io.h"
 
@@ -336,41 +337,17 @@ inline std::map<std::string, std::string> RawContents(const std::string& image) 
 
 // --- crashes with unflushed writes lost ---
 
-// Records the writes of a run with the flushes between them, over an image in memory:
-// epochs[i] holds the writes between flush i and flush i + 1.
-class JournalIo final : public platform::fat::FatIo {
- public:
-  struct Record {
-    std::uint64_t offset;
-    std::vector<std::uint8_t> bytes;
-  };
-  JournalIo(std::vector<std::uint8_t> image, std::vector<std::vector<Record>>* epochs)
-      : inner_(std::move(image)), epochs_(epochs) {
-    epochs_->emplace_back();
-  }
-  std::uint64_t Size() const override { return inner_.Size(); }
-  bool Writable() const override { return true; }
-  bool Read(std::uint64_t offset, void* data, std::size_t size) override { return inner_.Read(offset, data, size); }
-  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    epochs_->back().push_back({offset, std::vector<std::uint8_t>(p, p + size)});
-    return inner_.Write(offset, data, size);
-  }
-  bool Flush() override {
-    if (!epochs_->back().empty()) epochs_->emplace_back();
-    return true;
-  }
-  // The image as it is now.
-  std::string Bytes() {
-    std::string out(static_cast<std::size_t>(Size()), 0);
-    EXPECT_TRUE(Read(0, out.data(), out.size()));
-    return out;
-  }
+using fattest::JournalIo;
 
- private:
-  platform::fat::MemoryFatIo inner_;
-  std::vector<std::vector<Record>>* epochs_;
-};
+// The first data cluster of the first run of `length` free clusters (0 when none).
+inline std::uint32_t FreeRun(const platform::exfat::ExfatVolume& v, std::uint32_t length) {
+  std::uint32_t run = 0;
+  for (std::uint32_t c = 2; c - 2 < v.Geometry().clusterCount; ++c) {
+    run = v.Used(c) ? 0 : run + 1;
+    if (run == length) return c - length + 1;
+  }
+  return 0;
+}
 
 // A disk with a write cache may store the writes made since the last flush in any
 // order, so a crash may keep any subset of them. Calls `check` with each image that

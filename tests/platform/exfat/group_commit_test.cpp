@@ -15,14 +15,7 @@ namespace {
 using exfattest::JournalIo;
 using platform::fat::FatOpenStatus;
 
-std::uint32_t FreeRun(const ExfatVolume& v, std::uint32_t length) {
-  std::uint32_t run = 0;
-  for (std::uint32_t c = 2; c - 2 < v.Geometry().clusterCount; ++c) {
-    run = v.Used(c) ? 0 : run + 1;
-    if (run == length) return c - length + 1;
-  }
-  return 0;
-}
+using exfattest::FreeRun;
 
 std::unique_ptr<ExfatVolume> OpenJournalled(const std::string& image, std::vector<std::vector<JournalIo::Record>>* epochs,
                                             JournalIo** journal) {

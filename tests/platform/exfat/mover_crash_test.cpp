@@ -17,14 +17,7 @@ using platform::fat::FatOpenStatus;
 using platform::fat::MemoryFatIo;
 using platform::fat::WriteLimitIo;
 
-std::uint32_t FreeRun(const ExfatVolume& v, std::uint32_t length) {
-  std::uint32_t run = 0;
-  for (std::uint32_t c = 2; c - 2 < v.Geometry().clusterCount; ++c) {
-    run = v.Used(c) ? 0 : run + 1;
-    if (run == length) return c - length + 1;
-  }
-  return 0;
-}
+using exfattest::FreeRun;
 
 // The moves every crash test interrupts. Returns the first error, or 0.
 std::uint32_t RunMoves(ExfatVolume& v) {

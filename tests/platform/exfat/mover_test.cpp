@@ -14,14 +14,7 @@ using platform::fat::FatOpenStatus;
 using platform::fat::OpenFatVolume;
 
 // The lowest free run of `length` clusters, as a first cluster; 0 when none.
-std::uint32_t FreeRun(const ExfatVolume& v, std::uint32_t length) {
-  std::uint32_t run = 0;
-  for (std::uint32_t c = 2; c - 2 < v.Geometry().clusterCount; ++c) {
-    run = v.Used(c) ? 0 : run + 1;
-    if (run == length) return c - length + 1;
-  }
-  return 0;
-}
+using exfattest::FreeRun;
 
 std::unique_ptr<ExfatVolume> OpenVolume(const std::string& image) {
   FatOpenStatus status;

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fat_io.h"
 #include "platform/machine.h"
 
 namespace fattest {
@@ -361,5 +362,41 @@ inline std::uint32_t DefragFile(platform::Machine& m, char letter, const std::st
   return rc;
 }
 
+
+// Records the writes of a run with the flushes between them, over an image in memory:
+// epochs[i] holds the writes between flush i and flush i + 1.
+class JournalIo final : public platform::fat::FatIo {
+ public:
+  struct Record {
+    std::uint64_t offset;
+    std::vector<std::uint8_t> bytes;
+  };
+  JournalIo(std::vector<std::uint8_t> image, std::vector<std::vector<Record>>* epochs)
+      : inner_(std::move(image)), epochs_(epochs) {
+    epochs_->emplace_back();
+  }
+  std::uint64_t Size() const override { return inner_.Size(); }
+  bool Writable() const override { return true; }
+  bool Read(std::uint64_t offset, void* data, std::size_t size) override { return inner_.Read(offset, data, size); }
+  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    epochs_->back().push_back({offset, std::vector<std::uint8_t>(p, p + size)});
+    return inner_.Write(offset, data, size);
+  }
+  bool Flush() override {
+    if (!epochs_->back().empty()) epochs_->emplace_back();
+    return true;
+  }
+  // The image as it is now.
+  std::string Bytes() {
+    std::string out(static_cast<std::size_t>(Size()), 0);
+    EXPECT_TRUE(Read(0, out.data(), out.size()));
+    return out;
+  }
+
+ private:
+  platform::fat::MemoryFatIo inner_;
+  std::vector<std::vector<Record>>* epochs_;
+};
 
 }  // namespace fattest
