@@ -61,16 +61,18 @@ std::int32_t ReasonOfFailedMove(std::uint32_t error, const RelocationFile& file)
   return VEXA_LEFT_MOVE_FAILED;
 }
 
-}  // namespace
+enum class Relocated { kDone, kChanged };
 
-void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidates) {
+// One attempt at the file open at `handle`: kChanged when the file turned out to have
+// changed while it was moved (and no move failed), so that a second attempt may move
+// it as it is now; the last attempt (`last`) names it as changed instead.
+Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool large, CandidateMap* candidates,
+                       bool last) {
   VolumeRecord& v = gVolumes[gWork.walkSlot.load(std::memory_order_relaxed)];
   const char letter = v.letterText.empty() ? '?' : v.letterText[0];
-  FileHandle handle(gMachine->OpenFileForQuery(file.path.c_str()));
-  if (handle.Get() == platform::kInvalidHandle) return;
   // The extents as they are now, not as the walk's directory entry describes the file:
   // a file that grew since then is moved with its current clusters.
-  if (!ReadExtents(*gMachine, handle.Get(), gExtentBuffer, kExtentGrowthLarge)) return;
+  if (!ReadExtents(*gMachine, handle, gExtentBuffer, kExtentGrowthLarge)) return Relocated::kDone;
   const ExtentBuffer& extents = gExtentBuffer;
   const std::uint32_t n = extents.ExtentCount();
 
@@ -78,15 +80,15 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
     AddCandidate(*candidates, extents.NextVcn(0) - extents.StartingVcn(), file.path,
                  static_cast<std::uint64_t>(extents.Lcn(0)));
   }
-  if (n <= 1) return;
+  if (n <= 1) return Relocated::kDone;
 
   // Holes and back-to-back pieces leave the file alone.
   std::uint64_t totalClusters = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
     const std::int64_t lcn = extents.Lcn(i);
-    if (lcn == platform::kVirtualLcn) return;
+    if (lcn == platform::kVirtualLcn) return Relocated::kDone;
     const std::int64_t before = i >= 2 ? extents.NextVcn(i - 2) : extents.StartingVcn();
-    if (i >= 1 && extents.Lcn(i - 1) + (extents.NextVcn(i - 1) - before) == lcn) return;
+    if (i >= 1 && extents.Lcn(i - 1) + (extents.NextVcn(i - 1) - before) == lcn) return Relocated::kDone;
     totalClusters += static_cast<std::uint64_t>(extents.NextVcn(i) - (i == 0 ? extents.StartingVcn() : extents.NextVcn(i - 1)));
   }
   const std::int64_t endVcn = extents.NextVcn(n - 1);
@@ -94,7 +96,7 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
   std::int64_t volumeClusters = 0;
   if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &volumeClusters)) {
     NoteLeftFragmented(letter, file.path, VEXA_LEFT_MOVE_FAILED, n, totalClusters, 0, platform::kErrorReadFault);
-    return;
+    return Relocated::kDone;
   }
   FreeRunMap freeRuns;
   BuildFreeRunMap(gBitmapBuffer.Bits(), volumeClusters, freeRuns);
@@ -102,7 +104,7 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
   const auto chosen = freeRuns.lower_bound(static_cast<std::int64_t>(totalClusters));
   if (chosen == freeRuns.end()) {
     NoteLeftFragmented(letter, file.path, VEXA_LEFT_NO_RUN, n, totalClusters, largestRun);
-    return;
+    return Relocated::kDone;
   }
   const std::int64_t runStart = chosen->second;
 
@@ -122,7 +124,7 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
   std::uint32_t error = 0;
   for (const Piece& piece : pieces) {
     platform::MOVE_FILE_DATA move{};
-    move.FileHandle = handle.Get();
+    move.FileHandle = handle;
     move.StartingVcn = piece.firstVcn;
     move.StartingLcn = target;
     move.ClusterCount = static_cast<std::uint32_t>(piece.length);
@@ -146,13 +148,14 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
   // The file as it lies now. Only a file that is one piece of the clusters moved, where
   // they were moved to, is reported as defragmented: one that grew or shrank while
   // it was moved is passed over and named as changed.
-  const bool reread = ReadExtents(*gMachine, handle.Get(), gExtentBuffer, kExtentGrowthSmall);
+  const bool reread = ReadExtents(*gMachine, handle, gExtentBuffer, kExtentGrowthSmall);
   if (reread && mapUpdates) Remark(v, file.system);
   const bool whole = reread && gExtentBuffer.ExtentCount() == 1 && gExtentBuffer.Lcn(0) == runStart &&
                      gExtentBuffer.StartingVcn() == pieces.front().firstVcn && gExtentBuffer.NextVcn(0) == endVcn;
   if (failure != 0 || !whole) {
     EndMove();
     if (failure == VEXA_LEFT_STOPPED) gWork.stopped = true;
+    if (failure == 0 && !last) return Relocated::kChanged;
     const std::uint32_t piecesNow = reread ? CountPieces(gExtentBuffer) : n;
     std::uint64_t clustersNow = totalClusters;
     if (reread && gExtentBuffer.ExtentCount() > 0) {
@@ -163,7 +166,7 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
       NoteLeftFragmented(letter, file.path, failure != 0 ? failure : VEXA_LEFT_CHANGED, piecesNow, clustersNow,
                          largestRun, failure == VEXA_LEFT_MOVE_FAILED ? error : 0);
     }
-    return;
+    return Relocated::kDone;
   }
   gReport.AppendDefragRow(file.path, n, file.size, totalClusters);
   ++gWork.defragmentedFiles;
@@ -171,6 +174,19 @@ void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidat
     AddCandidate(*candidates, static_cast<std::int64_t>(totalClusters), file.path, static_cast<std::uint64_t>(runStart));
   }
   EndMove();
+  return Relocated::kDone;
+}
+
+}  // namespace
+
+void RelocateFile(const RelocationFile& file, bool large, CandidateMap* candidates) {
+  FileHandle handle(gMachine->OpenFileForQuery(file.path.c_str()));
+  if (handle.Get() == platform::kInvalidHandle) return;
+  // A file that changed while it was moved gets one more attempt with its clusters as
+  // they are then; a file that keeps changing is passed over.
+  if (RelocateOnce(file, handle.Get(), large, candidates, false) == Relocated::kChanged) {
+    (void)RelocateOnce(file, handle.Get(), large, candidates, true);
+  }
 }
 
 }  // namespace vexa
