@@ -168,7 +168,10 @@ Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool
     }
     return Relocated::kDone;
   }
-  gReport.AppendDefragRow(file.path, n, file.size, totalClusters);
+  // A second attempt moved the file as it is now: its row gives its size now.
+  std::uint64_t size = file.size;
+  if (last && gMachine->FileSize(handle, &size) != platform::kErrorSuccess) size = file.size;
+  gReport.AppendDefragRow(file.path, n, size, totalClusters);
   ++gWork.defragmentedFiles;
   if (candidates != nullptr) {
     AddCandidate(*candidates, static_cast<std::int64_t>(totalClusters), file.path, static_cast<std::uint64_t>(runStart));

@@ -71,6 +71,9 @@ TEST_F(LeftFragmentedTest, AFileThatGrowsDuringItsMovesIsMovedAgainWithItsCurren
   const std::size_t row = page.find("C:\\log.txt");
   ASSERT_NE(row, std::string::npos);
   EXPECT_EQ(page.find("C:\\log.txt", row + 1), std::string::npos) << "one row for the file";
+  // Its size and clusters as they are now: 16 KiB (16 KB + 1 on the page), 4 clusters.
+  const std::string cell = "</div></TD><TD class=foot><div align=center>";
+  EXPECT_NE(page.find(cell + "17 KB" + cell + "4" + cell, row), std::string::npos) << page.substr(row, 300);
   EXPECT_TRUE(Left('C').empty());
 }
 
