@@ -68,19 +68,22 @@ class FatVolume {
 
   // Moves `count` clusters of `node` from virtual cluster `vcn` to logical clusters
   // `lcn` onwards (logical cluster 0 = FAT cluster 2), crash-safely (see mover.cpp).
-  // The move joins the node's open group of moves: it takes effect in memory at once
-  // (Chain, Fat) and reaches the disk when the group is committed. A move of another
-  // node, or onto clusters the group has vacated, commits the group first. Returns a
-  // Windows error code.
+  // The move joins the open group of moves: it takes effect in memory at once (Chain,
+  // Fat) and reaches the disk when the group is committed. A move onto clusters the
+  // group has vacated, or one that would make the group larger than its limits,
+  // commits the group first. Returns a Windows error code.
   [[nodiscard]] std::uint32_t MoveClusters(std::int32_t node, std::int64_t vcn, std::int64_t lcn,
                                            std::uint32_t count);
   // Commits the open group of moves, if any: after it the moves are durable and the
   // clusters they vacated are free in memory (their free entries are written, durable
-  // with the next flush). Call before the free space is looked at (bitmap, free run
-  // checks) and when the file's handle closes. False when a write or flush failed: the
-  // volume is then read-only, and the files read from their old clusters, or from the
-  // new ones when the failure came after the commit.
+  // with the next flush). False when a write or flush failed: the volume is then
+  // read-only, and the files read from their old clusters, or from the new ones when
+  // the failure came after the commit.
   [[nodiscard]] bool CommitGroup();
+  // The clusters the open group's files have left: still taken in the FAT until the
+  // group is committed, but free as far as a new move is concerned (a move onto them
+  // commits the group first). A volume bitmap shows them free.
+  const std::vector<std::uint32_t>& VacatedClusters() const { return group_.vacated; }
   // Ends the job's writes: commits the open group, makes the last frees durable, then
   // writes the exact FSInfo free count and the clean mark (unless the volume was dirty
   // before it was opened). Nothing is written when nothing was moved since the last
@@ -148,13 +151,19 @@ class FatVolume {
   bool inconsistent_ = false;
   bool wasDirty_ = false;  // dirty before we opened it: left dirty
 
-  // The open group of moves (mover.cpp); node -1 when none is open.
-  struct Group {
+  // The open group of moves (mover.cpp): the files it moved, each as the disk holds it
+  // and as the moves left it in memory.
+  struct GroupFile {
     std::int32_t node = -1;
     std::vector<std::uint32_t> durable;  // the node's chain as the disk holds it
     std::vector<std::uint32_t> chain;    // the node's chain in memory, after the group's moves
     FatNode savedNode;                   // the node as the disk holds it
+  };
+  struct Group {
+    std::vector<GroupFile> files;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> undo;  // (cluster, entry before) in memory
+    std::vector<std::uint32_t> vacated;  // durable clusters the files left
+    std::uint64_t movedClusters = 0;
   };
   Group group_;
   std::vector<std::uint8_t> groupMarks_;  // per cluster (mover.cpp); made at the first move

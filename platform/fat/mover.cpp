@@ -1,21 +1,24 @@
 // Moving clusters of a file to free runs, in groups that survive a crash at any write.
 //
-// The moves of one file form a group, committed together. In memory each move takes
-// effect at once (later moves of the group, extent queries and the chain see the file
-// as the earlier moves left it), and its data is copied to the target at once; the FAT
-// and the folder entry reach the disk only when the group is committed, through three
-// barriers:
-//   1. claims, data and links: every entry of a cluster the file gained (the new runs,
+// The moves of consecutive files form a group, committed together. In memory each move
+// takes effect at once (later moves of the group, extent queries and the chain see each
+// file as the earlier moves left it), and its data is copied to the target at once; the
+// FAT and the folder entries reach the disk only when the group is committed, through
+// three barriers:
+//   1. claims, data and links: every entry of a cluster a file gained (the new runs,
 //      each linked to what follows it in the final chain); flush. The frees of the
 //      previous group, written after its commit, ride on this flush.
-//   2. commits: every entry of a cluster the file kept that now points elsewhere (a
-//      predecessor pointing into a new run), and the folder entry's first cluster when
-//      it changed; flush.
-//   3. frees: the entries of the clusters the file left are written as free, without a
+//   2. commits: every entry of a cluster a file kept that now points elsewhere (a
+//      predecessor pointing into a new run), and each folder entry's first cluster that
+//      changed; flush.
+//   3. frees: the entries of the clusters the files left are written as free, without a
 //      flush of their own (the next group's first flush, or the job's last, covers them).
-// A group ends when the file's handle is closed, at a move of another handle, at a
-// bitmap read (which must show the freed clusters), when a move would land on clusters
-// the group has vacated, and at the end of the job (FinishChanges). The job's first
+// The clusters a group's files left stay taken in the FAT until its commit; a volume
+// bitmap shows them free (VacatedClusters), as it would after the commit, so the files
+// land where they would land with a commit after every file. A move onto one of them
+// commits the group first, and so does a move that finds the group at its limits (files
+// or bytes moved: they bound the work a crash undoes), a new file's creation, and the end
+// of the job (FinishChanges). The job's first
 // write marks the volume dirty and the FSInfo free count unknown (with a flush of its
 // own); FinishChanges writes the exact count and the clean mark once at its end.
 //
@@ -61,8 +64,12 @@ constexpr std::uint32_t kMergeGap = 512;
 constexpr std::uint32_t kUnknownFreeCount = 0xFFFFFFFF;
 
 // Group marks of a cluster (groupMarks_).
-constexpr std::uint8_t kInDurable = 1;  // in the file's chain when the group began
-constexpr std::uint8_t kInFinal = 2;    // in the file's chain at the commit
+constexpr std::uint8_t kInDurable = 1;  // in a file's chain when the file joined the group
+constexpr std::uint8_t kInFinal = 2;    // in a file's chain at the commit
+
+// A group's limits: files, and bytes moved.
+constexpr std::size_t kGroupFiles = 256;
+constexpr std::uint64_t kGroupBytes = std::uint64_t{512} << 20;
 
 }  // namespace
 
@@ -171,9 +178,9 @@ bool FatVolume::WriteFirstCluster(const FatNode& node) {
 
 void FatVolume::RollBackGroup() {
   for (auto it = group_.undo.rbegin(); it != group_.undo.rend(); ++it) fat_->Set(it->first, it->second);
-  if (group_.node != -1) {
-    nodes_[static_cast<std::size_t>(group_.node)] = group_.savedNode;
-    for (std::uint32_t c : group_.durable) groupMarks_[c] = 0;
+  for (const GroupFile& file : group_.files) {
+    nodes_[static_cast<std::size_t>(file.node)] = file.savedNode;
+    for (std::uint32_t c : file.durable) groupMarks_[c] = 0;
   }
   data_.bytes.clear();
   group_ = Group{};
@@ -181,40 +188,51 @@ void FatVolume::RollBackGroup() {
 }
 
 bool FatVolume::CommitGroup() {
-  if (group_.node == -1) return true;
-  FatNode& node = nodes_[static_cast<std::size_t>(group_.node)];
-  const std::vector<std::uint32_t> final = std::move(group_.chain);
-  for (std::uint32_t c : final) groupMarks_[c] |= kInFinal;
+  if (group_.files.empty()) return true;
   std::vector<std::uint32_t> claims;
   std::vector<std::uint32_t> commits;
   std::vector<std::uint32_t> frees;
-  for (std::uint32_t c : final) {
-    if ((groupMarks_[c] & kInDurable) == 0) {
-      claims.push_back(c);
-    } else if (fat_->Get(c) != written_->Get(c)) {
-      commits.push_back(c);
+  std::vector<std::int32_t> entries;  // nodes whose first cluster changed
+  for (const GroupFile& file : group_.files) {
+    for (std::uint32_t c : file.chain) groupMarks_[c] |= kInFinal;
+  }
+  for (const GroupFile& file : group_.files) {
+    for (std::uint32_t c : file.chain) {
+      if ((groupMarks_[c] & kInDurable) == 0) {
+        claims.push_back(c);
+      } else if (fat_->Get(c) != written_->Get(c)) {
+        commits.push_back(c);
+      }
+    }
+    for (std::uint32_t c : file.durable) {
+      if ((groupMarks_[c] & kInFinal) == 0) frees.push_back(c);
+    }
+    if (nodes_[static_cast<std::size_t>(file.node)].firstCluster != file.savedNode.firstCluster) {
+      entries.push_back(file.node);
     }
   }
-  for (std::uint32_t c : group_.durable) {
-    if ((groupMarks_[c] & kInFinal) == 0) frees.push_back(c);
+  for (const GroupFile& file : group_.files) {
+    for (std::uint32_t c : file.chain) groupMarks_[c] = 0;
+    for (std::uint32_t c : file.durable) groupMarks_[c] = 0;
   }
-  for (std::uint32_t c : final) groupMarks_[c] = 0;
-  for (std::uint32_t c : group_.durable) groupMarks_[c] = 0;
-  const bool entryChanged = node.firstCluster != group_.savedNode.firstCluster;
 
   // Barrier 1: the data, the new runs and their links (and the last group's frees).
   if (!WriteData() || !WriteFat(claims) || !io_->Flush()) {
     RollBackGroup();
     return false;
   }
-  // Barrier 2: the file switches to its new runs.
-  const bool committed = WriteFat(commits) && (!entryChanged || WriteFirstCluster(node)) && io_->Flush();
+  // Barrier 2: the files switch to their new runs.
+  bool committed = WriteFat(commits);
+  for (std::size_t i = 0; committed && i < entries.size(); ++i) {
+    committed = WriteFirstCluster(nodes_[static_cast<std::size_t>(entries[i])]);
+  }
+  committed = committed && io_->Flush();
   group_ = Group{};
   if (!committed) {
     readOnly_ = true;
     return false;
   }
-  // Barrier 3: what the file left is free; durable with the next flush.
+  // Barrier 3: what the files left is free; durable with the next flush.
   for (std::uint32_t c : frees) fat_->Set(c, 0);
   if (!WriteFat(frees)) {
     readOnly_ = true;
@@ -249,17 +267,26 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
     groupMarks_.assign(std::size_t{layout_.clusterCount} + 2, 0);
   }
   const auto first = static_cast<std::uint32_t>(lcn + 2);
-  // A group holds the moves of one file, and its vacated clusters are free only once it
-  // is committed.
-  bool commitFirst = group_.node != -1 && group_.node != index;
+  auto member = [this](std::int32_t node) -> GroupFile* {
+    for (GroupFile& file : group_.files) {
+      if (file.node == node) return &file;
+    }
+    return nullptr;
+  };
+  // The clusters the group has vacated are free only once it is committed; a group at
+  // its limits is committed before it grows.
+  bool commitFirst = !group_.files.empty() &&
+                     (group_.movedClusters * layout_.bytesPerCluster >= kGroupBytes ||
+                      (member(index) == nullptr && group_.files.size() >= kGroupFiles));
   for (std::uint32_t i = 0; i < count && !commitFirst; ++i) commitFirst = (groupMarks_[first + i] & kInDurable) != 0;
   if (commitFirst && !CommitGroup()) return kErrorWriteFault;
 
   FatNode& node = nodes_[static_cast<std::size_t>(index)];
-  // The open group keeps its file's chain as the moves so far left it.
+  // The group keeps each of its files' chains as the moves so far left it.
+  GroupFile* file = member(index);
   std::vector<std::uint32_t> fresh;
-  if (group_.node != index) fresh = Chain(index);
-  const std::vector<std::uint32_t>& chain = group_.node == index ? group_.chain : fresh;
+  if (file == nullptr) fresh = Chain(index);
+  const std::vector<std::uint32_t>& chain = file != nullptr ? file->chain : fresh;
   if (static_cast<std::uint64_t>(vcn) + count > chain.size()) return kErrorInvalidParameter;
   const std::vector<std::uint32_t> old(chain.begin() + vcn, chain.begin() + vcn + count);
   bool inPlace = true;
@@ -289,12 +316,15 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
     }
     changing_ = true;
   }
-  if (group_.node == -1) {
-    group_.node = index;
-    group_.durable = fresh;
-    group_.chain = std::move(fresh);
-    group_.savedNode = node;
-    for (std::uint32_t c : group_.chain) groupMarks_[c] = kInDurable;
+  if (file == nullptr) {
+    GroupFile joined;
+    joined.node = index;
+    joined.durable = fresh;
+    joined.chain = std::move(fresh);
+    joined.savedNode = node;
+    for (std::uint32_t c : joined.chain) groupMarks_[c] = kInDurable;
+    group_.files.push_back(std::move(joined));
+    file = &group_.files.back();
   }
   // Data gathered for writing goes out before it is read again as a source.
   bool rereads = false;
@@ -308,7 +338,7 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
     group_.undo.emplace_back(cluster, fat_->Get(cluster));
     fat_->Set(cluster, value);
   };
-  std::vector<std::uint32_t>& now = group_.chain;
+  std::vector<std::uint32_t>& now = file->chain;
   const auto at = static_cast<std::size_t>(vcn);
   const bool hasSucc = at + count < now.size();
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -325,8 +355,13 @@ std::uint32_t FatVolume::MoveClusters(std::int32_t index, std::int64_t vcn, std:
   // Clusters claimed earlier in this group and left again never reached the FAT on
   // disk: they are free at once. The file's durable clusters stay taken until the commit.
   for (std::uint32_t c : old) {
-    if ((groupMarks_[c] & kInDurable) == 0) set(c, 0);
+    if ((groupMarks_[c] & kInDurable) == 0) {
+      set(c, 0);
+    } else {
+      group_.vacated.push_back(c);
+    }
   }
+  group_.movedClusters += count;
   return kErrorSuccess;
 }
 

@@ -78,8 +78,6 @@ class FatMachine final : public Machine {
     std::lock_guard<std::mutex> guard(lock_);
     if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
     if (out == nullptr || outSize < sizeof(VOLUME_BITMAP_BUFFER)) return kErrorInsufficientBuffer;
-    // The bitmap shows the clusters the last moves vacated as free: commit them.
-    EndGroup();
     const std::int64_t total = volume_->Layout().clusterCount;
     if (startingLcn < 0 || startingLcn >= total) return kErrorInvalidParameter;
     const std::int64_t start = startingLcn & ~std::int64_t{7};
@@ -88,7 +86,22 @@ class FatMachine final : public Machine {
     const std::uint64_t needed = static_cast<std::uint64_t>((total - start + 7) / 8);
     const std::uint64_t room = outSize - kVolumeBitmapHeaderSize;
     const std::uint64_t bytes = std::min(needed, room);
-    volume_->Fat().CopyUsedBits(static_cast<std::size_t>(start / 8), static_cast<std::size_t>(bytes), out->Buffer);
+    const FatTable& fat = volume_->Fat();
+    std::uint8_t* bits = out->Buffer;
+    std::memset(bits, 0, bytes);
+    const std::uint64_t clusters = std::min<std::uint64_t>(bytes * 8, static_cast<std::uint64_t>(total - start));
+    for (std::uint64_t i = 0; i < clusters; ++i) {
+      const auto cluster = static_cast<std::uint32_t>(start + static_cast<std::int64_t>(i) + 2);
+      if (fat.Get(cluster) != 0) bits[i / 8] = static_cast<std::uint8_t>(bits[i / 8] | (1u << (i % 8)));
+    }
+    // The clusters the open group of moves has left are free for the next move (a move
+    // onto them commits the group first).
+    for (std::uint32_t cluster : volume_->VacatedClusters()) {
+      const std::int64_t bit = static_cast<std::int64_t>(cluster) - 2 - start;
+      if (bit >= 0 && static_cast<std::uint64_t>(bit) < clusters) {
+        bits[bit / 8] = static_cast<std::uint8_t>(bits[bit / 8] & ~(1u << (bit % 8)));
+      }
+    }
     return bytes == needed ? kErrorSuccess : kErrorMoreData;
   }
 
@@ -126,17 +139,13 @@ class FatMachine final : public Machine {
     if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
     const Open* file = Get(move.FileHandle, Open::kFile);
     if (file == nullptr) return kErrorInvalidHandle;
-    // The moves made through one file handle form one group (see mover.cpp).
-    if (move.FileHandle != groupHandle_) EndGroup();
-    const std::uint32_t rc = volume_->MoveClusters(file->node, move.StartingVcn, move.StartingLcn, move.ClusterCount);
-    if (rc == kErrorSuccess) groupHandle_ = move.FileHandle;
-    return rc;
+    // Moves join the open group (see mover.cpp).
+    return volume_->MoveClusters(file->node, move.StartingVcn, move.StartingLcn, move.ClusterCount);
   }
 
   std::uint32_t FlushFileBuffers(Handle volume) override {
     std::lock_guard<std::mutex> guard(lock_);
     if (Get(volume, Open::kVolume) == nullptr) return kErrorInvalidHandle;
-    groupHandle_ = kInvalidHandle;
     return volume_->FinishChanges() ? kErrorSuccess : kErrorWriteFault;
   }
 
@@ -198,10 +207,7 @@ class FatMachine final : public Machine {
   void CloseHandle(Handle handle) override {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = open_.find(handle);
-    if (it != open_.end() && it->second.kind != Open::kSearch) {
-      if (handle == groupHandle_) EndGroup();
-      open_.erase(it);
-    }
+    if (it != open_.end() && it->second.kind != Open::kSearch) open_.erase(it);
   }
 
   std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override {
@@ -233,7 +239,6 @@ class FatMachine final : public Machine {
   // next move reports; nothing else can report it here.
   void EndGroup() {
     (void)volume_->CommitGroup();
-    groupHandle_ = kInvalidHandle;
   }
 
   Handle Add(Open open) {
@@ -268,7 +273,6 @@ class FatMachine final : public Machine {
   std::unique_ptr<FatVolume> volume_;
   std::map<Handle, Open> open_;
   Handle next_ = 0x100;
-  Handle groupHandle_ = kInvalidHandle;  // the file handle of the open group of moves
 };
 
 }  // namespace

@@ -91,16 +91,16 @@ def make_fragmented_image(path, work, seed=1, volume_mib=96, small_files=3000, l
     shutil.rmtree(tree)
 
 
-def make_large_image(path, work):
-    """An 8 GiB sparse FAT32 image of 512-byte clusters: its analysis takes long enough
-    for a stop to arrive while it runs."""
+def make_large_image(path, work, volume_mib=8192):
+    """A sparse FAT32 image of 512-byte clusters (8 GiB unless told) with 40 small files:
+    its analysis takes long enough for a stop to arrive while it runs."""
     tree = os.path.join(work, "large")
     os.makedirs(tree, exist_ok=True)
     for i in range(40):
         with open(os.path.join(tree, "file%02d.dat" % i), "wb") as f:
             f.write(bytes([i]) * (i * 700 + 1))
     with open(path, "wb") as f:
-        f.truncate(8 * 1024 * MB)
+        f.truncate(volume_mib * MB)
     run_tool("mkfs.fat", "-F", "32", "-s", "1", "-S", "512", path)
     run_tool("mcopy", "-i", path, "-s", tree, "::")
     shutil.rmtree(tree)
@@ -227,10 +227,23 @@ class Install:
         return os.path.join(self.folder, name)
 
     def run(self, *args, env=None, timeout=600):
-        environment = dict(os.environ if env is None else env)
-        environment.pop("VEXA_VOLUMES", None)
+        environment = vexa_environment(os.environ if env is None else env)
         return subprocess.run([self.program, *args], capture_output=True, text=True, env=environment,
                               timeout=timeout)
+
+
+def vexa_environment(base):
+    """The environment vexa runs in: no volume map from the caller, and the slow card
+    preloaded when the test asks for it (VEXA_TEST_SLOW_CARD names the library)."""
+    environment = dict(base)
+    environment.pop("VEXA_VOLUMES", None)
+    slow = environment.get("VEXA_TEST_SLOW_CARD", "")
+    if slow:
+        environment["LD_PRELOAD"] = slow
+        # A sanitizer runtime need not come first when a test preloads a library.
+        environment["ASAN_OPTIONS"] = ":".join(filter(None, [environment.get("ASAN_OPTIONS", ""),
+                                                            "verify_asan_link_order=0"]))
+    return environment
 
 
 def run_and_stop(install, args, trigger, work, signals=(signal.SIGINT,)):
@@ -238,8 +251,7 @@ def run_and_stop(install, args, trigger, work, signals=(signal.SIGINT,)):
     `trigger` sends `signals`, one after the other. Returns (exit code, stdout, stderr)."""
     err_path = os.path.join(work, "stderr.txt")
     with open(err_path, "w") as err:
-        env = dict(os.environ)
-        env.pop("VEXA_VOLUMES", None)
+        env = vexa_environment(os.environ)
         process = subprocess.Popen([install.program, *args], stdout=subprocess.PIPE, stderr=err, text=True, env=env)
         lines = []
         sent = False

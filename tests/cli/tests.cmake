@@ -13,6 +13,15 @@ if(Python3_Interpreter_FOUND)
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
+  if(NOT WIN32)
+    # A slow memory card (tests/support/slow_card.c), preloaded into vexa by the groups
+    # whose jobs must last long enough to show progress and to be stopped while they run.
+    add_library(vexa_slow_card MODULE ${PROJECT_SOURCE_DIR}/tests/support/slow_card.c)
+    target_link_libraries(vexa_slow_card PRIVATE ${CMAKE_DL_LIBS})
+    foreach(group defrag stop-analysis stop-defrag stop-in-depth)
+      set_tests_properties(cli.${group} PROPERTIES ENVIRONMENT "VEXA_TEST_SLOW_CARD=$<TARGET_FILE:vexa_slow_card>")
+    endforeach()
+  endif()
   # Twenty rounds of two processes on one image, then two jobs on two images at once.
   add_test(NAME cli.two-processes
     COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} two-processes)

@@ -178,9 +178,9 @@ def run(win_stage, work, shots):
     shutil.copytree(win_stage, install, ignore=shutil.ignore_patterns(
         "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "volumes.ini"))
     image = os.path.join(install, "card.img")
-    # A 16 GiB volume of 512-byte clusters (sparse) with a few hundred files in pieces: a
-    # run on it lasts a few seconds, so the input of the stop below lands while it runs.
-    cli.make_fragmented_image(image, work, volume_mib=16384, large_files=600, large_bytes=(700, 1500))
+    # An 8 GiB volume of 512-byte clusters (sparse) with a few hundred files in pieces: a
+    # run on it lasts seconds, so the input of the stop below lands while it runs.
+    cli.make_fragmented_image(image, work, volume_mib=8192, large_files=600, large_bytes=(700, 1500))
     hashes = cli.file_hashes(image, work)
     pieces = cli.fragmented_files(image)
     fragmented_copy = os.path.join(work, "fragmented.img")

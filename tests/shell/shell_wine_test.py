@@ -260,7 +260,9 @@ def run(args, work):
     hashes = cli_test.file_hashes(image, work)
     fragmented_before = cli_test.fragmented_files(image)
     check(len(fragmented_before) > 50, "the test image is not fragmented")
-    cli_test.make_large_image(os.path.join(engine, "large.img"), work)
+    # F: a 32 GiB volume of 512-byte clusters, whose analysis (its FAT alone is 256 MiB)
+    # lasts long enough for the clicks and keys below to land while it runs.
+    cli_test.make_large_image(os.path.join(engine, "large.img"), work, volume_mib=32768)
     with open(os.path.join(engine, "volumes.ini"), "w") as f:
         f.write("[volumes]\r\nE=card.img\r\nF=large.img\r\n")
     # The engine opens reports through the shell; wine hands them to this recorder.
@@ -304,7 +306,7 @@ def run(args, work):
         tick = sum(1 for dx in range(-6, 7) for dy in range(-6, 7)
                    if Session.pixel(raw, WINDOW[0] + boxes["F"][0] + dx, WINDOW[1] + boxes["F"][1] + dy) == (0, 0x40, 0x80))
         check(tick > 5, "the F row's box shows no tick")
-        # The analysis of F lasts well under a second here, so the keys and clicks that
+        # The analysis of F lasts about a second here, so the keys and clicks that
         # must land during it go in one xdotool command. The probe is too slow to watch
         # the live texts; the model's tests cover them.
         analyze = [str(WINDOW[0] + 110), str(WINDOW[1] + 124)]

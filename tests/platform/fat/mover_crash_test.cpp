@@ -188,7 +188,9 @@ TEST(CrashReorderTest, LosingAnyUnflushedWritesLeavesEveryFileIntact) {
     ASSERT_EQ(status, FatOpenStatus::kOk);
     ASSERT_EQ(RunMoves(*m), kErrorSuccess);
   }
-  ASSERT_GT(epochs.size(), 8u);
+  // The dirty mark, two groups (the second file joins the first one's group until a move
+  // lands on a cluster the group left), the frees and the clean mark.
+  ASSERT_GE(epochs.size(), 7u);
 
   std::string image = start;
   auto apply = [](std::string& bytes, const JournalIo::Record& w) {

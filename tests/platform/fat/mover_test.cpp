@@ -230,9 +230,11 @@ TEST(FatMoveTest, WritesInTheCrashSafeOrder) {
   const Handle again = m->OpenFileForQuery("C:\\A.BIN");
   ASSERT_EQ(m->MoveFile(v, {again, 0, 60, 2}), kErrorSuccess);
   m->CloseHandle(again);
+  EXPECT_EQ(m->FlushFileBuffers(v), kErrorSuccess);
   EXPECT_EQ(Steps(log, bytes, {{"claim", {62, 63}}, {"free", {13, 14}}}),
             (std::vector<std::string>{"fsinfo", "dirty0", "dirty1", "flush", "data@62", "claim0", "claim1", "flush",
-                                      "entry", "flush", "free0", "free1"}));
+                                      "entry", "flush", "free0", "free1", "flush", "fsinfo", "dirty0", "dirty1",
+                                      "flush"}));
   m->CloseHandle(v);
 }
 
@@ -256,12 +258,57 @@ TEST(FatMoveTest, GroupsTheMovesOfOneFileBehindOneCommit) {
       << "nothing of the group is written before it ends";
   log.clear();
   m->CloseHandle(a);
+  EXPECT_TRUE(log.empty()) << "closing the file leaves its moves in the open group";
+  EXPECT_EQ(m->FlushFileBuffers(v), kErrorSuccess);
   // One data write for the three runs, the claims, flush; the folder entry alone,
-  // flush; the frees of all three old runs.
+  // flush; the frees of all three old runs, then the job's end.
   EXPECT_EQ(Steps(log, bytes, {{"claim", {62, 63, 64, 65, 66, 67}}, {"free", {13, 14, 23, 24, 33, 34}}}),
-            (std::vector<std::string>{"data@62", "claim0", "claim1", "flush", "entry", "flush", "free0", "free1"}));
+            (std::vector<std::string>{"data@62", "claim0", "claim1", "flush", "entry", "flush", "free0", "free1",
+                                      "flush", "fsinfo", "dirty0", "dirty1", "flush"}));
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.front().size, 6u * 512);
+  m->CloseHandle(v);
+}
+
+TEST(FatMoveTest, MovesOfSeveralFilesShareOneCommitUntilAMoveLandsOnWhatTheyLeft) {
+  // FAT32, 512-byte clusters: a.bin in FAT clusters 13-14, 23-24, 33-34; b.bin in 15-17.
+  const auto bytes = SmallImage(FatType::kFat32);
+  std::vector<RecordingIo::Op> log;
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', std::make_unique<RecordingIo>(bytes, &log), &status);
+  ASSERT_EQ(status, FatOpenStatus::kOk);
+  const Handle v = m->OpenVolume('C');
+  const Handle a = m->OpenFileForQuery("C:\\a.bin");
+  ASSERT_EQ(m->MoveFile(v, {a, 0, 60, 6}), kErrorSuccess);
+  m->CloseHandle(a);
+  const Handle b = m->OpenFileForQuery("C:\\b.bin");
+  ASSERT_EQ(m->MoveFile(v, {b, 0, 70, 3}), kErrorSuccess);
+  // a.bin's data goes out when b.bin's does not follow it; no FAT entry and no folder
+  // entry is written: b.bin joined the open group.
+  EXPECT_EQ(Steps(log, bytes, {}), (std::vector<std::string>{"fsinfo", "dirty0", "dirty1", "flush", "data@62"}));
+
+  // The bitmap shows what both files left as free and their new runs as used, and
+  // reading it writes nothing.
+  log.clear();
+  std::vector<std::uint8_t> buffer(kVolumeBitmapHeaderSize + 4096);
+  auto* bitmap = reinterpret_cast<VOLUME_BITMAP_BUFFER*>(buffer.data());
+  ASSERT_EQ(m->GetVolumeBitmap(v, 0, bitmap, static_cast<std::uint32_t>(buffer.size())), kErrorMoreData);
+  auto used = [&](std::int64_t c) { return ((bitmap->Buffer[c / 8] >> (c % 8)) & 1) != 0; };
+  for (std::int64_t c : {11, 12, 13, 14, 15, 21, 22, 31, 32}) EXPECT_FALSE(used(c)) << c;
+  for (std::int64_t c : {60, 65, 70, 72}) EXPECT_TRUE(used(c)) << c;
+  EXPECT_TRUE(log.empty());
+
+  // b.bin moves onto clusters a.bin left: the group is committed first, both files'
+  // data and claims behind one flush, both folder entries behind the next.
+  ASSERT_EQ(m->MoveFile(v, {b, 0, 11, 3}), kErrorSuccess);
+  const std::vector<std::pair<std::string, std::vector<std::uint32_t>>> names = {
+      {"claim", {62, 63, 64, 65, 66, 67, 72, 73, 74}}, {"free", {13, 14, 15, 16, 17, 23, 24, 33, 34}}};
+  EXPECT_EQ(Steps(log, bytes, names), (std::vector<std::string>{"data@72", "claim0", "claim1", "flush", "entry",
+                                                                "entry", "flush", "free0", "free1"}));
+  m->CloseHandle(b);
+  EXPECT_EQ(m->FlushFileBuffers(v), kErrorSuccess);
+  EXPECT_EQ(fattest::Extents(*m, "C:\\a.bin"), (fattest::Runs{{60, 6}}));
+  EXPECT_EQ(fattest::Extents(*m, "C:\\b.bin"), (fattest::Runs{{11, 3}}));
   m->CloseHandle(v);
 }
 
@@ -279,6 +326,7 @@ TEST(FatMoveTest, CopiesLongRunsWithRequestsOfAtLeastOneMebibyte) {
   const Handle f = m->OpenFileForQuery("C:\\big.bin");
   ASSERT_EQ(m->MoveFile(v, {f, 0, 2000, 768}), kErrorSuccess);
   m->CloseHandle(f);
+  ASSERT_EQ(m->FlushFileBuffers(v), kErrorSuccess);
   std::size_t dataBytes = 0;
   for (const auto& op : log) {
     if (op.size >= 4096) {
