@@ -270,4 +270,9 @@ std::uint32_t RoutedMachine::CreateFileInRuns(const char* path, const NewFileDat
   return impl_->ForPath(path)->CreateFileInRuns(path, file);
 }
 
+const char* RoutedMachine::UnmovableReason(Handle file) {
+  const auto slot = impl_->Find(file);
+  return slot.owner == nullptr ? nullptr : slot.owner->UnmovableReason(slot.inner);
+}
+
 }  // namespace platform

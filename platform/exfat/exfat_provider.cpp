@@ -219,6 +219,20 @@ class ExfatMachine final : public Machine {
     if (Get(search, Open::kSearch) != nullptr) open_.erase(search);
   }
 
+  const char* UnmovableReason(Handle file) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Open* open = Get(file, Open::kFile);
+    return open == nullptr ? nullptr : volume_->Unmovable(open->node);
+  }
+
+  std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override {
+    std::string rest;
+    if (!Local(path, &rest)) return kErrorPathNotFound;
+    std::lock_guard<std::mutex> guard(lock_);
+    EndGroup();  // moves made so far are committed before the new file claims clusters
+    return volume_->CreateFileInRuns(rest, file);
+  }
+
   void CloseHandle(Handle handle) override {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = open_.find(handle);

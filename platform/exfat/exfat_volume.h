@@ -23,6 +23,7 @@
 #include "exfat_format.h"
 #include "platform/fat_io.h"
 #include "platform/fat_open_status.h"
+#include "platform/machine.h"
 
 namespace platform::exfat {
 
@@ -105,6 +106,12 @@ class ExfatVolume {
   // clears VolumeDirty (unless it was set before the volume was opened). Nothing is
   // written when nothing was moved since the last call. False when a write failed.
   [[nodiscard]] bool FinishChanges();
+  // Creates the file at `path` (relative to the root) on exactly the clusters
+  // `file.runs` names, crash-safely (see exfat_file_creator.cpp); the errors of
+  // Machine::CreateFileInRuns. A replaced file, or a folder without room, whose File and
+  // Stream Extension entries lie in different sectors gives kErrorCannotMake, as does a
+  // name too long for its entry set to fit one sector.
+  [[nodiscard]] std::uint32_t CreateFileInRuns(const std::string& path, const platform::NewFileData& file);
 
  private:
   ExfatVolume() = default;
@@ -141,6 +148,9 @@ class ExfatVolume {
   void Relocated(std::int32_t folder, const std::vector<std::uint32_t>& from, std::uint32_t to);
   void SetBit(std::uint32_t cluster, bool used);
   void RollBackGroup();
+
+  // exfat_file_creator.cpp
+  std::uint32_t WriteNewContent(const platform::NewFileData& file, const std::vector<std::uint32_t>& clusters);
 
   // The open group of moves (exfat_mover.cpp); node -1 when none is open.
   struct Group {

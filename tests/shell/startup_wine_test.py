@@ -286,15 +286,17 @@ def run(args, work):
 
         newer = b"[Version]\r\nVer=10.0\r\n"
         check_run("newer", "9.0", newer, expect_question=True, answer="n")
-        check_run("equal", "10.0", newer)
-        check_run("older", "10.1", newer)
+        usual = max(check_run("equal", "10.0", newer), check_run("older", "10.1", newer))
         check_run("missing-key", "1.0", b"[Version]\r\nName=x\r\n")
         check_run("missing-section", "1.0", b"[Other]\r\nVer=99\r\n")
         check_run("not-found", "1.0", b"[Version]\r\nVer=99\r\n", status=404)
         check_run("no-listener", "1.0", listener=False)
         elapsed = check_run("silent", "1.0", silent=True)
-        print("silent server: main window after %.1f s" % elapsed)
-        check(elapsed < 12, "a silent server held the start-up for %.1f s" % elapsed)
+        print("silent server: main window after %.1f s (%.1f s with a server that answers)" % (elapsed, usual))
+        # The check gives up after its 5 s timeout (and 2 s for its thread to end); how
+        # long wine takes to show the window besides is measured on the runs above.
+        check(elapsed < usual + 10, "a silent server held the start-up for %.1f s (%.1f s with a server that answers)"
+              % (elapsed, usual))
         check_run("no-version", None, b"[Version]\r\nVer=1.0\r\n", expect_question=True, answer="n")
         check_run("updater-missing", "9.0", newer, expect_question=True, answer="y")
         check_run("updater", "9.0", newer, expect_question=True, answer="y", updater=True)

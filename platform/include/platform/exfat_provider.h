@@ -10,7 +10,9 @@
 // platform/exfat/exfat_mover.cpp); FlushFileBuffers on the volume handle ends the job's
 // writes and clears VolumeDirty, as closing the machine does. A search for a plain path
 // finds that one entry. A volume that fails validation, a TexFAT volume or one with
-// unknown entry types answers everything but refuses moves. OpenFatVolume
+// unknown entry types answers everything but refuses moves. CreateFileInRuns makes new
+// files crash-safely (platform/exfat/exfat_file_creator.cpp); UnmovableReason names
+// files no move may touch ("its directory entry spans two sectors"). OpenFatVolume
 // (fat_provider.h) hands exFAT images here on its own.
 #pragma once
 

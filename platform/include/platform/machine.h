@@ -104,6 +104,16 @@ class Machine {
     return kErrorSuccess;
   }
 
+  // Why the provider never moves the file behind `file` (a handle from
+  // OpenFileForQuery), as the reports say it (e.g. "its directory entry spans two
+  // sectors"), or null when nothing about the file itself forbids a move. Not a Windows
+  // call: providers that refuse such moves with kErrorAccessDenied answer it (exFAT);
+  // the default answers null. The text is static.
+  virtual const char* UnmovableReason(Handle file) {
+    (void)file;
+    return nullptr;
+  }
+
   // --- creating files (not a Windows call; providers of image files and devices) ---
   // Creates the file at the full path `path` on exactly the clusters `file.runs` names,
   // with its content, in an order that leaves either no file or the whole file after a

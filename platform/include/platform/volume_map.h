@@ -67,6 +67,7 @@ class RoutedMachine final : public Machine {
   void CloseHandle(Handle handle) override;
   std::uint32_t FlushFileBuffers(Handle volume) override;
   std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) override;
+  const char* UnmovableReason(Handle file) override;
 
  private:
   struct Impl;

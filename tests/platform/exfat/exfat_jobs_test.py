@@ -9,6 +9,10 @@ defrag   a defragmentation: fsck.exfat -n clean, every file identical through
          exfat-fuse, joined files NoFatChain in one run, a second analysis finds none
 kill     defragmentations killed (SIGKILL) at random instants: after each the image
          passes fsck.exfat -n and every file reads back identical
+perfile  check, contig and put: the pieces check reports against the chains, files made
+         contiguous and files copied in (new, replaced, in pieces) read back identical
+         through exfat-fuse with fsck.exfat -n clean after each; puts killed at random
+         instants leave no file or the whole file
 
 Exit 0 passed, 1 failed, 77 skipped (a tool, loop devices or FUSE missing).
 """
@@ -272,7 +276,95 @@ def group_kill(install, work):
     check(fuse_hashes(image, work) == hashes, "file contents changed")
 
 
-GROUPS = {"analyze": group_analyze, "defrag": group_defrag, "kill": group_kill}
+def json_lines(result):
+    return [json.loads(line) for line in result.stdout.splitlines() if line.startswith("{")]
+
+
+def group_perfile(install, work):
+    image = os.path.join(work, "card.img")
+    make_image(image, work, seed=5)
+    hashes = fuse_hashes(image, work)
+    before = chains(image)
+
+    def vexa(*args):
+        return install.run("--json", *args, "--volume", "C=" + image)
+
+    # check: every file with the pieces its chain shows.
+    result = vexa("check", "C")
+    check(result.returncode == 5, "check exit %d: %s" % (result.returncode, result.stderr))
+    seen = {r["path"][3:].replace("\\", "/"): r["pieces"] for r in json_lines(result)}
+    check(seen == {p: pieces(c) for p, (c, _, _) in before.items()}, "check's pieces differ from the chains")
+
+    # contig: one file that may move, and one whose entry set straddles two sectors.
+    movable = sorted(p for p, (c, _, straddles) in before.items() if pieces(c) > 1 and not straddles)[0]
+    result = vexa("contig", "C", "/" + movable)
+    check(result.returncode == 0, "contig exit %d: %s" % (result.returncode, result.stderr))
+    fsck_clean(image)
+    clusters, no_fat_chain, _ = chains(image)[movable]
+    check(pieces(clusters) == 1 and no_fat_chain, "%s: %d pieces after contig" % (movable, pieces(clusters)))
+    check(fuse_hashes(image, work) == hashes, "contig changed file contents")
+
+    # put: a new file, one in pieces, one into a new folder entry, a replacement.
+    rng = random.Random(6)
+    sources = {}
+    for name, size in (("new.bin", 300000), ("pieces.bin", 120000), ("empty", 0), ("replacement", 50000)):
+        sources[name] = os.path.join(work, name)
+        with open(sources[name], "wb") as f:
+            f.write(rng.randbytes(size))
+    expected = dict(hashes)
+
+    def put(source, dest, *options):
+        result = vexa("put", "C", sources[source], dest, *options)
+        check(result.returncode == 0, "put %s exit %d: %s" % (dest, result.returncode, result.stderr))
+        fsck_clean(image)
+        with open(sources[source], "rb") as f:
+            expected[dest.lstrip("/")] = hashlib.sha256(f.read()).hexdigest()
+        return json_lines(result)[0]
+
+    put("new.bin", "/new.bin")
+    put("pieces.bin", "/Music/Album One/a file copied in with a long name.bin", "--max-pieces", "3")
+    put("empty", "/Music/empty")
+    replaced = next(p for p, (c, _, straddles) in chains(image).items() if not straddles and p.startswith("Music/"))
+    put("replacement", "/" + replaced, "--replace")
+    result = vexa("put", "C", sources["new.bin"], "/new.bin")
+    check(result.returncode != 0, "put over an existing file without --replace succeeded")
+    check(fuse_hashes(image, work) == expected, "files copied in read back differently")
+    with open(image, "rb") as f:
+        check(f.read(512)[106] & 2 == 0, "VolumeDirty left set")
+
+    # Puts killed at random instants: no file or the whole file, the rest untouched.
+    big = os.path.join(work, "big.bin")
+    with open(big, "wb") as f:
+        f.write(rng.randbytes(24 << 20))
+    with open(big, "rb") as f:
+        big_hash = hashlib.sha256(f.read()).hexdigest()
+    pristine = os.path.join(work, "pristine.img")
+    shutil.copyfile(image, pristine)
+    started = time.monotonic()
+    check(vexa("put", "C", big, "/big.bin").returncode == 0, "an uninterrupted put failed")
+    span = time.monotonic() - started
+    killed = 0
+    for round_number in range(6):
+        shutil.copyfile(pristine, image)
+        process = subprocess.Popen([install.program, "put", "C", big, "/big.bin", "--volume", "C=" + image],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=install.env)
+        time.sleep(rng.uniform(0.0, span))
+        if process.poll() is None:
+            process.send_signal(signal.SIGKILL)
+            killed += 1
+        process.wait()
+        try:
+            fsck_clean(image)
+            now = fuse_hashes(image, work)
+            if "big.bin" in now:
+                check(now.pop("big.bin") == big_hash, "a partial big.bin")
+            check(now == expected, "other files changed")
+        except Failure as e:
+            raise Failure("round %d: %s" % (round_number, e))
+    check(killed > 0, "every put ended before its kill")
+
+
+GROUPS = {"analyze": group_analyze, "defrag": group_defrag, "kill": group_kill, "perfile": group_perfile}
 
 
 def main():

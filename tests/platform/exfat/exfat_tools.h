@@ -16,10 +16,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/fat/fat_tools.h"
+#include "platform/fat_io.h"
 
 namespace exfattest {
 
@@ -86,6 +88,8 @@ class FuseMount {
   }
   bool Ok() const { return mounted_; }
   const std::string& Error() const { return error_; }
+  // The loop device the image is attached to.
+  const std::string& Device() const { return device_; }
   std::string operator/(const std::string& path) const { return mountPoint_ + "/" + path; }
 
  private:
@@ -328,6 +332,97 @@ inline std::map<std::string, std::string> RawContents(const std::string& image) 
     contents[path] = bytes.substr(0, static_cast<std::size_t>(f.size));
   }
   return contents;
+}
+
+// --- crashes with unflushed writes lost ---
+
+// Records the writes of a run with the flushes between them, over an image in memory:
+// epochs[i] holds the writes between flush i and flush i + 1.
+class JournalIo final : public platform::fat::FatIo {
+ public:
+  struct Record {
+    std::uint64_t offset;
+    std::vector<std::uint8_t> bytes;
+  };
+  JournalIo(std::vector<std::uint8_t> image, std::vector<std::vector<Record>>* epochs)
+      : inner_(std::move(image)), epochs_(epochs) {
+    epochs_->emplace_back();
+  }
+  std::uint64_t Size() const override { return inner_.Size(); }
+  bool Writable() const override { return true; }
+  bool Read(std::uint64_t offset, void* data, std::size_t size) override { return inner_.Read(offset, data, size); }
+  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    epochs_->back().push_back({offset, std::vector<std::uint8_t>(p, p + size)});
+    return inner_.Write(offset, data, size);
+  }
+  bool Flush() override {
+    if (!epochs_->back().empty()) epochs_->emplace_back();
+    return true;
+  }
+  // The image as it is now.
+  std::string Bytes() {
+    std::string out(static_cast<std::size_t>(Size()), 0);
+    EXPECT_TRUE(Read(0, out.data(), out.size()));
+    return out;
+  }
+
+ private:
+  platform::fat::MemoryFatIo inner_;
+  std::vector<std::vector<Record>>* epochs_;
+};
+
+// A disk with a write cache may store the writes made since the last flush in any
+// order, so a crash may keep any subset of them. Calls `check` with each image that
+// holds `start`, all epochs before one and a subset of that epoch's writes: every
+// subset of an epoch of up to 6 writes; of a larger one, each write alone, all but
+// each one, and 32 drawn at random (fixed seed). Stops at the first failure. Returns
+// how many images were checked.
+inline int ForEachCrash(const std::string& start, const std::vector<std::vector<JournalIo::Record>>& epochs,
+                        const std::function<void(const std::string&)>& check) {
+  std::string image = start;
+  auto apply = [](std::string& bytes, const JournalIo::Record& w) {
+    std::copy(w.bytes.begin(), w.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(w.offset));
+  };
+  std::mt19937 random(7);
+  int cases = 0;
+  for (std::size_t e = 0; e < epochs.size(); ++e) {
+    const auto& writes = epochs[e];
+    std::vector<std::vector<bool>> subsets;
+    if (writes.size() <= 6) {
+      for (std::uint32_t mask = 0; mask < (1u << writes.size()); ++mask) {
+        std::vector<bool> keep(writes.size());
+        for (std::size_t i = 0; i < writes.size(); ++i) keep[i] = ((mask >> i) & 1) != 0;
+        subsets.push_back(keep);
+      }
+    } else {
+      for (std::size_t i = 0; i < writes.size(); ++i) {
+        std::vector<bool> one(writes.size(), false);
+        one[i] = true;
+        subsets.push_back(one);
+        std::vector<bool> allBut(writes.size(), true);
+        allBut[i] = false;
+        subsets.push_back(allBut);
+      }
+      for (int k = 0; k < 32; ++k) {
+        std::vector<bool> keep(writes.size());
+        for (std::size_t i = 0; i < writes.size(); ++i) keep[i] = (random() & 1) != 0;
+        subsets.push_back(keep);
+      }
+    }
+    for (std::size_t s = 0; s < subsets.size(); ++s) {
+      SCOPED_TRACE("epoch " + std::to_string(e) + " of " + std::to_string(epochs.size()) + ", subset " + std::to_string(s));
+      std::string crashed = image;
+      for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (subsets[s][i]) apply(crashed, writes[i]);
+      }
+      check(crashed);
+      ++cases;
+      if (testing::Test::HasFailure()) return cases;
+    }
+    for (const auto& w : writes) apply(image, w);
+  }
+  return cases;
 }
 
 }  // namespace exfattest

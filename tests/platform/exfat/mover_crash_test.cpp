@@ -103,34 +103,7 @@ TEST(ExfatCrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
   }
 }
 
-// Records the writes of a run with the flushes between them, over an image in memory.
-class JournalIo final : public FatIo {
- public:
-  struct Record {
-    std::uint64_t offset;
-    std::vector<std::uint8_t> bytes;
-  };
-  JournalIo(std::vector<std::uint8_t> image, std::vector<std::vector<Record>>* epochs)
-      : inner_(std::move(image)), epochs_(epochs) {
-    epochs_->emplace_back();
-  }
-  std::uint64_t Size() const override { return inner_.Size(); }
-  bool Writable() const override { return true; }
-  bool Read(std::uint64_t offset, void* data, std::size_t size) override { return inner_.Read(offset, data, size); }
-  bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    epochs_->back().push_back({offset, std::vector<std::uint8_t>(p, p + size)});
-    return inner_.Write(offset, data, size);
-  }
-  bool Flush() override {
-    if (!epochs_->back().empty()) epochs_->emplace_back();
-    return true;
-  }
-
- private:
-  MemoryFatIo inner_;
-  std::vector<std::vector<Record>>* epochs_;
-};
+using exfattest::JournalIo;
 
 // A disk with a write cache may store the writes made since the last flush in any
 // order, so a crash may keep any subset of them. For every epoch between flushes and

@@ -5,8 +5,12 @@
 
 #include <cstring>
 
+#include <ctime>
+
+#include "core/defrag_date.h"
 #include "exfat_tools.h"
 #include "platform/fat_provider.h"
+#include "platform/volume_map.h"
 
 namespace platform::exfat {
 namespace {
@@ -250,6 +254,107 @@ TEST(ExfatOpenTest, RefusesWhatIsNoExfatVolume) {
   fattest::WriteAll(image, bad);
   EXPECT_EQ(OpenFatVolume('C', image, &status), nullptr);
   EXPECT_EQ(status, FatOpenStatus::kBadBootSector);
+}
+
+// Through the routed machine the engine uses: a file whose File and Stream Extension
+// entries lie in different sectors is refused a move and the seam says why; another
+// file has no such reason and moves.
+TEST(ExfatSeamTest, SaysWhyAFileIsNeverMoved) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_mixed_512");
+  FatOpenStatus status;
+  RoutedMachine m(CreateEmptyMachine());
+  m.Route('C', OpenFatVolume('C', image, &status));
+  ASSERT_EQ(status, FatOpenStatus::kOk);
+  const Handle volume = m.OpenVolume('C');
+  int refused = 0;
+  int moved = 0;
+  for (const auto& [path, f] : fattest::Walk(m, 'C')) {
+    if (f.runs.empty()) continue;
+    std::string win = "C:\\" + path;
+    for (char& c : win) c = c == '/' ? '\\' : c;
+    const Handle file = m.OpenFileForQuery(win.c_str());
+    ASSERT_NE(file, kInvalidHandle) << path;
+    const char* reason = m.UnmovableReason(file);
+    MOVE_FILE_DATA move{};
+    move.FileHandle = file;
+    move.StartingVcn = 0;
+    move.StartingLcn = fattest::FindFreeRun(m, volume, f.runs[0].second);
+    move.ClusterCount = static_cast<std::uint32_t>(f.runs[0].second);
+    const std::uint32_t rc = m.MoveFile(volume, move);
+    if (reason != nullptr) {
+      EXPECT_STREQ(reason, "its directory entry spans two sectors") << path;
+      EXPECT_EQ(rc, kErrorAccessDenied) << path;
+      ++refused;
+    } else {
+      EXPECT_EQ(rc, kErrorSuccess) << path;
+      ++moved;
+    }
+    m.CloseHandle(file);
+  }
+  EXPECT_GT(refused, 0) << "the fixture has no straddling entry set";
+  EXPECT_GT(moved, 0);
+  EXPECT_EQ(m.UnmovableReason(kInvalidHandle), nullptr);
+  EXPECT_EQ(m.FlushFileBuffers(volume), kErrorSuccess);
+  m.CloseHandle(volume);
+}
+
+// The volume serial number (boot sector offset 100) identifies the volume for the
+// recent-defragmentation rule: right after a defragmentation the same volume's age is
+// 1; another exFAT volume under the same letter has age 2.
+TEST(ExfatSeamTest, SerialNumberTellsVolumesApartForTheDefragmentationAge) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string first = exfattest::CopyOfFixture(dir, "exfat_small_4k");
+  const std::string second = dir / "second.img";
+  std::filesystem::copy_file(first, second);
+  std::string out;
+  ASSERT_EQ(fattest::Run("tune.exfat -I 0x1234abcd " + fattest::Quote(first), &out), 0) << out;
+  ASSERT_EQ(fattest::Run("tune.exfat -I 0x5678ef01 " + fattest::Quote(second), &out), 0) << out;
+  auto serialOf = [](const std::string& image) {
+    FatOpenStatus status;
+    RoutedMachine m(CreateEmptyMachine());
+    m.Route('E', OpenFatVolume('E', image, &status));
+    EXPECT_EQ(status, FatOpenStatus::kOk);
+    std::uint32_t serial = 0;
+    EXPECT_TRUE(m.VolumeSerialNumber('E', &serial));
+    EXPECT_FALSE(m.VolumeSerialNumber('F', &serial));
+    return serial;
+  };
+  const std::uint32_t a = serialOf(first);
+  EXPECT_EQ(a, 0x1234abcdu);
+  EXPECT_EQ(serialOf(second), 0x5678ef01u);
+
+  const std::string date = dir / "defragdate";
+  const std::string volume = dir / "defragvol";
+  const std::time_t now = std::time(nullptr);
+  const int slot = 'E' - 'C';
+  ASSERT_TRUE(vexa::WriteDefragDate(date, slot, now));
+  ASSERT_TRUE(vexa::WriteDefragVolume(volume, slot, a));
+  EXPECT_EQ(vexa::VolumeDefragmentationAge(date, volume, slot, serialOf(first), now + 60), 1);
+  EXPECT_EQ(vexa::VolumeDefragmentationAge(date, volume, slot, serialOf(second), now + 60), 2);
+}
+
+// exFAT volumes are opened through the same device code as FAT ones: one holder at a
+// time (flock on images, O_EXCL on block devices), and a mounted device is refused.
+TEST(ExfatSeamTest, OneHolderAtATimeAndNoMountedDevice) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_small_4k");
+  FatOpenStatus status;
+  {
+    auto held = OpenFatVolume('C', image, &status);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(OpenFatVolume('D', image, &status), nullptr);
+    EXPECT_EQ(status, FatOpenStatus::kInUse);
+  }
+  EXPECT_NE(OpenFatVolume('D', image, &status), nullptr) << "the lock outlived its holder";
+  exfattest::FuseMount mount(image, dir / "mnt", true);
+  ASSERT_TRUE(mount.Ok()) << mount.Error();
+  EXPECT_EQ(OpenFatVolume('C', mount.Device(), &status), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kMounted);
+  EXPECT_TRUE(mount.Unmount());
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ endif()
 # the tools, loop devices or FUSE).
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND AND NOT WIN32)
-  foreach(group analyze defrag kill)
+  foreach(group analyze defrag kill perfile)
     add_test(NAME exfat.jobs.${group}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/exfat_jobs_test.py --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(exfat.jobs.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;exfat" TIMEOUT 600)
