@@ -578,6 +578,7 @@ std::string UsageText(const std::string& engineFolder) {
       "  --json             one JSON object per volume (one per line) with the report's figures,\n"
       "                     or with \"error\" saying why the volume was not done; for check,\n"
       "                     contig and put one object per file\n"
+
       "  --max-pieces N     check and put: the most pieces a file may lie in (default 1)\n"
       "  --make-room        contig: when no free run is large enough, first move other files\n"
       "                     toward the start of the volume until one is\n"
@@ -595,6 +596,9 @@ std::string UsageText(const std::string& engineFolder) {
       "A defragmentation needs at least 50 MiB free on a volume (the engine's rule); a volume\n"
       "with less is passed over with a message. --min-free sets another for images and devices.\n"
       "Ctrl-C stops a job at the engine's next check point; the report pages are still written.\n"
+      "After defrag, optimize and contig the summary (\"leftFragmented\" or \"reason\" in --json)\n"
+      "names each file still in more than one piece and why: no free run large enough (with\n"
+      "both sizes), excluded by the Options lists, a system file, a read-only volume, stopped.\n"
       "Unmount a device and back it up before you defragment it.\n"
       "\n"
       "Exit status: 0 done; 1 bad usage (also a PATH or SOURCE that does not exist, or a DEST\n"

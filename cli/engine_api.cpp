@@ -48,6 +48,7 @@ bool EngineLibrary::Load(const std::string& folder, std::string* error) {
   Resolve(library_, "VexaCheckFiles", &api_.checkFiles, &missing);
   Resolve(library_, "VexaMakeContiguous", &api_.makeContiguous, &missing);
   Resolve(library_, "VexaPutFile", &api_.putFile, &missing);
+  Resolve(library_, "VexaListLeftFragmented", &api_.listLeftFragmented, &missing);
   if (!missing.empty()) {
     *error = "the engine library " + path + " lacks " + missing;
     Unload();

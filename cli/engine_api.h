@@ -38,6 +38,8 @@ struct EngineApi {
   int32_t(VEXA_CALL* putFile)(const char* path, uint64_t size, int64_t lastWriteTime, uint32_t maxPieces,
                               int32_t replace, int32_t (*read)(uint64_t, void*, uint32_t, void*), void* context,
                               VexaFileResult* result) = nullptr;
+  int32_t(VEXA_CALL* listLeftFragmented)(char letter, void (*visit)(const char*, const VexaLeftFile*, void*),
+                                         void* context) = nullptr;
 };
 
 // The engine library of one run. Loading it runs the engine's start-up (volume map,

@@ -183,6 +183,16 @@ std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped) {
   }
   out += ",\"analysis\":" + (result.hasAnalysis ? PageJson(result.analysis, false) : std::string("null"));
   out += ",\"defragmentation\":" + (result.hasDefrag ? PageJson(result.defrag, true) : std::string("null"));
+  if (kind != JobKind::kAnalyse) {
+    out += ",\"leftFragmented\":";
+    if (result.leftKnown) {
+      out += '[';
+      for (std::size_t i = 0; i < result.left.size(); ++i) out += (i > 0 ? "," : "") + LeftFileJson(result.left[i]);
+      out += ']';
+    } else {
+      out += "null";
+    }
+  }
   return out + "}";
 }
 
@@ -215,6 +225,12 @@ std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind, 
   } else {
     // The job went over the volume but left no page: it may well have moved files.
     lines.push_back(volume + " no defragmentation page was written; the volume may have been changed");
+  }
+  if (result.leftKnown && !result.left.empty()) {
+    const std::size_t n = result.left.size();
+    lines.push_back(volume + " " + std::to_string(n) + (n == 1 ? " file is" : " files are") +
+                    " still in more than one piece:");
+    for (const LeftFile& file : result.left) lines.push_back(LeftFileLine(file));
   }
   return lines;
 }

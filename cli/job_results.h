@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "job_runner.h"
+#include "left_fragmented.h"
 #include "report_pages.h"
 
 namespace cli {
@@ -27,6 +28,8 @@ struct VolumeResult {
   VolumePage analysis;
   bool hasDefrag = false;    // this job wrote the volume's defragmentation page
   VolumePage defrag;
+  bool leftKnown = false;    // a defragmentation went over the volume: `left` is its list
+  std::vector<LeftFile> left;  // files still in more than one piece, and why
 };
 
 // Write times of the pages a job over `letters` may write in `folder` (page N is
@@ -45,11 +48,14 @@ std::vector<VolumeResult> CollectResults(const std::string& folder, const std::s
 // result.error (null when empty); sizes are numbers of bytes, and every percentage of a
 // page is given again as a number beside its text ("fragmentBeforePercent", null for
 // "Low"), and an analysis adds its fragmented files as a count and a share of all files.
+// A defragmentation adds "leftFragmented": the files still in pieces with the reason
+// (null when the job never went over the volume).
 std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped);
 
 // Lines of the summary for people, one or two per volume. A volume without its
 // defragmentation page is said to be not defragmented only when that is known: it was
-// refused (result.error) or the job was stopped before it.
+// refused (result.error) or the job was stopped before it. Each file still in more than
+// one piece after a defragmentation gets a line with the reason.
 std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind, bool stopped);
 
 // The report entry page of a job kind in `folder`: what DLL_ShowReport opens.

@@ -12,7 +12,9 @@
 #include "exit_codes.h"
 #include "job_runner.h"
 #include "json_text.h"
+#include "left_fragmented.h"
 #include "platform/console.h"
+#include "platform/win_types.h"
 #include "stop_request.h"
 
 namespace cli {
@@ -41,6 +43,8 @@ std::string ToVolumeText(const std::string& text) {
 #endif
 }
 
+}  // namespace
+
 std::string FromVolumeText(const std::string& text) {
 #ifdef _WIN32
   return text;
@@ -58,6 +62,8 @@ std::string FromVolumeText(const std::string& text) {
   return out;
 #endif
 }
+
+namespace {
 
 const char* PieceWord(std::uint64_t n) { return n == 1 ? "piece" : "pieces"; }
 
@@ -193,6 +199,44 @@ void ContigMoved(const char* path, const VexaMovedFile* move, void* context) {
   }
 }
 
+void AttributesVisit(const char*, const VexaFilePieces* file, void* context) {
+  *static_cast<std::uint32_t*>(context) = file->attributes;
+}
+
+// Why contig left the file at `path` in more than one piece, as a defragmentation
+// names it; reason 0 when it is in one piece or the outcome says nothing of it.
+VexaLeftFile ContigLeft(const EngineApi& api, const std::string& path, std::int32_t outcome, const VexaFileResult& r) {
+  VexaLeftFile left{};
+  if (r.pieces <= 1) return left;
+  left.pieces = r.pieces;
+  left.clusters = r.clusters;
+  switch (outcome) {
+    case VEXA_FILE_NO_RUN:
+      left.reason = VEXA_LEFT_NO_RUN;
+      left.largestFreeRun = r.largestFreeRun;
+      break;
+    case VEXA_FILE_STOPPED:
+      left.reason = VEXA_LEFT_STOPPED;
+      break;
+    case VEXA_FILE_FAILED: {
+      left.reason = VEXA_LEFT_MOVE_FAILED;
+      left.error = r.error;
+      std::uint32_t attributes = 0;
+      if (r.error == platform::kErrorWriteProtect) {
+        left.reason = VEXA_LEFT_READ_ONLY;
+      } else if (r.error == platform::kErrorAccessDenied &&
+                 api.checkFiles(ToVolumeText(path).c_str(), &AttributesVisit, &attributes) == VEXA_FILE_DONE &&
+                 (attributes & platform::kAttributeSystem) != 0) {
+        left.reason = VEXA_LEFT_SYSTEM;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return left;
+}
+
 int RunContig(const EngineApi& api, const Options& o) {
   ExitCode exit;
   for (const std::string& path : o.paths) {
@@ -200,15 +244,24 @@ int RunContig(const EngineApi& api, const Options& o) {
     VexaFileResult r{};
     const std::int32_t outcome =
         api.makeContiguous(ToVolumeText(path).c_str(), o.makeRoom ? 1 : 0, &ContigMoved, &moved, &r);
+    const VexaLeftFile left = ContigLeft(api, path, outcome, r);
     if (o.json) {
+      const std::string reason = left.reason == 0 ? "null" : JsonString(LeftReasonName(left.reason));
+      const std::string reasonText = left.reason == 0 ? "null" : JsonString(LeftReasonText(left));
       std::printf("{\"path\":%s,\"outcome\":%s,\"piecesBefore\":%u,\"pieces\":%u,\"clusters\":%llu,"
-                  "\"firstCluster\":%lld,\"largestFreeRun\":%llu,\"freeClusters\":%llu,\"movedFiles\":[%s]}\n",
+                  "\"firstCluster\":%lld,\"largestFreeRun\":%llu,\"freeClusters\":%llu,\"movedFiles\":[%s],"
+                  "\"reason\":%s,\"reasonText\":%s}\n",
                   JsonString(path).c_str(), JsonString(OutcomeName(outcome)).c_str(), r.piecesBefore, r.pieces,
                   static_cast<unsigned long long>(r.clusters), static_cast<long long>(r.firstCluster),
                   static_cast<unsigned long long>(r.largestFreeRun), static_cast<unsigned long long>(r.freeClusters),
-                  moved.json.c_str());
+                  moved.json.c_str(), reason.c_str(), reasonText.c_str());
     }
     const bool talk = !o.json && !o.quiet;
+    if (talk && left.reason != 0 && left.reason != VEXA_LEFT_NO_RUN) {
+      // The no-run case has its own message with the figures below.
+      std::printf("%s: still in %u %s; %s.\n", path.c_str(), left.pieces, PieceWord(left.pieces),
+                  LeftReasonText(left).c_str());
+    }
     if (talk && r.movedFiles > 0) {
       std::printf("Moved %u %s toward the start to make room.\n", r.movedFiles, r.movedFiles == 1 ? "file" : "files");
     }

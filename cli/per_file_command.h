@@ -14,6 +14,9 @@ namespace cli {
 // `engineFolder`; returns the exit code. Main thread.
 int RunPerFileCommand(const Options& options, const std::string& engineFolder);
 
+// A name as the volume stores it (single-byte) as the terminal shows it.
+std::string FromVolumeText(const std::string& text);
+
 // "1,024,000".
 std::string GroupedNumber(std::uint64_t value);
 

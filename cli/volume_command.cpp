@@ -93,6 +93,11 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
     }
     const bool done = kind == JobKind::kAnalyse ? result.hasAnalysis : result.hasDefrag;
     if (!done && !outcome.stopped) passedOver = true;
+    // The files the job left in pieces, once it went over the volume or was stopped.
+    if (kind != JobKind::kAnalyse && result.error.empty() && (result.hasDefrag || outcome.stopped)) {
+      result.left = CollectLeftFiles(session.Api(), result.letter, outcome.stopped);
+      result.leftKnown = true;
+    }
   }
 
   if (options.json) {

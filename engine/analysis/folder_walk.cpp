@@ -32,6 +32,7 @@ struct Walk {
   const ExclusionLists& exclusions;
   const WalkRules& rules;
   const WalkFileStep& step;
+  const ExcludedFileStep& excluded;
   bool stopped = false;
 
   bool FolderExcluded(const char* name) const {
@@ -80,7 +81,11 @@ struct Walk {
     if (attributes & platform::kAttributeDirectory) {
       ++gWork.scannedFolders;
       if (rules.passOverReadOnly && (readOnly || sparse)) return;
-      if (FolderExcluded(data.cFileName) || overlong) return;
+      if (overlong) return;
+      if (FolderExcluded(data.cFileName)) {
+        if (excluded.step) ExcludedFolder(prefix + data.cFileName, folderSystem);
+        return;
+      }
       const std::string full = prefix + data.cFileName;
       const bool system = rules.systemRule == WalkRules::SystemRule::kFolderPathNoCase &&
                           ContainsNoCase(full, "system32");
@@ -93,17 +98,47 @@ struct Walk {
     if (sparse || (rules.passOverReadOnly && readOnly)) return;
     const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (rules.smallFileBytes != 0 && size <= rules.smallFileBytes) return;
-    if (IsFileExcluded(exclusions, data.cFileName) || overlong) return;
+    if (overlong) return;
     const std::string full = prefix + data.cFileName;
+    if (IsFileExcluded(exclusions, data.cFileName)) {
+      if (excluded.step) excluded.step({full, size, attributes, FileIsSystem(full, folderSystem)});
+      return;
+    }
     step({full, size, attributes, FileIsSystem(full, folderSystem)});
+  }
+
+  // Hands every file under the excluded folder `folder` to the excluded step, without
+  // counting anything.
+  void ExcludedFolder(const std::string& folder, bool parentSystem) {
+    const bool folderSystem = rules.systemRule == WalkRules::SystemRule::kFolderPathNoCase &&
+                              (parentSystem || ContainsNoCase(folder, "system32"));
+    platform::WIN32_FIND_DATAA data{};
+    const Search search(machine, machine.FindFirst((folder + "\\*").c_str(), &data));
+    if (search.Get() == platform::kInvalidHandle) return;
+    do {
+      if (StopRequested()) {
+        stopped = true;
+        break;
+      }
+      data.cFileName[sizeof data.cFileName - 1] = 0;
+      if (data.cFileName[0] == '.') continue;
+      const std::string full = folder + "\\" + data.cFileName;
+      if (full.size() > kMaxWalkPath) continue;
+      if (data.dwFileAttributes & platform::kAttributeDirectory) {
+        ExcludedFolder(full, folderSystem);
+      } else if ((data.dwFileAttributes & platform::kAttributeSparseFile) == 0) {
+        const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        excluded.step({full, size, data.dwFileAttributes, FileIsSystem(full, folderSystem)});
+      }
+    } while (!stopped && machine.FindNext(search.Get(), &data));
   }
 };
 
 }  // namespace
 
 bool WalkVolume(platform::Machine& machine, const std::string& letterText, const ExclusionLists& exclusions,
-                const WalkRules& rules, const WalkFileStep& step) {
-  Walk walk{machine, exclusions, rules, step};
+                const WalkRules& rules, const WalkFileStep& step, const ExcludedFileStep& excluded) {
+  Walk walk{machine, exclusions, rules, step, excluded};
   gWork.systemFile = false;
   walk.Folder(letterText + ":\\*", false);
   gWork.systemFile = false;

@@ -54,12 +54,20 @@ struct WalkRules {
 
 using WalkFileStep = std::function<void(const WalkedFile&)>;
 
+// Optional: files the Options lists exclude, by their own name or by a folder above
+// them, go here instead of being passed over silently. Excluded folders are then
+// searched as well (neither counted nor named in the status), and their files handed
+// over whatever their names; sparse files and names starting with "." still are not.
+struct ExcludedFileStep {
+  WalkFileStep step;
+};
+
 // Walks the volume `letterText` ("C") of `machine` from its root, handing each eligible
 // file to `step`. `exclusions` is the set the pass took for this volume; it must
 // outlive the call. Returns false when the walk ended on a stop request. Counts and the
 // current name go to the work context. The running worker only.
 [[nodiscard]] bool WalkVolume(platform::Machine& machine, const std::string& letterText,
                               const ExclusionLists& exclusions, const WalkRules& rules,
-                              const WalkFileStep& step);
+                              const WalkFileStep& step, const ExcludedFileStep& excluded = {});
 
 }  // namespace vexa

@@ -80,7 +80,9 @@ void MakeVolumeCurrent(char letter) {
   gWork.walkSlot.store(s, std::memory_order_relaxed);
 }
 
-void Startup(platform::Machine& machine, const std::string& workingFolder, platform::JobLock* jobLock) {
+namespace {
+
+void StartupSteps(platform::Machine& machine, const std::string& workingFolder, platform::JobLock* jobLock) {
   gMachine = &machine;
   gWorkingFolder = workingFolder;
   if (jobLock == nullptr) {
@@ -110,6 +112,23 @@ void Startup(platform::Machine& machine, const std::string& workingFolder, platf
     if (OpenVolumeOfSlot(s) != nullptr) (void)RefreshDefragmentationAge(s);
   }
   gDefragAge.store(0);
+}
+
+}  // namespace
+
+void Startup(platform::Machine& machine, const std::string& workingFolder, platform::JobLock* jobLock) {
+  try {
+    StartupSteps(machine, workingFolder, jobLock);
+  } catch (...) {
+    // Nothing of a half-done start-up stays: the volumes opened so far are closed
+    // without saving their maps, and every export then answers as with no volumes.
+    DropVolumeTable();
+    gWork.freeRuns.clear();
+    gJobLock = nullptr;
+    gOwnJobLock.reset();
+    gMachine = nullptr;
+    throw;
+  }
 }
 
 void Shutdown() {

@@ -50,7 +50,8 @@ std::string WorkingFile(const char* name);
 // given working folder: settings, exclusion lists, the volume table. `jobLock` (not
 // owned; it must outlive Shutdown) is the machine-wide job lock; null takes the real
 // one of the working folder. The library does this when it is loaded; tests call it
-// directly, once per Shutdown.
+// directly, once per Shutdown. A failure (an exception from the machine or memory)
+// leaves the engine as if never started, with no volume open, and is passed on.
 void Startup(platform::Machine& machine, const std::string& workingFolder, platform::JobLock* jobLock = nullptr);
 // Saves and releases everything Startup set up. No job may be running.
 void Shutdown();

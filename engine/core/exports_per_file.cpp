@@ -1,7 +1,9 @@
-// The per-file entries of the command-line program: check, contig and put.
+// The per-file entries of the command-line program: check, contig and put, and the
+// list of files a defragmentation left in pieces.
 //
 // Each catches everything: no exception crosses the library boundary.
 #include "core/engine.h"
+#include "defrag/left_fragmented.h"
 #include "defrag/per_file.h"
 #include "vexa/vexa.h"
 
@@ -64,3 +66,18 @@ int32_t VEXA_CALL VexaPutFile(const char* path, uint64_t size, int64_t lastWrite
 }
 
 }  // extern "C"
+
+extern "C" int32_t VEXA_CALL VexaListLeftFragmented(char letter,
+                                                    void (*visit)(const char* path, const VexaLeftFile* file,
+                                                                  void* context),
+                                                    void* context) {
+  try {
+    const std::vector<LeftFragmentedFile> files = LeftFragmentedOf(letter);
+    if (visit != nullptr) {
+      for (const LeftFragmentedFile& file : files) visit(file.path.c_str(), &file.figures, context);
+    }
+    return static_cast<int32_t>(files.size());
+  } catch (...) {
+    return 0;
+  }
+}

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "core/defrag_date.h"
 #include "core/engine.h"
@@ -87,7 +88,10 @@ void LoadVolumeTable() {
   (void)EnsureZeroFile(diskdataName, kDiskDataBlock * kVolumeSlots);
   (void)EnsureZeroFile(WorkingFile(kDefragDateFileName), kDefragDateRecordSize * kVolumeSlots);
   (void)EnsureZeroFile(WorkingFile(kDefragVolumeFileName), kDefragVolumeRecordSize * kVolumeSlots);
-  std::FILE* diskdata = std::fopen(diskdataName.c_str(), "rb");
+  // Closed on every way out, a failure of a volume included.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> diskdataFile(std::fopen(diskdataName.c_str(), "rb"),
+                                                                     &std::fclose);
+  std::FILE* diskdata = diskdataFile.get();
 
   for (char letter = 'C'; letter <= 'Z'; ++letter) {
     if (gMachine->DriveType(letter) != platform::kDriveFixed) continue;
@@ -127,7 +131,6 @@ void LoadVolumeTable() {
     }
     ++gVolumeCount;
   }
-  if (diskdata != nullptr) std::fclose(diskdata);
 }
 
 void SaveAndCloseVolumeTable() {
@@ -146,6 +149,14 @@ void SaveAndCloseVolumeTable() {
   }
   for (auto& v : gVolumes) {
     if (v.IsOpen()) gMachine->CloseHandle(v.volume);
+    ResetRecord(v);
+  }
+  gVolumeCount = 0;
+}
+
+void DropVolumeTable() {
+  for (auto& v : gVolumes) {
+    if (v.IsOpen() && gMachine != nullptr) gMachine->CloseHandle(v.volume);
     ResetRecord(v);
   }
   gVolumeCount = 0;

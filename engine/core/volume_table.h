@@ -54,4 +54,8 @@ void LoadVolumeTable();
 // volume handles. Loading thread only, after the last export has returned.
 void SaveAndCloseVolumeTable();
 
+// Closes every open volume and empties the table without saving anything: what a
+// failed start-up leaves behind.
+void DropVolumeTable();
+
 }  // namespace vexa

@@ -10,7 +10,9 @@
 // name contains an excluded-folder entry (case-sensitive), sparse files and excluded
 // files; it enters read-only folders and offers read-only files, which relocation moves
 // as well. A stop seen anywhere in the walk ends the volume as stopped: no date is
-// recorded and no in-depth pass runs.
+// recorded and no in-depth pass runs. Files it leaves in more than one piece (no run
+// holds them, a move was refused, excluded by the Options lists) go to the
+// left-fragmented list of the job (defrag/left_fragmented.h).
 #include "defrag/defrag_worker.h"
 
 #include <ctime>
@@ -31,6 +33,8 @@
 #include "core/work_context.h"
 #include "defrag/candidates.h"
 #include "defrag/in_depth_pass.h"
+#include "defrag/left_fragmented.h"
+#include "defrag/per_file.h"
 #include "defrag/relocation.h"
 #include "platform/message_box.h"
 #include "report/fragmentation_verdict.h"
@@ -64,6 +68,24 @@ void DefragFile(const WalkedFile& file, bool large, CandidateMap* candidates) {
   RelocateFile({file.path, file.size, file.attributes, file.system}, large, candidates);
 }
 
+// A file the Options lists exclude: named as left in pieces when it lies in more than
+// one.
+void NoteExcludedFile(const WalkedFile& file, char letter) {
+  const platform::Handle handle = gMachine->OpenFileForQuery(file.path.c_str());
+  if (handle == platform::kInvalidHandle) return;
+  const bool read = ReadExtents(*gMachine, handle, gExtentBuffer, kExtentGrowthSmall);
+  gMachine->CloseHandle(handle);
+  if (!read) return;
+  const std::uint32_t pieces = CountPieces(gExtentBuffer);
+  if (pieces <= 1) return;
+  std::uint64_t clusters = 0;
+  for (std::uint32_t i = 0; i < gExtentBuffer.ExtentCount(); ++i) {
+    const std::int64_t from = i == 0 ? gExtentBuffer.StartingVcn() : gExtentBuffer.NextVcn(i - 1);
+    if (gExtentBuffer.Lcn(i) != platform::kVirtualLcn) clusters += static_cast<std::uint64_t>(gExtentBuffer.NextVcn(i) - from);
+  }
+  NoteLeftFragmented(letter, file.path, VEXA_LEFT_EXCLUDED, pieces, clusters, 0);
+}
+
 void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   if (std::uint64_t{v.bytesPerCluster} * v.freeClusters < MinimumFreeBytes(letter)) {
     const std::string text = "Not enough disk space, volume " + std::string(1, letter) + " can not be defragged.";
@@ -86,7 +108,8 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
 
   CandidateMap* offered = mode == kJobOptimize ? &candidates : nullptr;
   if (!WalkVolume(*gMachine, v.letterText, *exclusions, DefragWalkRules(),
-                  [&](const WalkedFile& file) { DefragFile(file, variant.large, offered); })) {
+                  [&](const WalkedFile& file) { DefragFile(file, variant.large, offered); },
+                  {[letter](const WalkedFile& file) { NoteExcludedFile(file, letter); }})) {
     gWork.stopped = true;
   }
 
@@ -117,6 +140,7 @@ namespace {
 // DefragWorkerMain catches.
 void DefragJob() {
   gWork.stopped = false;
+  ClearLeftFragmented();
   gReport.StartHeaderList();
   const std::int32_t mode = gJob.mode.load();
   int number = 0;

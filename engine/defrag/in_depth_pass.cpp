@@ -35,6 +35,15 @@ bool FindEntry(const std::string& path, platform::WIN32_FIND_DATAA* data) {
   return true;
 }
 
+// Whether the open file still lies in one piece of `clusters` clusters at `first`, as
+// the walk left it. A file that grew or moved since is passed over: moving only the
+// clusters the walk saw would leave its new clusters behind.
+bool StillAsWalked(platform::Handle file, std::int64_t first, std::int64_t clusters) {
+  if (!ReadExtents(*gMachine, file, gExtentBuffer, kExtentGrowthSmall)) return false;
+  return gExtentBuffer.ExtentCount() == 1 && gExtentBuffer.StartingVcn() == 0 && gExtentBuffer.Lcn(0) == first &&
+         gExtentBuffer.NextVcn(0) == clusters;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ChooseInDepthRun(const FreeRunsByStart& runs, std::int64_t first, std::int64_t clusters) {
@@ -81,7 +90,7 @@ void RunInDepthPass(CandidateMap& candidates) {
     bool moved = false;
     if (run) {
       const platform::Handle file = gMachine->OpenFileForQuery(candidate.path.c_str());
-      if (file != platform::kInvalidHandle) {
+      if (file != platform::kInvalidHandle && StillAsWalked(file, first, clusters)) {
         BeginMove();
         platform::MOVE_FILE_DATA move{};
         move.FileHandle = file;
@@ -102,8 +111,8 @@ void RunInDepthPass(CandidateMap& candidates) {
           moved = true;
         }
         EndMove();
-        gMachine->CloseHandle(file);
       }
+      if (file != platform::kInvalidHandle) gMachine->CloseHandle(file);
     }
     cursor = moved ? candidates.erase(cursor) : std::next(cursor);
     if (StopRequested()) {

@@ -3,7 +3,11 @@
 // A file in several pieces, none a hole and no two back to back, is moved extent by
 // extent into the smallest free run that holds it whole (of equal lengths, the run
 // nearest the start), with one move call per extent; the map follows the moves, the
-// report gets one row, and in an in-depth job the file becomes a candidate.
+// report gets one row, and in an in-depth job the file becomes a candidate. The
+// extents are read when the file is opened and again after the moves: only a file that
+// now lies in one piece where it was moved gets its row. One that changed meanwhile
+// (another program wrote to it) is tried once more as it is then, and otherwise passed
+// over. A file left in pieces is noted with the reason (defrag/left_fragmented.h).
 #pragma once
 
 #include <cstdint>

@@ -152,6 +152,14 @@ void SimVolume::AddFile(const std::string& path, std::uint64_t size, const std::
   parent->children.push_back(std::move(file));
 }
 
+void SimVolume::GrowFile(const std::string& path, const ClusterRun& run) {
+  Node* file = Lookup(path);
+  if (file == nullptr || file->IsFolder() || run.length <= 0) return;
+  file->runs.push_back(run);
+  file->size += static_cast<std::uint64_t>(run.length) * bytesPerCluster_;
+  if (run.lcn != kVirtualLcn) SetUsed(run.lcn, run.length, true);
+}
+
 void SimVolume::MarkUsed(std::int64_t first, std::int64_t count) { SetUsed(first, count, true); }
 
 void SimVolume::SetUsed(std::int64_t first, std::int64_t count, bool used) {

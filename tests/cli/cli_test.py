@@ -8,7 +8,7 @@ pages, `fsck.fat -n` and every file's content.
 
     cli_test.py --stage DIR GROUP       GROUP: usage, edges, errors, analyze, defrag,
                                         optimize, small-volumes, json, stop-analysis,
-                                        stop-defrag, stop-in-depth, demo
+                                        stop-defrag, stop-in-depth, demo, left-fragmented
     cli_test.py --win-stage DIR wine    vexa.exe under wine64 (DIR holds vexa.exe and
                                         vexa.dll); skipped when DIR has no vexa.exe
 
@@ -759,6 +759,13 @@ def group_stop_defrag(install, work):
     figures, details = read_page(install.page("defragreport1.html"))
     check(not any("Optimization" in h for h in details), "a stop in the walk still ran the in-depth pass")
     check(os.path.exists(install.page("defragreporttop.html")), "no index page after the stop")
+    # Every file still in pieces is named as stopped, those never reached included.
+    _, out, _ = run_and_stop(install, ["defrag", "C", "--volume", "C=" + image], "Defragmenting  C drive.", work)
+    left = sorted(volume_path(p) for p in fragmented_files(image))
+    named = sorted(line.split(": ")[0].strip() for line in out.splitlines() if line.startswith("  C:\\"))
+    check(left and named == left, "summary names %s, mtools finds %s" % (named[:5], left[:5]))
+    check(all(line.endswith("; the job was stopped") for line in out.splitlines() if line.startswith("  C:\\")),
+          "a reason other than the stop:\n" + out)
 
 
 def group_stop_in_depth(install, work):
@@ -830,12 +837,98 @@ def group_wine(win_stage, work):
     check(fragmented_files(image) == [], "still in pieces after the defragmentation under wine")
 
 
+def make_left_fragmented_image(path, work):
+    """A 1.44 MB FAT12 floppy of 512-byte clusters whose free space lies in one-cluster
+    holes and one run near the end: SMALL.BIN and SETUP.EXE (3 clusters each) and
+    BIG.ISO (2,000 clusters, more than any free run) lie in pieces."""
+    rng = random.Random(7)
+    fill = os.path.join(work, "FILL")
+    os.makedirs(fill, exist_ok=True)
+    for i in range(1000):
+        with open(os.path.join(fill, "F%04d.TXT" % i), "wb") as f:
+            f.write(rng.randbytes(300))
+    sources = {}
+    for name, size in (("SMALL.BIN", 1500), ("SETUP.EXE", 1400), ("BIG.ISO", 2000 * 512)):
+        sources[name] = os.path.join(work, name)
+        with open(sources[name], "wb") as f:
+            f.write(rng.randbytes(size))
+    with open(path, "wb") as f:
+        f.truncate(1474560)
+    run_tool("mkfs.fat", "-F", "12", "-s", "1", "-n", "LEFT", path)
+    run_tool("mcopy", "-i", path, "-s", fill, "::")
+    run_tool("mdel", "-i", path, *["::FILL/F%04d.TXT" % i for i in range(0, 1000, 2)])
+    for name in ("SMALL.BIN", "SETUP.EXE", "BIG.ISO"):
+        run_tool("mcopy", "-i", path, sources[name], "::" + name)
+        os.remove(sources[name])
+    shutil.rmtree(fill)
+
+
+def volume_path(mtools_path):
+    """"::/DIR/X.BIN" as the engine names it: "C:\\DIR\\X.BIN"."""
+    return "C:" + mtools_path[2:].replace("/", "\\")
+
+
+def group_left_fragmented(install, work):
+    """After a defragmentation the summary and --json name every file still in pieces
+    (as mtools sees the chains) with the reason; contig gives its reason too."""
+    image = os.path.join(work, "floppy.img")
+    make_left_fragmented_image(image, work)
+    hashes = file_hashes(image, work)
+    before = fragmented_files(image)
+    check({"::/SMALL.BIN", "::/SETUP.EXE", "::/BIG.ISO"} <= set(before), "fixture not fragmented: %s" % before)
+    with open(install.page("preset.ini"), "w", newline="") as f:
+        f.write("[folder]\r\n[file]\r\n[type]\r\nexe\r\n")
+
+    args = ["C", "--volume", "C=" + image, "--min-free", "64K"]
+    result = install.run("defrag", *args)
+    check(result.returncode == 0, "exit %d:\n%s\n%s" % (result.returncode, result.stdout, result.stderr))
+    check_fsck_clean(image)
+    check(file_hashes(image, work) == hashes, "file contents changed")
+    left = sorted(volume_path(p) for p in fragmented_files(image))
+    check(left == ["C:\\BIG.ISO", "C:\\SETUP.EXE"], "still in pieces after the job: %s" % left)
+    lines = result.stdout.splitlines()
+    check("C: 2 files are still in more than one piece:" in lines, "no list heading:\n" + result.stdout)
+    named = sorted(line.split(": ")[0].strip() for line in lines if line.startswith("  C:\\"))
+    check(named == left, "summary names %s, mtools finds %s" % (named, left))
+    big = [line for line in lines if line.startswith("  C:\\BIG.ISO: ")]
+    check(len(big) == 1 and "pieces; no free run is large enough: it needs 2,000 contiguous clusters; "
+          "the largest free run has " in big[0], "BIG.ISO's reason:\n" + result.stdout)
+    check("  C:\\SETUP.EXE: 3 pieces; excluded by the Options lists" in lines, "SETUP.EXE's reason:\n" + result.stdout)
+
+    # The same in --json, with both sizes as numbers.
+    result = install.run("--json", "defrag", *args)
+    check(result.returncode == 0, "exit %d:\n%s" % (result.returncode, result.stderr))
+    volume = json.loads(result.stdout.splitlines()[0])
+    files = {f["path"]: f for f in volume["leftFragmented"]}
+    check(sorted(files) == left, "JSON names %s" % sorted(files))
+    iso = files["C:\\BIG.ISO"]
+    check(iso["reason"] == "noFreeRun" and iso["clusters"] == 2000 and 0 < iso["largestFreeRun"] < 2000,
+          "BIG.ISO in JSON: %s" % iso)
+    check(iso["pieces"] > 1 and iso["largestFreeRun"] == int(big[0].rsplit(" ", 1)[1].replace(",", "")),
+          "JSON and summary differ: %s / %s" % (iso, big[0]))
+    check(files["C:\\SETUP.EXE"]["reason"] == "excluded" and files["C:\\SETUP.EXE"]["largestFreeRun"] is None,
+          str(files["C:\\SETUP.EXE"]))
+    analysed = install.run("--json", "analyze", "C", "--volume", "C=" + image)
+    check("leftFragmented" not in analysed.stdout, "an analysis has no such list")
+
+    # contig says why the file stays in pieces, in words and in JSON.
+    result = install.run("--json", "contig", "C", "\\BIG.ISO", "--volume", "C=" + image)
+    contig = json.loads(result.stdout.splitlines()[0])
+    check(contig["reason"] == "noFreeRun" and contig["reasonText"] == "no free run is large enough: it needs 2,000 "
+          "contiguous clusters; the largest free run has %s" % "{:,}".format(iso["largestFreeRun"]), str(contig))
+    result = install.run("--json", "contig", "C", "\\SETUP.EXE", "--volume", "C=" + image)
+    contig = json.loads(result.stdout.splitlines()[0])
+    check(contig["outcome"] == "done" and contig["reason"] is None, "contig moves a file the lists exclude: %s" % contig)
+    check_fsck_clean(image)
+    check(file_hashes(image, work) == hashes, "file contents changed by contig")
+
+
 GROUPS = {
     "edges": group_edges, "small-volumes": group_small_volumes,
     "usage": group_usage, "errors": group_errors, "analyze": group_analyze, "defrag": group_defrag,
     "optimize": group_optimize, "json": group_json, "stop-analysis": group_stop_analysis,
     "stop-defrag": group_stop_defrag, "stop-in-depth": group_stop_in_depth, "demo": group_demo,
-    "two-processes": group_two_processes,
+    "two-processes": group_two_processes, "left-fragmented": group_left_fragmented,
 }
 
 

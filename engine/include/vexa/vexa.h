@@ -264,10 +264,44 @@ VEXA_EXPORT int32_t VEXA_CALL VexaPutFile(const char* path, uint64_t size, int64
                                           int32_t (*read)(uint64_t offset, void* data, uint32_t size, void* context),
                                           void* context, VexaFileResult* result);
 
+/* --- Files a defragmentation left in more than one piece ---
+ * Why the last defragmentation or in-depth defragmentation of this engine left a
+ * file fragmented. */
+enum {
+  VEXA_LEFT_NO_RUN = 1,      /* no free run holds it: see clusters and largestFreeRun */
+  VEXA_LEFT_EXCLUDED = 2,    /* excluded by the Options lists (its name, or a folder above it) */
+  VEXA_LEFT_SYSTEM = 3,      /* a system file the volume would not move */
+  VEXA_LEFT_READ_ONLY = 4,   /* the volume takes no writes */
+  VEXA_LEFT_STOPPED = 5,     /* the job was stopped while it was moved */
+  VEXA_LEFT_CHANGED = 6,     /* it changed while it was moved, so it was passed over */
+  VEXA_LEFT_MOVE_FAILED = 7  /* the volume refused a move: see error */
+};
+
+/* One file left in more than one piece (32 bytes). */
+typedef struct VexaLeftFile {
+  int32_t reason;           /* VEXA_LEFT_* */
+  uint32_t pieces;          /* pieces it lies in */
+  uint64_t clusters;        /* clusters it occupies */
+  uint64_t largestFreeRun;  /* clusters; the largest free run when it was passed over */
+  uint32_t error;           /* Windows error code behind VEXA_LEFT_MOVE_FAILED, else 0 */
+  uint32_t reserved;        /* 0 */
+} VexaLeftFile;
+
+/* Calls `visit` for each file of the volume `letter` that the last defragmentation
+ * job left in more than one piece, in the order the job met them, and returns how
+ * many there were. Files a stopped job never reached are not among them. Call it
+ * when no job runs. */
+VEXA_EXPORT int32_t VEXA_CALL VexaListLeftFragmented(char letter,
+                                                     void (*visit)(const char* path, const VexaLeftFile* file,
+                                                                   void* context),
+                                                     void* context);
+
 #ifdef __cplusplus
 }  /* extern "C" */
 
 static_assert(sizeof(VexaWorkingStatus) == 536, "status record layout");
+static_assert(sizeof(VexaLeftFile) == 32, "left-fragmented record layout");
+static_assert(offsetof(VexaLeftFile, largestFreeRun) == 16, "left-fragmented record layout");
 static_assert(offsetof(VexaWorkingStatus, letter) == 4, "status record layout");
 static_assert(offsetof(VexaWorkingStatus, reserved) == 5, "status record layout");
 static_assert(offsetof(VexaWorkingStatus, currentName) == 6, "status record layout");

@@ -47,6 +47,9 @@ class SimVolume {
   // `size` is the byte size reported by the directory entry and GetFileSizeEx.
   void AddFile(const std::string& path, std::uint64_t size, const std::vector<ClusterRun>& runs,
                std::uint32_t attributes = 0);
+  // Appends a run to an existing file and grows its size by the run's bytes, as when
+  // another program writes to the file (a test calls it from a hook mid-pass).
+  void GrowFile(const std::string& path, const ClusterRun& run);
   // Marks clusters in use that belong to no file (metadata, other programs).
   void MarkUsed(std::int64_t first, std::int64_t count);
   // Sets the drive type the volume reports (default kDriveFixed).
