@@ -52,6 +52,7 @@ const char* LeftReasonName(std::int32_t reason) {
     case VEXA_LEFT_READ_ONLY: return "readOnlyVolume";
     case VEXA_LEFT_STOPPED: return "stopped";
     case VEXA_LEFT_CHANGED: return "changed";
+    case VEXA_LEFT_ENTRY_SPANS_SECTORS: return "entrySpansSectors";
     default: return "moveFailed";
   }
 }
@@ -66,6 +67,7 @@ std::string LeftReasonText(const VexaLeftFile& file) {
     case VEXA_LEFT_READ_ONLY: return "the volume is read-only";
     case VEXA_LEFT_STOPPED: return "the job was stopped";
     case VEXA_LEFT_CHANGED: return "it changed while it was moved, so it was passed over";
+    case VEXA_LEFT_ENTRY_SPANS_SECTORS: return "its directory entry spans two sectors";
     default: return "the volume refused a move (Windows error " + std::to_string(file.error) + ")";
   }
 }

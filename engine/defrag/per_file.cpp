@@ -448,7 +448,8 @@ std::int32_t PutFile(const std::string& path, std::uint64_t size, std::int64_t l
   if (!job.Claimed()) return Outcome(result, VEXA_FILE_BUSY);
   VolumeRecord* v = VolumeOfPath(path);
   if (v == nullptr || v->bytesPerCluster == 0) return Outcome(result, VEXA_FILE_NO_VOLUME);
-  if (size > 0xFFFFFFFFull) return Outcome(result, VEXA_FILE_TOO_LARGE);
+  // A FAT file holds less than 4 GiB; exFAT (and NTFS) files may be larger.
+  if (size > 0xFFFFFFFFull && v->fileSystem.rfind("FAT", 0) == 0) return Outcome(result, VEXA_FILE_TOO_LARGE);
   Resolved existing;
   if (Resolve(path, &existing)) {
     if (existing.folder) return Outcome(result, VEXA_FILE_IS_FOLDER);

@@ -54,8 +54,12 @@ void Remark(VolumeRecord& v, bool system) {
 }
 
 // Why a move of the file failed, as the left-fragmented list says it.
-std::int32_t ReasonOfFailedMove(std::uint32_t error, const RelocationFile& file) {
+std::int32_t ReasonOfFailedMove(std::uint32_t error, const RelocationFile& file, platform::Handle handle) {
   if (error == platform::kErrorWriteProtect) return VEXA_LEFT_READ_ONLY;
+  // A file the file system can never move (an exFAT entry set across two sectors).
+  if (error == platform::kErrorAccessDenied && gMachine->UnmovableReason(handle) != nullptr) {
+    return VEXA_LEFT_ENTRY_SPANS_SECTORS;
+  }
   const bool system = file.system || (file.attributes & platform::kAttributeSystem) != 0;
   if (error == platform::kErrorAccessDenied && system) return VEXA_LEFT_SYSTEM;
   return VEXA_LEFT_MOVE_FAILED;
@@ -136,7 +140,7 @@ Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool
     }
     error = gMachine->MoveFile(v.volume, move);
     if (error != platform::kErrorSuccess) {
-      failure = StopRequested() ? VEXA_LEFT_STOPPED : ReasonOfFailedMove(error, file);
+      failure = StopRequested() ? VEXA_LEFT_STOPPED : ReasonOfFailedMove(error, file, handle);
       break;
     }
     if (mapUpdates && n > kFragmentedExtents) {

@@ -242,6 +242,15 @@ def group_put(install, work):
     check(pieces == mshowfat_pieces(image, "BIG.ISO") and 1 < pieces <= 40, result.stdout)
     check(mtype(image, "BIG.ISO") == data, "BIG.ISO reads other bytes back")
     check_fsck_clean(image)
+    # A FAT file holds less than 4 GiB: a larger source is refused before anything is written.
+    huge = os.path.join(work, "huge.iso")
+    with open(huge, "wb") as f:
+        f.truncate(4 * 1024 * MB)  # sparse: 4 GiB exactly
+    before = open(image, "rb").read()
+    result = install.run("put", "C", huge, "/HUGE.ISO", "--max-pieces", "1000", "--volume", "C=" + image)
+    check(result.returncode == 1 and "a FAT file holds less than 4 GiB" in result.stderr,
+          "4 GiB: exit %d %s" % (result.returncode, result.stderr))
+    check(open(image, "rb").read() == before, "the refused put changed the image")
 
 
 def kill_rounds(install, work, make, args, settle):

@@ -274,7 +274,9 @@ enum {
   VEXA_LEFT_READ_ONLY = 4,   /* the volume takes no writes */
   VEXA_LEFT_STOPPED = 5,     /* the job was stopped while it was moved */
   VEXA_LEFT_CHANGED = 6,     /* it changed while it was moved, so it was passed over */
-  VEXA_LEFT_MOVE_FAILED = 7  /* the volume refused a move: see error */
+  VEXA_LEFT_MOVE_FAILED = 7, /* the volume refused a move: see error */
+  VEXA_LEFT_ENTRY_SPANS_SECTORS = 8 /* exFAT: its directory entry set spans two sectors, so no
+                                       single write can switch it to new clusters */
 };
 
 /* One file left in more than one piece (32 bytes). */
