@@ -18,7 +18,7 @@ if(Python3_Interpreter_FOUND)
     # whose jobs must last long enough to show progress and to be stopped while they run.
     add_library(vexa_slow_card MODULE ${PROJECT_SOURCE_DIR}/tests/support/slow_card.c)
     target_link_libraries(vexa_slow_card PRIVATE ${CMAKE_DL_LIBS})
-    foreach(group defrag stop-analysis stop-defrag stop-in-depth)
+    foreach(group defrag stop-defrag stop-in-depth)
       set_tests_properties(cli.${group} PROPERTIES ENVIRONMENT "VEXA_TEST_SLOW_CARD=$<TARGET_FILE:vexa_slow_card>")
     endforeach()
   endif()
