@@ -673,12 +673,13 @@ def group_two_processes(install, work):
         check_fsck_clean(image)
         check(file_hashes(image, work) == hashes, "round %d: file contents changed" % n)
 
-    # Two images at once: one engine job per computer. The first job is long enough
-    # (a 96 MiB card) to be running when the second starts.
+    # Two images at once: one engine job per computer. The first job runs on a slow card
+    # (when the test preloads one), so it is still running when the second starts.
     card = os.path.join(work, "card.img")
     make_fragmented_image(card, work, seed=7)
     shutil.copyfile(floppy, image)
-    first = start("defrag", "C", "--volume", "C=" + card)
+    first = subprocess.Popen([install.program, "defrag", "C", "--volume", "C=" + card], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, env=vexa_environment(os.environ))
     started = first.stdout.readline()  # the first status line: its job runs
     second = start("analyze", "D", "--volume", "D=" + image)
     out2, err2 = second.communicate(timeout=300)

@@ -13,15 +13,6 @@ if(Python3_Interpreter_FOUND)
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
-  if(NOT WIN32)
-    # A slow memory card (tests/support/slow_card.c), preloaded into vexa by the groups
-    # whose jobs must last long enough to show progress and to be stopped while they run.
-    add_library(vexa_slow_card MODULE ${PROJECT_SOURCE_DIR}/tests/support/slow_card.c)
-    target_link_libraries(vexa_slow_card PRIVATE ${CMAKE_DL_LIBS})
-    foreach(group defrag stop-defrag stop-in-depth)
-      set_tests_properties(cli.${group} PROPERTIES ENVIRONMENT "VEXA_TEST_SLOW_CARD=$<TARGET_FILE:vexa_slow_card>")
-    endforeach()
-  endif()
   # Twenty rounds of two processes on one image, then two jobs on two images at once.
   add_test(NAME cli.two-processes
     COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} two-processes)
@@ -31,6 +22,15 @@ if(Python3_Interpreter_FOUND)
   set_tests_properties(cli.kill PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 600)
   add_test(NAME cli.demo COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} demo)
   set_tests_properties(cli.demo PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 1200)
+  if(NOT WIN32)
+    # A slow memory card (tests/support/slow_card.c), preloaded into vexa by the groups
+    # whose jobs must last long enough to show progress and to be stopped while they run.
+    add_library(vexa_slow_card MODULE ${PROJECT_SOURCE_DIR}/tests/support/slow_card.c)
+    target_link_libraries(vexa_slow_card PRIVATE ${CMAKE_DL_LIBS})
+    foreach(test cli.defrag cli.stop-defrag cli.stop-in-depth cli.two-processes)
+      set_tests_properties(${test} PROPERTIES ENVIRONMENT "VEXA_TEST_SLOW_CARD=$<TARGET_FILE:vexa_slow_card>")
+    endforeach()
+  endif()
 
   # vexa options and vexa schedule (against a crontab on PATH that keeps its table in a file).
   foreach(group options schedule)
