@@ -46,7 +46,6 @@ using platform::fat::PutLe32;
 
 namespace {
 
-constexpr std::size_t kCopyBytes = 4u << 20;
 constexpr std::uint8_t kTypeDeletedFile = kTypeFile & ~kTypeInUse;
 constexpr std::size_t kFileCreateUtcOffset = 22;
 constexpr std::size_t kFileModifyUtcOffset = 23;
@@ -103,22 +102,8 @@ Stamp ExfatStamp(std::int64_t seconds) {
 }  // namespace
 
 std::uint32_t ExfatVolume::WriteNewContent(const NewFileData& file, const std::vector<std::uint32_t>& clusters) {
-  const std::size_t bpc = layout_.bytesPerCluster;
-  const std::size_t perBuffer = std::max<std::size_t>(1, kCopyBytes / bpc);
-  std::vector<std::uint8_t> buffer(std::min(perBuffer, std::max<std::size_t>(clusters.size(), 1)) * bpc);
-  std::uint64_t done = 0;
-  for (std::size_t i = 0; i < clusters.size();) {
-    std::size_t take = 1;
-    while (take < perBuffer && i + take < clusters.size() && clusters[i + take] == clusters[i] + take) ++take;
-    const std::size_t bytes = take * bpc;
-    const auto content = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, file.size - done));
-    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(content), buffer.begin() + static_cast<std::ptrdiff_t>(bytes), 0);
-    if (!file.read(done, buffer.data(), content)) return kErrorReadFault;
-    if (!io_->Write(layout_.ClusterOffset(clusters[i]), buffer.data(), bytes)) return kErrorWriteFault;
-    done += content;
-    i += take;
-  }
-  return kErrorSuccess;
+  return WriteNewFileContent(file, clusters, layout_.bytesPerCluster,
+                             [this](std::uint32_t cluster) { return layout_.ClusterOffset(cluster); }, io_.get());
 }
 
 std::uint32_t ExfatVolume::CreateFileInRuns(const std::string& path, const NewFileData& file) {

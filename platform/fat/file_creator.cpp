@@ -37,7 +37,6 @@
 namespace platform::fat {
 namespace {
 
-constexpr std::size_t kCopyBytes = 4u << 20;
 constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFFull;
 
 // Local time of `seconds` since 1970 as FAT date and time words.
@@ -108,23 +107,8 @@ bool FatVolume::ReadFolderSlots(std::int32_t folder, FolderSlots* slots) {
 }
 
 std::uint32_t FatVolume::WriteContent(const NewFileData& file, const std::vector<std::uint32_t>& clusters) {
-  const std::size_t bpc = layout_.bytesPerCluster;
-  const std::size_t perBuffer = std::max<std::size_t>(1, kCopyBytes / bpc);
-  std::vector<std::uint8_t> buffer(perBuffer * bpc);
-  std::uint64_t done = 0;
-  for (std::size_t i = 0; i < clusters.size();) {
-    // Consecutive clusters go out in one request.
-    std::size_t take = 1;
-    while (take < perBuffer && i + take < clusters.size() && clusters[i + take] == clusters[i] + take) ++take;
-    const std::size_t bytes = take * bpc;
-    const std::size_t content = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, file.size - done));
-    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(content), buffer.begin() + static_cast<std::ptrdiff_t>(bytes), 0);
-    if (!file.read(done, buffer.data(), content)) return kErrorReadFault;
-    if (!io_->Write(layout_.ClusterOffset(clusters[i]), buffer.data(), bytes)) return kErrorWriteFault;
-    done += content;
-    i += take;
-  }
-  return kErrorSuccess;
+  return WriteNewFileContent(file, clusters, layout_.bytesPerCluster,
+                             [this](std::uint32_t cluster) { return layout_.ClusterOffset(cluster); }, io_.get());
 }
 
 std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFileData& file) {

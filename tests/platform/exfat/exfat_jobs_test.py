@@ -256,15 +256,32 @@ def group_kill(install, work):
     hashes = fuse_hashes(pristine, work)
     image = os.path.join(work, "card.img")
     rng = random.Random(4)
-    # The instants are drawn from the span of a whole job on this machine.
+
+    def judge(image):
+        fsck_clean(image)
+        check(fuse_hashes(image, work) == hashes, "file contents changed")
+
+    killed = kill_rounds(install, rng, ["defrag", "C"], image, pristine, 8, judge)
+    check(killed > 0, "every job ended before its kill: the image is too small to catch one")
+    # A killed job leaves at most lost clusters and a dirty volume: a new job completes.
+    result = install.run("defrag", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "a job after the kills failed:\n" + result.stdout + result.stderr)
+    fsck_clean(image)
+    check(fuse_hashes(image, work) == hashes, "file contents changed")
+
+
+def kill_rounds(install, rng, args, image, pristine, rounds, judge):
+    """Runs `vexa ARGS --volume C=IMAGE` on fresh copies of `pristine`, killed with SIGKILL
+    at instants drawn from the span of a whole run on this machine; `judge(image)` checks
+    each image afterwards. Returns how many runs were cut short."""
     shutil.copyfile(pristine, image)
     started = time.monotonic()
-    check(install.run("defrag", "C", "--volume", "C=" + image).returncode == 0, "an uninterrupted job failed")
+    check(install.run(*args, "--volume", "C=" + image).returncode == 0, "an uninterrupted run failed")
     span = time.monotonic() - started
     killed = 0
-    for round_number in range(8):
+    for round_number in range(rounds):
         shutil.copyfile(pristine, image)
-        process = subprocess.Popen([install.program, "defrag", "C", "--volume", "C=" + image],
+        process = subprocess.Popen([install.program, *args, "--volume", "C=" + image],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=install.env)
         time.sleep(rng.uniform(0.0, span))
         if process.poll() is None:
@@ -272,16 +289,10 @@ def group_kill(install, work):
             killed += 1
         process.wait()
         try:
-            fsck_clean(image)
-            check(fuse_hashes(image, work) == hashes, "file contents changed")
+            judge(image)
         except Failure as e:
             raise Failure("round %d: %s" % (round_number, e))
-    check(killed > 0, "every job ended before its kill: the image is too small to catch one")
-    # A killed job leaves at most lost clusters and a dirty volume: a new job completes.
-    result = install.run("defrag", "C", "--volume", "C=" + image)
-    check(result.returncode == 0, "a job after the kills failed:\n" + result.stdout + result.stderr)
-    fsck_clean(image)
-    check(fuse_hashes(image, work) == hashes, "file contents changed")
+    return killed
 
 
 def json_lines(result):
@@ -356,27 +367,15 @@ def group_perfile(install, work):
         big_hash = hashlib.sha256(f.read()).hexdigest()
     pristine = os.path.join(work, "pristine.img")
     shutil.copyfile(image, pristine)
-    started = time.monotonic()
-    check(vexa("put", "C", big, "/big.bin").returncode == 0, "an uninterrupted put failed")
-    span = time.monotonic() - started
-    killed = 0
-    for round_number in range(6):
-        shutil.copyfile(pristine, image)
-        process = subprocess.Popen([install.program, "put", "C", big, "/big.bin", "--volume", "C=" + image],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=install.env)
-        time.sleep(rng.uniform(0.0, span))
-        if process.poll() is None:
-            process.send_signal(signal.SIGKILL)
-            killed += 1
-        process.wait()
-        try:
-            fsck_clean(image)
-            now = fuse_hashes(image, work)
-            if "big.bin" in now:
-                check(now.pop("big.bin") == big_hash, "a partial big.bin")
-            check(now == expected, "other files changed")
-        except Failure as e:
-            raise Failure("round %d: %s" % (round_number, e))
+
+    def judge(image):
+        fsck_clean(image)
+        now = fuse_hashes(image, work)
+        if "big.bin" in now:
+            check(now.pop("big.bin") == big_hash, "a partial big.bin")
+        check(now == expected, "other files changed")
+
+    killed = kill_rounds(install, rng, ["put", "C", big, "/big.bin"], image, pristine, 6, judge)
     check(killed > 0, "every put ended before its kill")
 
 
