@@ -38,19 +38,9 @@ class DefragTest : public JobTest {
     platform::SetMessageHandler(nullptr);
     JobTest::TearDown();
   }
-  // A volume whose every cluster is used except the given free runs; 512-byte
-  // clusters keep test volumes small while passing the 50 MiB free-space check
-  // through the reported figures.
   SimVolume& VolumeWithFreeRuns(char letter, const std::string& fs, std::int64_t total,
                                 const std::vector<ClusterRun>& free) {
-    auto& v = machine.AddVolume(letter, fs, total, kCluster);
-    for (std::int64_t c = 0; c < total; ++c) {
-      bool isFree = false;
-      for (const ClusterRun& r : free) isFree = isFree || (c >= r.lcn && c < r.lcn + r.length);
-      if (!isFree) v.MarkUsed(c, 1);
-    }
-    v.SetReportedFreeSpace({8, 512, 100000, static_cast<std::uint32_t>(total)});
-    return v;
+    return JobTest::VolumeWithFreeRuns(letter, fs, total, kCluster, free);
   }
   static std::vector<ClusterRun> Pieces(std::int64_t first, int count, std::int64_t length, std::int64_t gap) {
     std::vector<ClusterRun> runs;

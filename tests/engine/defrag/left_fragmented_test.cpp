@@ -30,16 +30,8 @@ void Collect(const char* path, const VexaLeftFile* file, void* context) {
 
 class LeftFragmentedTest : public test::JobTest {
  protected:
-  // A volume whose every cluster is used except the given free runs.
   SimVolume& VolumeWithFreeRuns(char letter, std::int64_t total, const std::vector<ClusterRun>& free) {
-    auto& v = machine.AddVolume(letter, "FAT32", total, kCluster);
-    for (std::int64_t c = 0; c < total; ++c) {
-      bool isFree = false;
-      for (const ClusterRun& r : free) isFree = isFree || (c >= r.lcn && c < r.lcn + r.length);
-      if (!isFree) v.MarkUsed(c, 1);
-    }
-    v.SetReportedFreeSpace({8, 512, 100000, static_cast<std::uint32_t>(total)});
-    return v;
+    return JobTest::VolumeWithFreeRuns(letter, "FAT32", total, kCluster, free);
   }
   static std::vector<ClusterRun> Pieces(std::int64_t first, int count, std::int64_t gap) {
     std::vector<ClusterRun> runs;
