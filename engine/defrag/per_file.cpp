@@ -17,6 +17,7 @@
 
 #include "analysis/free_runs.h"
 #include "core/engine.h"
+#include "core/file_handle.h"
 #include "core/job_control.h"
 #include "core/text.h"
 #include "core/volume_table.h"
@@ -46,20 +47,6 @@ class PerFileJob {
   bool claimed_;
 };
 
-// Closes a file handle on every way out.
-class FileHandle {
- public:
-  explicit FileHandle(platform::Handle h) : handle_(h) {}
-  ~FileHandle() {
-    if (handle_ != platform::kInvalidHandle) gMachine->CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  platform::Handle Get() const { return handle_; }
-
- private:
-  platform::Handle handle_;
-};
 
 // The open volume a full path lies on, or null.
 VolumeRecord* VolumeOfPath(const std::string& path) {

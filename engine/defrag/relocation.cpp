@@ -9,6 +9,7 @@
 #include "analysis/pass_variant.h"
 #include "analysis/volume_access.h"
 #include "core/engine.h"
+#include "core/file_handle.h"
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
@@ -29,20 +30,6 @@ struct Piece {
   std::int64_t length;    // in clusters
 };
 
-// Closes the file handle on every way out.
-class FileHandle {
- public:
-  explicit FileHandle(platform::Handle h) : handle_(h) {}
-  ~FileHandle() {
-    if (handle_ != platform::kInvalidHandle) gMachine->CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  platform::Handle Get() const { return handle_; }
-
- private:
-  platform::Handle handle_;
-};
 
 // After the moves, with the file's extents read again into gExtentBuffer: when the file
 // now lies in one piece, mark it so in the map (the cell file lists stay as the
