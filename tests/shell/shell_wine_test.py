@@ -4,7 +4,9 @@
     shell_wine_test.py --program DefragShell.exe --probe window_probe.exe --artifacts DIR
 
 The program runs from a private copy of its stage folder, started from another folder,
-with a fragmented FAT32 image mapped as E: in vexa/volumes.ini. The test reads the
+with a fragmented FAT32 image mapped as E: in vexa/volumes.ini; the program's image
+writes are those of a slow card (tests/support/slow_card.c), so that a defragmentation
+lasts long enough to be closed and stopped while it runs. The test reads the
 windows' controls with window_probe.exe (ids, rectangles, texts), compares the map's
 pixels with the colour codes the engine saved in "diskdata", records the report the
 engine hands to the shell (wine's browser setting points at a recorder), and checks the
@@ -23,6 +25,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import cli_test  # noqa: E402  (image makers, hashes, fsck)
 from virtual_display import VirtualDisplay  # noqa: E402
+import slow_card  # noqa: E402
 
 SKIP = 77
 TITLE = "Tolvane Disk Defrag"
@@ -67,6 +70,7 @@ class Session:
         self.env.setdefault("WINEPREFIX", os.path.join(work, "wineprefix"))
         self.display = None
         self.process = None
+        self.card = {}  # the program's own variables
 
     # --- display and wine ---------------------------------------------------------------
     def start_display(self):
@@ -125,7 +129,7 @@ class Session:
 
     # --- the program ---------------------------------------------------------------------
     def start_program(self):
-        self.process = subprocess.Popen(["wine", self.program], cwd=self.work, env=self.env,
+        self.process = subprocess.Popen(["wine", self.program], cwd=self.work, env={**self.env, **self.card},
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 180
         while time.time() < deadline:
@@ -172,6 +176,16 @@ class Session:
             time.sleep(0.1)
         raise Failure("the job did not end within %d s" % timeout)
 
+    def quick_defragmentation(self):
+        """Defragment, then the chooser's quick defragmentation."""
+        self.click(110, 180)  # Defragment
+        time.sleep(1.5)
+        chooser, _ = self.probe("TFrm_Report")
+        self.screenshot("chooser")
+        check(chooser is not None and chooser[2:4] == (500, 340), "chooser: %s" % (chooser,))
+        self.xdotool("mousemove", str(chooser[0] + 250), str(chooser[1] + 107), "sleep", "0.15", "click", "1")
+        time.sleep(1)
+
     def close_program(self):
         self.click(816, 9)  # CloseBtn
         try:
@@ -186,6 +200,17 @@ class Session:
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
         if self.display is not None:
             self.display.close()
+
+
+def wait_for_reports(opened, name, count, timeout=30):
+    """Waits until the shell has been handed `count` reports called `name`; whether it
+    was, exactly."""
+    def handed():
+        return open(opened).read().count(name) if os.path.exists(opened) else 0
+    deadline = time.time() + timeout
+    while handed() < count and time.time() < deadline:
+        time.sleep(0.3)
+    return handed() == count
 
 
 def tick_box_y(session, raw):
@@ -243,7 +268,7 @@ def file_details(image, path):
 
 
 def run(args, work):
-    for tool in ("wine", "Xvfb", "xdotool", "import", "convert", "mkfs.fat", "mcopy", "mshowfat", "fsck.fat"):
+    for tool in ("wine", "Xvfb", "xdotool", "import", "convert", "mkfs.fat", "mcopy", "mshowfat", "fsck.fat", "cc"):
         if shutil.which(tool) is None:
             print("skipped: missing " + tool)
             sys.exit(SKIP)
@@ -260,11 +285,10 @@ def run(args, work):
     hashes = cli_test.file_hashes(image, work)
     fragmented_before = cli_test.fragmented_files(image)
     check(len(fragmented_before) > 50, "the test image is not fragmented")
-    # F: a 32 GiB volume of 512-byte clusters, whose analysis (its FAT alone is 256 MiB)
-    # lasts long enough for the clicks and keys below to land while it runs.
-    cli_test.make_large_image(os.path.join(engine, "large.img"), work, volume_mib=32768)
+    # The image is a card that writes about 40 KB a second.
+    session.card = slow_card.environment(work, "2000,40000,writes", image)
     with open(os.path.join(engine, "volumes.ini"), "w") as f:
-        f.write("[volumes]\r\nE=card.img\r\nF=large.img\r\n")
+        f.write("[volumes]\r\nE=card.img\r\n")
     # The engine opens reports through the shell; wine hands them to this recorder.
     opened = os.path.join(work, "opened.txt")
     recorder = os.path.join(work, "browser.sh")
@@ -293,56 +317,24 @@ def run(args, work):
         check(text == "Please select the drive(s) that you want to Analyze.", "message was %r" % text)
         session.close_message()
 
-        # --- the volume list: C and Z are wine's own drives; E and F are the mapped images ----
+        # --- the volume list: C and Z are wine's own drives; E is the mapped image ---------
         raw = session.pixels(shot)
         x, tops = tick_box_y(session, raw)
-        check(len(tops) == 4, "expected the rows C, E, F, Z; found %d check boxes" % len(tops))
-        boxes = {letter: (x + 6 - WINDOW[0], top + 6 - WINDOW[1]) for letter, top in zip("CEFZ", tops)}
-
-        # --- a long analysis of F: live texts, Alt+F4 refused, Stop then Analyze refused ---
-        session.click(*boxes["F"])
-        time.sleep(0.5)
-        raw = session.pixels(session.screenshot("f-ticked"))
-        tick = sum(1 for dx in range(-6, 7) for dy in range(-6, 7)
-                   if Session.pixel(raw, WINDOW[0] + boxes["F"][0] + dx, WINDOW[1] + boxes["F"][1] + dy) == (0, 0x40, 0x80))
-        check(tick > 5, "the F row's box shows no tick")
-        # The analysis of F lasts about a second here, so the keys and clicks that
-        # must land during it go in one xdotool command. The probe is too slow to watch
-        # the live texts; the model's tests cover them.
-        analyze = [str(WINDOW[0] + 110), str(WINDOW[1] + 124)]
-        session.xdotool("mousemove", *analyze, "sleep", "0.2", "click", "1", "sleep", "0.05", "key", "alt+F4")
-        text = session.wait_message(10)
-        session.screenshot("analyzing-close-refused")
-        check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
-              "Alt+F4 during the analysis: %r" % text)
-        session.close_message()
-        check(session.probe()[0] is not None, "the window closed during the analysis")
-        # Analyze, then Stop and Analyze again at once: refused while the old threads live.
-        session.wait_idle()
-        session.xdotool("mousemove", *analyze, "sleep", "0.2", "click", "1", "sleep", "0.05", "click", "1",
-                        "sleep", "0.02", "click", "1")
-        text = session.wait_message(10)
-        session.screenshot("stopped-analyze-refused")
-        check(text == "The previous job is still stopping. Please wait.", "Analyze after Stop: %r" % text)
-        session.close_message()
-        # The stopped job's thread opens its report once the engine has let go.
-        deadline = time.time() + 120
-        while not (os.path.exists(opened) and open(opened).read().count("analysisreport") >= 2) and time.time() < deadline:
-            time.sleep(0.3)
-        check(open(opened).read().count("analysisreport") == 2, "the stopped analysis did not open its report")
-        time.sleep(1.5)
-        session.click(*boxes["F"])  # untick F
+        check(len(tops) == 3, "expected the rows C, E, Z; found %d check boxes" % len(tops))
+        boxes = {letter: (x + 6 - WINDOW[0], top + 6 - WINDOW[1]) for letter, top in zip("CEZ", tops)}
 
         # --- analysis of E: the map, the report ------------------------------------------------
         session.click(*boxes["E"])
+        time.sleep(0.5)
+        raw = session.pixels(session.screenshot("e-ticked"))
+        tick = sum(1 for dx in range(-6, 7) for dy in range(-6, 7)
+                   if Session.pixel(raw, WINDOW[0] + boxes["E"][0] + dx, WINDOW[1] + boxes["E"][1] + dy) == (0, 0x40, 0x80))
+        check(tick > 5, "the E row's box shows no tick")
         session.click(110, 124)
         time.sleep(1)
         session.wait_idle()
         shot = session.screenshot("analysed")
-        deadline = time.time() + 30
-        while open(opened).read().count("analysisreport") < 3 and time.time() < deadline:
-            time.sleep(0.3)
-        check(open(opened).read().count("analysisreport") == 3, "the analysis report did not reach the shell")
+        check(wait_for_reports(opened, "analysisreport", 1), "the analysis report did not reach the shell")
         shown = map_codes(session.pixels(shot))
         session.close_program()
         with open(os.path.join(engine, "diskdata"), "rb") as f:
@@ -391,21 +383,34 @@ def run(args, work):
         time.sleep(0.5)
         check(not session.probe()[1][DETAILS_LABEL][1], "Label1 stays after a press on the window")
 
-        # --- a whole quick defragmentation ---------------------------------------------------
-        session.click(110, 180)  # Defragment
-        time.sleep(1.5)
-        chooser, _ = session.probe("TFrm_Report")
-        session.screenshot("chooser")
-        check(chooser is not None and chooser[2:4] == (500, 340), "chooser: %s" % (chooser,))
-        session.xdotool("mousemove", str(chooser[0] + 250), str(chooser[1] + 107), "sleep", "0.15", "click", "1")
-        time.sleep(1)
+        # --- a quick defragmentation: Alt+F4 refused while it runs, then Stop ---------------
+        session.quick_defragmentation()
         session.screenshot("defragmenting")
+        session.key("alt+F4")
+        text = session.wait_message(10)
+        session.screenshot("defragmenting-close-refused")
+        check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
+              "Alt+F4 during the defragmentation: %r" % text)
+        session.close_message()
+        _, controls = session.probe()
+        check(controls and controls[PROGRESS_FRAME][1], "the defragmentation ended before Alt+F4 was tried")
+        # Stop, then Defragment again at once: refused while the stopped job's thread lives
+        # (it finishes its move, writes its report and hands it to the shell).
+        defragment = [str(WINDOW[0] + 110), str(WINDOW[1] + 180)]
+        session.xdotool("mousemove", *defragment, "sleep", "0.2", "click", "1", "sleep", "0.02", "click", "1")
+        text = session.wait_message(10)
+        session.screenshot("stopped-defragment-refused")
+        check(text == "The previous job is still stopping. Please wait.", "Defragment after Stop: %r" % text)
+        session.close_message()
+        check(wait_for_reports(opened, "defragreport", 1, 120), "the stopped defragmentation did not open its report")
+        check(cli_test.fragmented_files(image), "the stop came after the whole defragmentation")
+
+        # --- a whole quick defragmentation ---------------------------------------------------
+        time.sleep(1)
+        session.quick_defragmentation()
         session.wait_idle(480)
         session.screenshot("defragmented")
-        deadline = time.time() + 30
-        while "defragreport" not in open(opened).read() and time.time() < deadline:
-            time.sleep(0.3)
-        check("defragreport" in open(opened).read(), "the defragmentation report did not reach the shell")
+        check(wait_for_reports(opened, "defragreport", 2), "the defragmentation report did not reach the shell")
         session.close_program()
     finally:
         session.stop()
