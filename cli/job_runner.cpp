@@ -91,9 +91,12 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
 
   std::thread poller([&] {
     int stopsSeen = stopsBefore;
+    // Whether the engine has left idle: from then on its status is shown.
     auto poll = [&] {
       const VexaWorkingStatus* status = api.getWorkingStatus();
-      if (status != nullptr) display.Show(MakeStatusTexts(*status));
+      if (status == nullptr) return false;
+      display.Show(MakeStatusTexts(*status));
+      return status->state != VEXA_STATE_IDLE;
     };
     auto tellStops = [&] {
       const int stops = StopRequestCount();
@@ -107,12 +110,16 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
       if (stops - stopsBefore >= 2) display.Note("already stopping; waiting for the engine to finish its current step");
       stopsSeen = stops;
     };
+    // Stops are passed on at every pass; the status is polled at every pass until the
+    // job's first state is shown (so the user sees at once what it does), then on
+    // every 51st.
     int passes = 0;
+    bool shown = false;
     while (running.load()) {
-      if (passes == kPollEveryPasses) {
+      tellStops();
+      if (!shown || passes == kPollEveryPasses) {
         passes = 0;
-        tellStops();
-        poll();
+        shown = poll() || shown;
       } else {
         ++passes;
       }

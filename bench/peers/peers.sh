@@ -39,10 +39,12 @@ trap 'rm -rf "$work"' EXIT INT TERM
 cp -a "$(dirname "$VEXA")" "$work/stage"
 VEXA=$work/stage/$(basename "$VEXA")
 
-# Best (lowest) wall, user+system of RUNS runs of a command; before each run, the
-# command named by $prepare (if any) restores its input. Prints "wall cpu".
+# Best (lowest) wall, user+system and the median wall of RUNS runs of a command; before
+# each run, the command named by $prepare (if any) restores its input. Prints
+# "wall cpu median-wall".
 best() {
   best_wall=; best_cpu=
+  : >"$work/walls"
   i=0
   while [ "$i" -lt "$RUNS" ]; do
     i=$((i + 1))
@@ -53,11 +55,13 @@ best() {
       [ "$1" = fsck.fat ] && [ "$code" -eq 1 ] || { cat "$work/out" >&2; exit 1; }
     }
     read -r wall user sys <"$work/time"
+    echo "$wall" >>"$work/walls"
     cpu=$(echo "$user $sys" | awk '{ printf "%.3f", $1 + $2 }')
     if [ -z "$best_wall" ] || awk "BEGIN { exit !($wall < $best_wall) }"; then best_wall=$wall; fi
     if [ -z "$best_cpu" ] || awk "BEGIN { exit !($cpu < $best_cpu) }"; then best_cpu=$cpu; fi
   done
-  echo "$best_wall $best_cpu"
+  median_wall=$(sort -n "$work/walls" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+  echo "$best_wall $best_cpu $median_wall"
 }
 
 ratio() { awk "BEGIN { if ($2 > 0) printf \"%.2f\", $1 / $2; else print \"-\" }"; }
@@ -111,14 +115,14 @@ bench_move() {
   restore() { cp --sparse=always "$img" "$copy"; sync; }
   prepare=restore
   set -- $(best "$VEXA" --quiet defrag C --volume "C=$copy")
-  vexa_wall=$1
+  vexa_wall=$1 vexa_median=$3
   fsck.fat -n "$copy" >/dev/null || { echo "fsck.fat found faults after vexa defrag" >&2; exit 1; }
   # dd: 192 MiB from the start of the data area to free space at 700 MiB.
   set -- $(best dd if="$copy" of="$copy" bs=1M skip=40 seek=700 count=192 conv=notrunc,fsync status=none)
-  dd_wall=$1
+  dd_wall=$1 dd_median=$3
   prepare=
-  echo "vexa defrag: ${vexa_wall} s    dd (192 MiB, fsync): ${dd_wall} s"
-  echo "throughput ratio vexa/dd: $(ratio "$dd_wall" "$vexa_wall")"
+  echo "vexa defrag: ${vexa_wall} s best, ${vexa_median} s median    dd (192 MiB, fsync): ${dd_wall} s best, ${dd_median} s median"
+  echo "throughput ratio vexa/dd: $(ratio "$dd_wall" "$vexa_wall") best, $(ratio "$dd_median" "$vexa_median") median"
 }
 
 bench_analyze() {

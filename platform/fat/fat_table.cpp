@@ -1,12 +1,25 @@
 // FAT entries in memory, packed as on disk.
 #include "fat_table.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "le.h"
 
 namespace platform::fat {
 
 FatTable::FatTable(FatType type, std::uint32_t clusterCount, std::vector<std::uint8_t> bytes)
-    : type_(type), clusterCount_(clusterCount), bytes_(std::move(bytes)) {}
+    : type_(type), clusterCount_(clusterCount), bytes_(std::move(bytes)), used_((clusterCount + 7u) / 8u, 0) {
+  for (std::uint32_t i = 0; i < clusterCount_; ++i) {
+    if (Get(i + 2) != 0) used_[i / 8] = static_cast<std::uint8_t>(used_[i / 8] | (1u << (i % 8)));
+  }
+}
+
+void FatTable::CopyUsedBits(std::size_t first, std::size_t size, std::uint8_t* out) const {
+  const std::size_t have = first < used_.size() ? std::min(size, used_.size() - first) : 0;
+  if (have > 0) std::memcpy(out, used_.data() + first, have);
+  if (have < size) std::memset(out + have, 0, size - have);
+}
 
 std::uint32_t FatTable::EntryByte(std::uint32_t cluster) const {
   switch (type_) {
@@ -36,6 +49,13 @@ std::uint32_t FatTable::Get(std::uint32_t cluster) const {
 }
 
 void FatTable::Set(std::uint32_t cluster, std::uint32_t value) {
+  if (cluster >= 2 && cluster - 2 < clusterCount_) {
+    const std::uint32_t i = cluster - 2;
+    const auto bit = static_cast<std::uint8_t>(1u << (i % 8));
+    const std::uint32_t kept = type_ == FatType::kFat12 ? value & 0xFFF
+                               : type_ == FatType::kFat16 ? value & 0xFFFF : value & 0x0FFFFFFF;
+    used_[i / 8] = static_cast<std::uint8_t>(kept != 0 ? used_[i / 8] | bit : used_[i / 8] & ~bit);
+  }
   std::uint8_t* p = bytes_.data() + EntryByte(cluster);
   switch (type_) {
     case FatType::kFat12: {

@@ -1,6 +1,7 @@
 // The file allocation table held in memory: entry reads and writes in FAT12/16/32 form.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,11 @@ class FatTable {
   std::uint32_t EntrySize() const { return type_ == FatType::kFat32 ? 4 : 2; }
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
 
+  // The volume bitmap kept beside the entries: bit i (least significant first) is set
+  // when the entry of data cluster i + 2 is not 0. Copies `size` bytes of it from byte
+  // `first` (data clusters 8 * first onwards); bits past the last cluster are 0.
+  void CopyUsedBits(std::size_t first, std::size_t size, std::uint8_t* out) const;
+
   // Entry values.
   std::uint32_t EndMark() const { return type_ == FatType::kFat12 ? 0xFFF : type_ == FatType::kFat16 ? 0xFFFF : 0x0FFFFFFF; }
   std::uint32_t BadMark() const { return EndMark() - 8; }
@@ -39,6 +45,7 @@ class FatTable {
   FatType type_;
   std::uint32_t clusterCount_;
   std::vector<std::uint8_t> bytes_;
+  std::vector<std::uint8_t> used_;  // the volume bitmap, (clusterCount + 7) / 8 bytes
 };
 
 }  // namespace platform::fat

@@ -167,10 +167,13 @@ class FatVolume {
   };
   Group group_;
   std::vector<std::uint8_t> groupMarks_;  // per cluster (mover.cpp); made at the first move
-  // Data copied by the open group, gathered for one write request.
+  // Data copied by the open group, gathered for one write request. The buffer is made
+  // at the first copy and never cleared: every byte written out was read in first.
   struct PendingData {
     std::uint64_t offset = 0;  // bytes from the start of the volume
-    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
   };
   PendingData data_;
   bool changing_ = false;  // the volume is marked dirty on disk by this session's job

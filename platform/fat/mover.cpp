@@ -45,6 +45,7 @@
 // flush, frees riding on the next flush; dirty once at the first write, clean once at
 // the end.
 #include <algorithm>
+#include <memory>
 
 #include "fat_volume.h"
 #include "le.h"
@@ -53,10 +54,12 @@
 namespace platform::fat {
 namespace {
 
-// Data is copied through a buffer of at least this many bytes, so each read and write
-// request of a long run moves at least 1 MiB; the data of consecutive moves that land
-// back to back is gathered into write requests of up to this size.
-constexpr std::size_t kCopyBytes = 4u << 20;
+// Data is copied through a buffer of this many bytes (one cluster if that is larger):
+// each read and write request of a long run moves 1 MiB, and the data of consecutive
+// moves that land back to back is gathered into write requests of up to 1 MiB. Larger
+// buffers copy more slowly: the bytes read no longer stay in the processor's cache until
+// they are written.
+constexpr std::size_t kCopyBytes = 1u << 20;
 
 // Entries closer than this many bytes are written with one request.
 constexpr std::uint32_t kMergeGap = 512;
@@ -129,28 +132,32 @@ bool FatVolume::WriteStateMarks(bool clean) {
 }
 
 bool FatVolume::WriteData() {
-  if (data_.bytes.empty()) return true;
-  const bool ok = io_->Write(data_.offset, data_.bytes.data(), data_.bytes.size());
-  data_.bytes.clear();
+  if (data_.size == 0) return true;
+  const bool ok = io_->Write(data_.offset, data_.buffer.get(), data_.size);
+  data_.size = 0;
   return ok;
 }
 
 bool FatVolume::CopyClusters(const std::vector<std::uint32_t>& from, std::uint32_t to) {
   const std::size_t bpc = layout_.bytesPerCluster;
   const std::size_t perBuffer = std::max<std::size_t>(1, kCopyBytes / bpc);
+  if (data_.buffer == nullptr) {
+    data_.capacity = perBuffer * bpc;
+    data_.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(data_.capacity);
+  }
   std::size_t done = 0;
   while (done < from.size()) {
     const std::size_t take = std::min(perBuffer, from.size() - done);
     // The data goes into the gathered write when it lands right behind it.
     const std::uint64_t target = layout_.ClusterOffset(static_cast<std::uint32_t>(to + done));
-    const bool follows = !data_.bytes.empty() && data_.offset + data_.bytes.size() == target &&
-                         data_.bytes.size() + take * bpc <= kCopyBytes;
+    const bool follows = data_.size > 0 && data_.offset + data_.size == target &&
+                         data_.size + take * bpc <= data_.capacity;
     if (!follows) {
       if (!WriteData()) return false;
       data_.offset = target;
     }
-    const std::size_t base = data_.bytes.size();
-    data_.bytes.resize(base + take * bpc);
+    const std::size_t base = data_.size;
+    data_.size = base + take * bpc;
     // Read the source in runs of consecutive clusters. A source never lies in the
     // gathered bytes: those clusters were free when this group claimed them, and a
     // cluster claimed and left again within the group is written out before it is
@@ -158,12 +165,12 @@ bool FatVolume::CopyClusters(const std::vector<std::uint32_t>& from, std::uint32
     for (std::size_t i = 0; i < take;) {
       std::size_t run = 1;
       while (i + run < take && from[done + i + run] == from[done + i] + run) ++run;
-      if (!io_->Read(layout_.ClusterOffset(from[done + i]), data_.bytes.data() + base + i * bpc, run * bpc)) {
+      if (!io_->Read(layout_.ClusterOffset(from[done + i]), data_.buffer.get() + base + i * bpc, run * bpc)) {
         return false;
       }
       i += run;
     }
-    if (data_.bytes.size() >= kCopyBytes && !WriteData()) return false;
+    if (data_.size == data_.capacity && !WriteData()) return false;
     done += take;
   }
   return true;
@@ -182,7 +189,7 @@ void FatVolume::RollBackGroup() {
     nodes_[static_cast<std::size_t>(file.node)] = file.savedNode;
     for (std::uint32_t c : file.durable) groupMarks_[c] = 0;
   }
-  data_.bytes.clear();
+  data_.size = 0;
   group_ = Group{};
   readOnly_ = true;
 }

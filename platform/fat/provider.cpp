@@ -86,14 +86,9 @@ class FatMachine final : public Machine {
     const std::uint64_t needed = static_cast<std::uint64_t>((total - start + 7) / 8);
     const std::uint64_t room = outSize - kVolumeBitmapHeaderSize;
     const std::uint64_t bytes = std::min(needed, room);
-    const FatTable& fat = volume_->Fat();
     std::uint8_t* bits = out->Buffer;
-    std::memset(bits, 0, bytes);
+    volume_->Fat().CopyUsedBits(static_cast<std::size_t>(start / 8), static_cast<std::size_t>(bytes), bits);
     const std::uint64_t clusters = std::min<std::uint64_t>(bytes * 8, static_cast<std::uint64_t>(total - start));
-    for (std::uint64_t i = 0; i < clusters; ++i) {
-      const auto cluster = static_cast<std::uint32_t>(start + static_cast<std::int64_t>(i) + 2);
-      if (fat.Get(cluster) != 0) bits[i / 8] = static_cast<std::uint8_t>(bits[i / 8] | (1u << (i % 8)));
-    }
     // The clusters the open group of moves has left are free for the next move (a move
     // onto them commits the group first).
     for (std::uint32_t cluster : volume_->VacatedClusters()) {

@@ -246,12 +246,12 @@ def vexa_environment(base):
     return environment
 
 
-def run_and_stop(install, args, trigger, work, signals=(signal.SIGINT,)):
+def run_and_stop(install, args, trigger, work, signals=(signal.SIGINT,), env=None):
     """Runs vexa with its progress in plain lines; at the first line starting with
     `trigger` sends `signals`, one after the other. Returns (exit code, stdout, stderr)."""
     err_path = os.path.join(work, "stderr.txt")
     with open(err_path, "w") as err:
-        env = vexa_environment(os.environ)
+        env = vexa_environment(os.environ if env is None else env)
         process = subprocess.Popen([install.program, *args], stdout=subprocess.PIPE, stderr=err, text=True, env=env)
         lines = []
         sent = False
@@ -716,8 +716,8 @@ def group_json(install, work):
     check("Defragmenting  C drive." in result.stderr, "no progress on standard error")
 
 
-def stop_outcome(install, work, image, hashes, args, trigger, signals=(signal.SIGINT,)):
-    code, out, errors = run_and_stop(install, args, trigger, work, signals)
+def stop_outcome(install, work, image, hashes, args, trigger, signals=(signal.SIGINT,), env=None):
+    code, out, errors = run_and_stop(install, args, trigger, work, signals, env)
     check(code == 130, "exit %d after the stop, not 130:\n%s\n%s" % (code, out, errors))
     check("stopping at the engine's next check point" in errors, "no stop note:\n" + errors)
     check_fsck_clean(image)
@@ -726,11 +726,15 @@ def stop_outcome(install, work, image, hashes, args, trigger, signals=(signal.SI
 
 
 def group_stop_analysis(install, work):
-    # Eight large volumes before the fragmented one: each analysis takes tens of
-    # milliseconds, so a stop sent at the first progress line lands while the analysis
-    # worker still has volumes to visit, before it could hand over to the defragmentation.
+    # Eight volumes before the fragmented one, and report pages written to a slow disk
+    # (the slow card's writes, on the engine's folder): each volume's analysis writes its
+    # page for tens of milliseconds, so a stop sent at the first progress line lands
+    # while the analysis worker still has volumes to visit, before it could hand over to
+    # the defragmentation.
+    check(os.environ.get("VEXA_TEST_SLOW_CARD"), "this group needs the slow card (VEXA_TEST_SLOW_CARD)")
+    slow_pages = dict(os.environ, VEXA_SLOW_CARD="50000,1000000,writes", VEXA_SLOW_CARD_FILE=install.folder)
     large = os.path.join(work, "large.img")
-    make_large_image(large, work)
+    make_large_image(large, work, volume_mib=64)
     letters = "DEFGHIJK"
     args = ["optimize", letters + "C"]
     for letter in letters:
@@ -742,7 +746,7 @@ def group_stop_analysis(install, work):
     args += ["--volume", "C=" + image]
     hashes = file_hashes(image, work)
     before = image_hash(image)
-    stop_outcome(install, work, image, hashes, args, "Scanning  ")
+    stop_outcome(install, work, image, hashes, args, "Scanning  ", env=slow_pages)
     check(os.path.exists(install.page("analysisreport1.html")), "the stopped analysis wrote no page")
     check(not os.path.exists(install.page("analysisreport9.html")), "the analysis went on to the last volume")
     check(not os.path.exists(install.page("defragreport1.html")), "a stop in the analysis still defragmented")

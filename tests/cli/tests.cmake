@@ -24,10 +24,11 @@ if(Python3_Interpreter_FOUND)
   set_tests_properties(cli.demo PROPERTIES SKIP_RETURN_CODE 77 LABELS "cli;slow" TIMEOUT 1200)
   if(NOT WIN32)
     # A slow memory card (tests/support/slow_card.c), preloaded into vexa by the groups
-    # whose jobs must last long enough to show progress and to be stopped while they run.
+    # whose jobs must last long enough to show progress and to be stopped or killed while
+    # they run.
     add_library(vexa_slow_card MODULE ${PROJECT_SOURCE_DIR}/tests/support/slow_card.c)
     target_link_libraries(vexa_slow_card PRIVATE ${CMAKE_DL_LIBS})
-    foreach(test cli.defrag cli.stop-defrag cli.stop-in-depth cli.two-processes)
+    foreach(test cli.defrag cli.kill cli.stop-analysis cli.stop-defrag cli.stop-in-depth cli.two-processes)
       set_tests_properties(${test} PROPERTIES ENVIRONMENT "VEXA_TEST_SLOW_CARD=$<TARGET_FILE:vexa_slow_card>")
     endforeach()
   endif()

@@ -10,12 +10,15 @@
  *     with ",writes" only writes and flushes are slow, as on a card that reads quickly
  *     and writes slowly, so that loading a volume stays quick.
  *   VEXA_SLOW_CARD_FILE=PATH
- *     only calls on that file are slow, and then also read, write and fsync at the
- *     file's position: the calls wine makes for a Windows program's file access.
+ *     only calls on that file (or, for a folder, on the files in it and below) are
+ *     slow, and then also read, write and fsync at the file's position (the calls wine
+ *     makes for a Windows program's file access) and fwrite (a report page).
  *
  * Nothing else of the calls changes. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -30,6 +33,7 @@ static int gWritesOnly = 0;
 static int gOneFile = 0;
 static dev_t gDevice;
 static ino_t gInode;
+static char gFolder[4096];  /* "PATH/" when PATH is a folder */
 
 static void Configure(void) {
   if (gConfigured) return;
@@ -51,6 +55,11 @@ static void Configure(void) {
     gOneFile = 1;
     gDevice = st.st_dev;
     gInode = st.st_ino;
+    if (S_ISDIR(st.st_mode) && realpath(file, gFolder) != NULL && strlen(gFolder) + 2 < sizeof gFolder) {
+      strcat(gFolder, "/");
+    } else {
+      gFolder[0] = 0;
+    }
   }
 }
 
@@ -59,6 +68,15 @@ static void Configure(void) {
 static int OnCard(int fd, int always) {
   Configure();
   if (!gOneFile) return always;
+  if (gFolder[0] != 0) {
+    char link[64];
+    char path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0) return 0;
+    path[n] = 0;
+    return strncmp(path, gFolder, strlen(gFolder)) == 0;
+  }
   struct stat st;
   return fstat(fd, &st) == 0 && st.st_dev == gDevice && st.st_ino == gInode;
 }
@@ -119,6 +137,11 @@ ssize_t read(int fd, void* buffer, size_t size) {
 ssize_t write(int fd, const void* buffer, size_t size) {
   Write(fd, size, 0);
   return NEXT(write)(fd, buffer, size);
+}
+
+size_t fwrite(const void* buffer, size_t size, size_t count, FILE* stream) {
+  Write(fileno(stream), size * count, 0);
+  return NEXT(fwrite)(buffer, size, count, stream);
 }
 
 int fsync(int fd) {
