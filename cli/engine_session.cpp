@@ -71,13 +71,10 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
 
   TemporaryVolumeMap temporaryMap;
   std::string error;
-  if (!volumes.empty() && !temporaryMap.Install(map_, &error)) {
-    std::fprintf(stderr, "vexa: %s\n", error.c_str());
-    return kExitEngine;
-  }
-  if (!library_.Load(engineFolder, &error)) {
-    std::fprintf(stderr, "vexa: %s\n", error.c_str());
-    return kExitEngine;
+  // The engine cannot start: no volume of the job is reached.
+  if ((!volumes.empty() && !temporaryMap.Install(map_, &error)) || !library_.Load(engineFolder, &error)) {
+    problems.push_back({0, error});
+    return fail(kExitEngine);
   }
   temporaryMap.Remove();
 

@@ -5,6 +5,7 @@
 // run's volume map is in place, and driven only through its DLL_* exports.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,10 @@ int main(int argc, char** argv) {
     }
     if (std::string why; !cli::PrepareEngineFolder(layout, &why)) {
       std::fprintf(stderr, "vexa: %s\n", why.c_str());
-      return cli::kExitEngine;
+      // A folder that could not be made is one no job may run without (its pages and
+      // state); anything else is an installation the engine cannot start from.
+      std::error_code code;
+      return std::filesystem::is_directory(layout.engineFolder, code) ? cli::kExitEngine : cli::kExitVolume;
     }
     switch (options.command) {
       case cli::Command::kDemo:

@@ -80,6 +80,7 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
   });
   if (outcome.refused) {
     std::fprintf(stderr, "vexa: %s\n", kBusyMessage);
+    if (options.json) PrintRefusedJson(options, kind, {{0, kBusyMessage}});
     return kExitBusy;
   }
   std::vector<VolumeResult> results = CollectResults(engineFolder, options.letters, kind, before);

@@ -101,7 +101,8 @@ bool PrepareEngineFolder(const EngineLayout& layout, std::string* error) {
   if (!fs::is_directory(folder, code)) {
     fs::create_directories(folder, code);
     if (code) {
-      *error = "cannot create the engine's folder " + layout.engineFolder + ": " + code.message();
+      *error = "the engine's folder " + layout.engineFolder + " is not writable: reports and state cannot be saved (" +
+               code.message() + ")";
       return false;
     }
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, code);

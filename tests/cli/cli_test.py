@@ -681,13 +681,16 @@ def group_two_processes(install, work):
     first = subprocess.Popen([install.program, "defrag", "C", "--volume", "C=" + card], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True, env=vexa_environment(os.environ))
     started = first.stdout.readline()  # the first status line: its job runs
-    second = start("analyze", "D", "--volume", "D=" + image)
+    second = start("--json", "analyze", "D", "--volume", "D=" + image)
     out2, err2 = second.communicate(timeout=300)
     out1, err1 = first.communicate(timeout=300)
     out1 = started + out1
     check(first.returncode == 0, "the first job failed:\n%s%s" % (out1, err1))
     check(second.returncode == 4, "the second job was not refused (exit %d):\n%s%s" % (second.returncode, out2, err2))
     check(refusals[4] in err2, "no refusal message:\n" + err2)
+    refused = [json.loads(line) for line in out2.splitlines()]
+    check(len(refused) == 1 and refused[0]["volume"] == "D" and refused[0]["error"] == refusals[4] and
+          refused[0]["analysis"] is None, "--json of the refused job: %r" % out2)
     check_fsck_clean(card)
 
 

@@ -94,7 +94,10 @@ TEST(EngineLayoutTest, SaysWhyTheFolderCannotBeMade) {
   const EngineLayout layout = FindEngineLayout(tree.bin, tree.root.Path() + "blocked", tree.home);
   std::string error;
   EXPECT_FALSE(PrepareEngineFolder(layout, &error));
-  EXPECT_NE(error.find("cannot create the engine's folder"), std::string::npos) << error;
+  EXPECT_EQ(error.find("the engine's folder " + layout.engineFolder +
+                       " is not writable: reports and state cannot be saved ("),
+            0u)
+      << error;
 }
 
 }  // namespace

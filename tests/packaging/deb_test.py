@@ -131,6 +131,13 @@ def main():
         if result.returncode != 0 or data not in result.stdout:
             fail("vexa --help does not name the user's folder " + data, result)
 
+        # A user whose data folder cannot be made runs no job and is told why.
+        locked = os.path.join(scratch, "locked-home")
+        os.makedirs(locked, mode=0o555)
+        result = as_user(locked, [vexa, "analyze", "C", "--volume", "C=/nonexistent.img"])
+        if result.returncode != 2 or "is not writable: reports and state cannot be saved" not in result.stderr:
+            fail("an unwritable data folder did not refuse the job (exit 2, saying why)", result)
+
         result = as_user(home, [vexa, "demo"])
         if result.returncode != 0 or "Fragmented after:    0" not in result.stdout:
             fail("vexa demo did not run to the end as an unprivileged user", result)
