@@ -11,22 +11,6 @@
 namespace vexa {
 namespace {
 
-// Closes a directory search on every way out, a failure thrown by a pass included.
-class Search {
- public:
-  Search(platform::Machine& machine, platform::Handle handle) : machine_(machine), handle_(handle) {}
-  ~Search() {
-    if (handle_ != platform::kInvalidHandle) machine_.FindClose(handle_);
-  }
-  Search(const Search&) = delete;
-  Search& operator=(const Search&) = delete;
-  platform::Handle Get() const { return handle_; }
-
- private:
-  platform::Machine& machine_;
-  platform::Handle handle_;
-};
-
 struct Walk {
   platform::Machine& machine;
   const ExclusionLists& exclusions;

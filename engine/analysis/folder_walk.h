@@ -18,6 +18,23 @@
 
 namespace vexa {
 
+// A directory search, closed on every way out of its scope (a failure thrown by a pass
+// included).
+class Search {
+ public:
+  Search(platform::Machine& machine, platform::Handle handle) : machine_(machine), handle_(handle) {}
+  ~Search() {
+    if (handle_ != platform::kInvalidHandle) machine_.FindClose(handle_);
+  }
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+  platform::Handle Get() const { return handle_; }
+
+ private:
+  platform::Machine& machine_;
+  platform::Handle handle_;
+};
+
 // Longest full path (folder prefix + entry name) the walk forms, in characters; longer
 // entries are passed over.
 inline constexpr std::size_t kMaxWalkPath = 999;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <map>
 
+#include "analysis/folder_walk.h"
 #include "analysis/free_runs.h"
 #include "core/engine.h"
 #include "core/file_handle.h"
@@ -144,19 +145,20 @@ bool WalkFolder(const std::string& folder, const std::function<void(const std::s
   std::vector<std::string> subfolders;
   platform::WIN32_FIND_DATAA data{};
   const std::string base = folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
-  const platform::Handle search = gMachine->FindFirst((base + "\\*").c_str(), &data);
-  if (search == platform::kInvalidHandle) return true;
-  do {
-    if (StopRequested()) break;
-    const std::string name = FindName(data);
-    if (name == "." || name == "..") continue;
-    if (IsFolder(data)) {
-      subfolders.push_back(base + "\\" + name);
-    } else {
-      visit(base + "\\" + name, data);
-    }
-  } while (gMachine->FindNext(search, &data));
-  gMachine->FindClose(search);
+  {
+    const Search search(*gMachine, gMachine->FindFirst((base + "\\*").c_str(), &data));
+    if (search.Get() == platform::kInvalidHandle) return true;
+    do {
+      if (StopRequested()) break;
+      const std::string name = FindName(data);
+      if (name == "." || name == "..") continue;
+      if (IsFolder(data)) {
+        subfolders.push_back(base + "\\" + name);
+      } else {
+        visit(base + "\\" + name, data);
+      }
+    } while (gMachine->FindNext(search.Get(), &data));
+  }
   for (const std::string& sub : subfolders) {
     if (StopRequested() || !WalkFolder(sub, visit)) return false;
   }
