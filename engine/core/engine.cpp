@@ -131,6 +131,12 @@ void Startup(platform::Machine& machine, const std::string& workingFolder, platf
   }
 }
 
+bool SaveState() {
+  if (gMachine == nullptr) return false;
+  const bool maps = SaveVolumeMaps();
+  return SaveChangedSwitches(gWorkingFolder) && maps;
+}
+
 void Shutdown() {
   if (gMachine == nullptr) return;
   SaveAndCloseVolumeTable();

@@ -56,4 +56,10 @@ void Startup(platform::Machine& machine, const std::string& workingFolder, platf
 // Saves and releases everything Startup set up. No job may be running.
 void Shutdown();
 
+// Saves what Shutdown saves ("diskdata", and "Setting" when a switch changed) and keeps
+// the engine running: for a program that is about to end the session, which ends it
+// before the engine is unloaded. Returns whether both files are as they should be.
+// When no job runs.
+bool SaveState();
+
 }  // namespace vexa

@@ -4,6 +4,7 @@
 // Each export catches everything: no exception crosses the library boundary.
 #include "core/engine.h"
 #include "core/free_space_rule.h"
+#include "core/job_control.h"
 #include "platform/message_box.h"
 #include "report/report_launch.h"
 #include "settings/switches.h"
@@ -31,5 +32,14 @@ void VEXA_CALL VexaSetMessageHandler(void (*handler)(const char* text)) {
 }
 
 void VEXA_CALL VexaSetMappedMinimumFree(uint64_t bytes) { SetMappedMinimumFreeBytes(bytes); }
+
+int32_t VEXA_CALL VexaSaveState(void) {
+  try {
+    if (gJob.analysisRunning.load() || gJob.defragRunning.load()) return 0;  // a job owns the maps
+    return SaveState() ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
 
 }  // extern "C"

@@ -133,20 +133,23 @@ void LoadVolumeTable() {
   }
 }
 
-void SaveAndCloseVolumeTable() {
-  if (gVolumeCount > 0) {
-    if (std::FILE* diskdata = std::fopen(WorkingFile("diskdata").c_str(), "r+b")) {
-      std::vector<unsigned char> block(kDiskDataBlock);
-      for (int s = 0; s < kVolumeSlots; ++s) {
-        if (!gVolumes[s].cells) continue;
-        for (int k = 0; k < kMapCells; ++k) CellToBytes(gVolumes[s].cells->Get(k), block.data() + k * sizeof(VexaMapCell));
-        if (std::fseek(diskdata, static_cast<long>(s * kDiskDataBlock), SEEK_SET) == 0) {
-          (void)std::fwrite(block.data(), 1, block.size(), diskdata);
-        }
-      }
-      std::fclose(diskdata);
-    }
+bool SaveVolumeMaps() {
+  if (gVolumeCount == 0) return true;
+  std::FILE* diskdata = std::fopen(WorkingFile("diskdata").c_str(), "r+b");
+  if (diskdata == nullptr) return false;
+  bool written = true;
+  std::vector<unsigned char> block(kDiskDataBlock);
+  for (int s = 0; s < kVolumeSlots; ++s) {
+    if (!gVolumes[s].cells) continue;
+    for (int k = 0; k < kMapCells; ++k) CellToBytes(gVolumes[s].cells->Get(k), block.data() + k * sizeof(VexaMapCell));
+    written = written && std::fseek(diskdata, static_cast<long>(s * kDiskDataBlock), SEEK_SET) == 0 &&
+              std::fwrite(block.data(), 1, block.size(), diskdata) == block.size();
   }
+  return std::fclose(diskdata) == 0 && written;
+}
+
+void SaveAndCloseVolumeTable() {
+  (void)SaveVolumeMaps();
   for (auto& v : gVolumes) {
     if (v.IsOpen()) gMachine->CloseHandle(v.volume);
     ResetRecord(v);

@@ -54,6 +54,10 @@ void LoadVolumeTable();
 // volume handles. Loading thread only, after the last export has returned.
 void SaveAndCloseVolumeTable();
 
+// Saves every slot's cells to "diskdata" and leaves the table as it is. Returns whether
+// the file could be written. When no job runs.
+bool SaveVolumeMaps();
+
 // Closes every open volume and empties the table without saving anything: what a
 // failed start-up leaves behind.
 void DropVolumeTable();

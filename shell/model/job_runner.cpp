@@ -149,8 +149,11 @@ void JobRunner::JobThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> j
   // never a job the user stopped.
   if (!analysis && !job->stopRequested.load() && !job->refused.load()) {
     try {
-      if (shared->engine.Logout() && shared->hooks.turnOff) shared->hooks.turnOff();
-      if (shared->engine.Restart() && shared->hooks.restart) shared->hooks.restart();
+      const bool turnOff = shared->engine.Logout() && shared->hooks.turnOff;
+      const bool restart = shared->engine.Restart() && shared->hooks.restart;
+      if (turnOff || restart) shared->engine.SaveState();
+      if (turnOff) shared->hooks.turnOff();
+      if (restart) shared->hooks.restart();
     } catch (...) {
     }
   }

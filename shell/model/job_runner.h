@@ -48,6 +48,9 @@ class JobEngine {
   virtual void ShowReport(std::int32_t kind) = 0;
   virtual bool Logout() = 0;
   virtual bool Restart() = 0;
+  // Saves the engine's state files before the session is ended (which ends the program
+  // before the engine unloads).
+  virtual void SaveState() = 0;
 };
 
 // What the window shows, as one consistent copy.

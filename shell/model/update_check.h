@@ -2,8 +2,8 @@
 // installed "Version", the hosts of the update server and of the web help, the version
 // comparison and the reading of the downloaded "Update.ini".
 //
-// The decisions live here so they are tested natively; shell/win32/update_check_win.cpp
-// gives them the real download (WinINet), message box and program start.
+// The decisions live here so they are tested natively; shell/win32/startup.cpp gives them
+// the real download (platform/win32/http_win.cpp, WinINet), message box and program start.
 #pragma once
 
 #include <functional>

@@ -23,5 +23,6 @@ const std::int32_t* EngineBinding::ColorTable(char letter) { return DLL_GetVolum
 void EngineBinding::ShowReport(std::int32_t kind) { DLL_ShowReport(kind); }
 bool EngineBinding::Logout() { return (DLL_GetLogout() & 0xFF) != 0; }
 bool EngineBinding::Restart() { return (DLL_GetRestart() & 0xFF) != 0; }
+void EngineBinding::SaveState() { (void)VexaSaveState(); }
 
 }  // namespace shell::win32

@@ -15,6 +15,7 @@ class EngineBinding final : public JobEngine {
   void ShowReport(std::int32_t kind) override;
   bool Logout() override;
   bool Restart() override;
+  void SaveState() override;
 };
 
 }  // namespace shell::win32

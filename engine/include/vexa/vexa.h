@@ -298,6 +298,13 @@ VEXA_EXPORT int32_t VEXA_CALL VexaListLeftFragmented(char letter,
                                                                    void* context),
                                                      void* context);
 
+/* Saves the engine's state files now, as unloading it would ("diskdata", and "Setting"
+ * when a switch changed), and keeps it running: for a program about to turn the
+ * computer off or restart it, which ends the program before the engine is unloaded.
+ * 1 when both files are as they should be; 0 when they could not be written, the
+ * engine has not started, or a job runs. */
+VEXA_EXPORT int32_t VEXA_CALL VexaSaveState(void);
+
 #ifdef __cplusplus
 }  /* extern "C" */
 

@@ -121,6 +121,21 @@ TEST_F(AnalysisTest, MissingVolumeKeepsItsReportNumberUnused) {
   EXPECT_EQ(CellOf('E', 5).contiguousCount, 1);
 }
 
+TEST_F(AnalysisTest, SavedStateIsWhatUnloadingSavesAndTheEngineRunsOn) {
+  Populate();
+  Start();
+  const std::string empty = Page("diskdata");
+  DLL_AnalyseVolume("C");
+  EXPECT_EQ(VexaSaveState(), 1);
+  const std::string saved = Page("diskdata");
+  EXPECT_NE(saved, empty) << "the analysed map reached the file";
+  EXPECT_EQ(CellOf('C', 249).contiguousCount, 1) << "the table stays as it was";
+  DLL_AnalyseVolume("C");  // and the engine goes on working
+  Stop();
+  EXPECT_EQ(Page("diskdata"), saved) << "the unload writes the same";
+  EXPECT_EQ(VexaSaveState(), 0) << "a stopped engine saves nothing";
+}
+
 TEST_F(AnalysisTest, EmptyLetterStringStillWritesTheIndexPage) {
   machine.AddVolume('C', "NTFS", 1000);
   Start();

@@ -199,5 +199,22 @@ TEST_F(OptionsDialogTest, SetOptionsExportActsAsAConfirmedDialog) {
   EXPECT_TRUE(registry.calls.empty());
 }
 
+#ifndef _WIN32
+// Off Windows the dialog exports have no window to show: they return at once and change
+// nothing (the settings change through VexaSetOptions and the schedule exports).
+TEST_F(OptionsDialogTest, DialogExportsReturnAtOnceWithoutChangingAnything) {
+  WriteFile(dir.File("preset.ini"), "[folder]\r\nTemp\r\n[file]\r\n[type]");
+  Start();
+  const std::string setting = ReadFile(dir.File("Setting"));
+  DLL_Options();
+  EXPECT_EQ(DLL_Advance(), 0);
+  EXPECT_EQ(ReadFile(dir.File("preset.ini")), "[folder]\r\nTemp\r\n[file]\r\n[type]");
+  EXPECT_EQ(ReadFile(dir.File("Setting")), setting);
+  EXPECT_STREQ(VexaGetExclusionText(0), "Temp;");
+  EXPECT_TRUE(registry.calls.empty());
+  EXPECT_TRUE(messages.empty());
+}
+#endif
+
 }  // namespace
 }  // namespace vexa

@@ -48,6 +48,10 @@ class ScriptedEngine final : public JobEngine {
   }
   bool Logout() override { return logout.load(); }
   bool Restart() override { return restart.load(); }
+  void SaveState() override {
+    std::lock_guard<std::mutex> lock(m_);
+    calls_.push_back("save");
+  }
 
   void Release() {
     std::lock_guard<std::mutex> lock(m_);
@@ -74,10 +78,17 @@ class ScriptedEngine final : public JobEngine {
 };
 
 struct Recorder {
+  explicit Recorder(ScriptedEngine& e) : engine(e) {}
+  ScriptedEngine& engine;
   std::mutex m;
   std::vector<std::pair<Notice, int>> notices;
-  std::vector<std::string> power;
+  std::vector<std::string> power;  // each request, with the engine's last call before it
   std::vector<std::string> statesSeen;
+
+  std::string LastEngineCall() {
+    const std::vector<std::string> calls = engine.Calls();
+    return calls.empty() ? std::string() : calls.back();
+  }
 
   JobHooks Hooks(JobRunner** runner) {
     return {[this, runner](Notice n, int job) {
@@ -87,11 +98,11 @@ struct Recorder {
             },
             [this] {
               std::lock_guard<std::mutex> lock(m);
-              power.push_back("off");
+              power.push_back("off after " + LastEngineCall());
             },
             [this] {
               std::lock_guard<std::mutex> lock(m);
-              power.push_back("restart");
+              power.push_back("restart after " + LastEngineCall());
             }};
   }
   int Count(Notice n) {
@@ -115,7 +126,7 @@ class JobRunnerTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
   }
   ScriptedEngine engine_;
-  Recorder recorder_;
+  Recorder recorder_{engine_};
   std::unique_ptr<JobRunner> runner_;
   JobRunner* raw_ = nullptr;
 };
@@ -152,9 +163,10 @@ TEST_F(JobRunnerTest, FinishedDefragmentationTurnsOffThenRestarts) {
   ASSERT_TRUE(runner_->Start(JobKind::kInDepth, "E"));
   engine_.Release();
   ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
-  EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"3:E", "report2"}));
+  EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"3:E", "report2", "save"}));
   EXPECT_EQ(recorder_.Count(Notice::kDefragFinished), 1);
-  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off", "restart"}));
+  // The engine's state is saved before the session is asked to end.
+  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save", "restart after save"}));
 }
 
 TEST_F(JobRunnerTest, AJobRefusedForAnotherProcessOpensNoReportAndNeverEndsTheSession) {
