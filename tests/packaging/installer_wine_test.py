@@ -158,7 +158,11 @@ def install_and_use(args, work, wine):
     wine.run("reg", "add", RUN_KEY, "/v", "VEXAAUTO", "/d", '"C:\\Program Files\\%s\\vexa\\VEXAAUTO.exe"' % PRODUCT,
              "/f")
     scheduled = wine.run(vexa, "schedule", "add", "E")
-    print("schedule add under wine: exit %d %s" % (scheduled.returncode, scheduled.stderr.strip()[:200]))
+    check(scheduled.returncode == 0, "schedule add under wine: exit %d %s" % (scheduled.returncode,
+                                                                            scheduled.stderr.strip()[:200]))
+    tasks = [f for _, _, files in os.walk(os.path.join(wine.prefix, "drive_c")) for f in files
+             if f.startswith("Tolvane Disk Defrag Schedule")]
+    check(tasks, "schedule add left no task for the uninstaller to remove")
 
     result = wine.run(os.path.join(folder, "Uninstall.exe"), "/S")
     check(result.returncode == 0, "silent uninstall failed: %d" % result.returncode)

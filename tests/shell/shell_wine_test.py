@@ -44,6 +44,8 @@ EXPECTED_CONTROLS = {
     119: (11, 591, 14, 14), 120: (76, 591, 14, 14), 121: (128, 591, 14, 14),
 }
 LOG_LABEL, DETAILS_LABEL, CLUSTER_LABEL, PATH_LABEL, PROGRESS_FRAME = 108, 109, 110, 111, 112
+# Points inside the chooser's buttons, relative to its window.
+CHOOSER_QUICK, CHOOSER_IN_DEPTH, CHOOSER_CLOSE = (250, 107), (250, 256), (463, 9)
 
 
 class Failure(Exception):
@@ -176,15 +178,22 @@ class Session:
             time.sleep(0.1)
         raise Failure("the job did not end within %d s" % timeout)
 
-    def quick_defragmentation(self):
-        """Defragment, then the chooser's quick defragmentation."""
+    def choose(self, button):
+        """Defragment, then a click on the chooser's `button` (its client point)."""
         self.click(110, 180)  # Defragment
         time.sleep(1.5)
         chooser, _ = self.probe("TFrm_Report")
         self.screenshot("chooser")
         check(chooser is not None and chooser[2:4] == (500, 340), "chooser: %s" % (chooser,))
-        self.xdotool("mousemove", str(chooser[0] + 250), str(chooser[1] + 107), "sleep", "0.15", "click", "1")
+        self.xdotool("mousemove", str(chooser[0] + button[0]), str(chooser[1] + button[1]), "sleep", "0.15",
+                     "click", "1")
         time.sleep(1)
+
+    def quick_defragmentation(self):
+        self.choose(CHOOSER_QUICK)
+
+    def in_depth_defragmentation(self):
+        self.choose(CHOOSER_IN_DEPTH)
 
     def close_program(self):
         self.click(816, 9)  # CloseBtn
@@ -383,6 +392,15 @@ def run(args, work):
         time.sleep(0.5)
         check(not session.probe()[1][DETAILS_LABEL][1], "Label1 stays after a press on the window")
 
+        # --- the chooser's close button starts nothing ---------------------------------------
+        session.choose(CHOOSER_CLOSE)
+        deadline = time.time() + 10
+        while session.probe("TFrm_Report")[0] is not None and time.time() < deadline:
+            time.sleep(0.3)
+        session.screenshot("chooser-closed")
+        check(session.probe("TFrm_Report")[0] is None, "the chooser stayed after its close button")
+        check(not session.probe()[1][PROGRESS_FRAME][1], "the chooser's close button started a job")
+
         # --- a quick defragmentation: Alt+F4 refused while it runs, then Stop ---------------
         session.quick_defragmentation()
         session.screenshot("defragmenting")
@@ -394,6 +412,11 @@ def run(args, work):
         session.close_message()
         _, controls = session.probe()
         check(controls and controls[PROGRESS_FRAME][1], "the defragmentation ended before Alt+F4 was tried")
+        # The live texts of the move under way.
+        check(controls[LOG_LABEL][6] == "Defragmenting  E drive.", "state text %r" % controls[LOG_LABEL][6])
+        check(controls[CLUSTER_LABEL][6].startswith("moving cluster(s) ") or
+              controls[CLUSTER_LABEL][6] == "Checking fragments...", "cluster text %r" % controls[CLUSTER_LABEL][6])
+        check(controls[PATH_LABEL][6].startswith("moving file(s) "), "file text %r" % controls[PATH_LABEL][6])
         # Stop, then Defragment again at once: refused while the stopped job's thread lives
         # (it finishes its move, writes its report and hands it to the shell).
         defragment = [str(WINDOW[0] + 110), str(WINDOW[1] + 180)]
@@ -405,9 +428,13 @@ def run(args, work):
         check(wait_for_reports(opened, "defragreport", 1, 120), "the stopped defragmentation did not open its report")
         check(cli_test.fragmented_files(image), "the stop came after the whole defragmentation")
 
-        # --- a whole quick defragmentation ---------------------------------------------------
+        # --- a whole in-depth defragmentation, at the card's full speed ---------------------
         time.sleep(1)
-        session.quick_defragmentation()
+        session.close_program()
+        session.card = {}
+        session.start_program()
+        session.click(*e_box)
+        session.in_depth_defragmentation()
         session.wait_idle(480)
         session.screenshot("defragmented")
         check(wait_for_reports(opened, "defragreport", 2), "the defragmentation report did not reach the shell")
