@@ -83,7 +83,8 @@ class Session:
         return subprocess.run(["wine", *args], env=self.env, capture_output=True, text=True, timeout=timeout)
 
     def probe(self, window_class="TFrm_Main"):
-        """Controls of the first window of the class: {id: (class, visible, x, y, w, h, text)}."""
+        """The first window of the class, (x, y, w, h, enabled, client x, client y) on the
+        screen, and its controls: {id: (class, visible, x, y, w, h, text)}."""
         try:
             result = self.wine(self.args.probe, window_class)
         except subprocess.TimeoutExpired:
@@ -95,7 +96,7 @@ class Session:
         for line in result.stdout.splitlines():
             parts = line.split(" ", 8)
             if parts[0] == "window":
-                window = tuple(int(v) for v in parts[2:7])
+                window = tuple(int(v) for v in parts[2:9])
             elif parts[0] == "control":
                 text = parts[8] if len(parts) > 8 else ""
                 controls[int(parts[1])] = (parts[2], parts[3] == "1", *(int(v) for v in parts[4:8]),
@@ -177,6 +178,31 @@ class Session:
                 return seen
             time.sleep(0.1)
         raise Failure("the job did not end within %d s" % timeout)
+
+    def click_in(self, window, control):
+        """A click on the middle of a control of another window (probe tuples)."""
+        self.xdotool("mousemove", str(window[5] + control[2] + control[4] // 2),
+                     str(window[6] + control[3] + control[5] // 2), "sleep", "0.15", "click", "1")
+
+    def engine_dialog(self, opener, name, closer):
+        """Opens an engine dialog with a click on the main window's `opener` and closes it
+        with its button `closer`. Returns the texts of its buttons."""
+        self.click(*opener)
+        deadline = time.time() + 15
+        dialog, controls = None, {}
+        while dialog is None and time.time() < deadline:
+            time.sleep(0.3)
+            dialog, controls = self.probe("#32770")
+        check(dialog is not None, "no dialog after the click at %s" % (opener,))
+        self.screenshot("dialog-" + name)
+        buttons = {c[6]: c for c in controls.values() if c[0] == "Button"}
+        check(closer in buttons, "the dialog has no %r button: %s" % (closer, sorted(buttons)))
+        self.click_in(dialog, buttons[closer])
+        deadline = time.time() + 10
+        while self.probe("#32770")[0] is not None and time.time() < deadline:
+            time.sleep(0.3)
+        check(self.probe("#32770")[0] is None, "the dialog stayed after %r" % closer)
+        return sorted(buttons)
 
     def choose(self, button):
         """Defragment, then a click on the chooser's `button` (its client point)."""
@@ -294,8 +320,8 @@ def run(args, work):
     hashes = cli_test.file_hashes(image, work)
     fragmented_before = cli_test.fragmented_files(image)
     check(len(fragmented_before) > 50, "the test image is not fragmented")
-    # The image is a card that writes about 40 KB a second.
-    session.card = slow_card.environment(work, "2000,40000,writes", image)
+    # The image is a card that writes about 20 KB a second.
+    session.card = slow_card.environment(work, "2000,20000,writes", image)
     with open(os.path.join(engine, "volumes.ini"), "w") as f:
         f.write("[volumes]\r\nE=card.img\r\n")
     # The engine opens reports through the shell; wine hands them to this recorder.
@@ -417,6 +443,18 @@ def run(args, work):
         check(controls[CLUSTER_LABEL][6].startswith("moving cluster(s) ") or
               controls[CLUSTER_LABEL][6] == "Checking fragments...", "cluster text %r" % controls[CLUSTER_LABEL][6])
         check(controls[PATH_LABEL][6].startswith("moving file(s) "), "file text %r" % controls[PATH_LABEL][6])
+        # The close button is refused as Alt+F4 is.
+        session.click(816, 9)
+        text = session.wait_message(10)
+        check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
+              "CloseBtn during the defragmentation: %r" % text)
+        session.close_message()
+        # The engine's dialogs open from the window while the job goes on.
+        options = session.engine_dialog((28 + 24, 591 + 7), "options", "Close")
+        check({"Close", "OK"} <= set(options), "Options buttons: %s" % options)
+        advanced = session.engine_dialog((21 + 90, 212 + 25), "advanced", "Cancel")
+        check({"Add schedule", "Remove schedule", "OK", "Cancel"} <= set(advanced), "Advanced buttons: %s" % advanced)
+        check(session.probe()[1][PROGRESS_FRAME][1], "the defragmentation ended while the dialogs were open")
         # Stop, then Defragment again at once: refused while the stopped job's thread lives
         # (it finishes its move, writes its report and hands it to the shell).
         defragment = [str(WINDOW[0] + 110), str(WINDOW[1] + 180)]

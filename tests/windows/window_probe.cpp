@@ -1,6 +1,7 @@
 // Reads DefragShell's windows from outside, for the end-to-end test under wine: one line
-// per window of a class, then one per child control with its id, class, visibility,
-// rectangle relative to the window's client area, and text.
+// for the first window of a class (its rectangle, whether it is enabled, and its client
+// area's origin on the screen), then one per child control with its id, class,
+// visibility, rectangle relative to the window's client area, and text.
 //
 //   window_probe CLASS     e.g. window_probe TFrm_Main
 // Exit 1 when no window of the class exists.
@@ -53,8 +54,10 @@ int main(int argc, char** argv) {
   if (gTop == nullptr) return 1;
   RECT rect;
   ::GetWindowRect(gTop, &rect);
-  std::printf("window %s %ld %ld %ld %ld %d\n", argv[1], rect.left, rect.top, rect.right - rect.left,
-              rect.bottom - rect.top, ::IsWindowEnabled(gTop) ? 1 : 0);
+  POINT client{0, 0};  // the client area's origin on the screen (below a caption)
+  ::ClientToScreen(gTop, &client);
+  std::printf("window %s %ld %ld %ld %ld %d %ld %ld\n", argv[1], rect.left, rect.top, rect.right - rect.left,
+              rect.bottom - rect.top, ::IsWindowEnabled(gTop) ? 1 : 0, client.x, client.y);
   ::EnumChildWindows(gTop, PrintChild, 0);
   return 0;
 }
