@@ -248,7 +248,8 @@ def vexa_environment(base):
 
 def run_and_stop(install, args, trigger, work, signals=(signal.SIGINT,), env=None):
     """Runs vexa with its progress in plain lines; at the first line starting with
-    `trigger` sends `signals`, one after the other. Returns (exit code, stdout, stderr)."""
+    `trigger` (or one of a tuple of them) sends `signals`, one after the other. Returns
+    (exit code, stdout, stderr)."""
     err_path = os.path.join(work, "stderr.txt")
     with open(err_path, "w") as err:
         env = vexa_environment(os.environ if env is None else env)
@@ -731,9 +732,10 @@ def stop_outcome(install, work, image, hashes, args, trigger, signals=(signal.SI
 def group_stop_analysis(install, work):
     # Eight volumes before the fragmented one, and report pages written to a slow disk
     # (the slow card's writes, on the engine's folder): each volume's analysis writes its
-    # page for tens of milliseconds, so a stop sent at the first progress line lands
-    # while the analysis worker still has volumes to visit, before it could hand over to
-    # the defragmentation.
+    # page for tens of milliseconds, so a stop sent when a progress line names one of the
+    # volumes after the first (whose page is then written) lands while the analysis
+    # worker still has volumes to visit, before it could hand over to the
+    # defragmentation.
     check(os.environ.get("VEXA_TEST_SLOW_CARD"), "this group needs the slow card (VEXA_TEST_SLOW_CARD)")
     slow_pages = dict(os.environ, VEXA_SLOW_CARD="50000,1000000,writes", VEXA_SLOW_CARD_FILE=install.folder)
     large = os.path.join(work, "large.img")
@@ -749,7 +751,8 @@ def group_stop_analysis(install, work):
     args += ["--volume", "C=" + image]
     hashes = file_hashes(image, work)
     before = image_hash(image)
-    stop_outcome(install, work, image, hashes, args, "Scanning  ", env=slow_pages)
+    stop_outcome(install, work, image, hashes, args, tuple("Scanning  %s drive." % l for l in "EFGH"),
+                 env=slow_pages)
     check(os.path.exists(install.page("analysisreport1.html")), "the stopped analysis wrote no page")
     check(not os.path.exists(install.page("analysisreport9.html")), "the analysis went on to the last volume")
     check(not os.path.exists(install.page("defragreport1.html")), "a stop in the analysis still defragmented")
