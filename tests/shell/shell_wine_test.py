@@ -188,7 +188,9 @@ class Session:
         """Opens an engine dialog with a click on the main window's `opener` and closes it
         with its button `closer`. Returns the texts of its buttons."""
         self.click(*opener)
-        deadline = time.time() + 15
+        # The first Advanced dialog of a new Wine prefix waits for wine's task scheduler
+        # to start, which can take a minute on a busy machine.
+        deadline = time.time() + 150
         dialog, controls = None, {}
         while dialog is None and time.time() < deadline:
             time.sleep(0.3)
@@ -427,6 +429,10 @@ def run(args, work):
         check(session.probe("TFrm_Report")[0] is None, "the chooser stayed after its close button")
         check(not session.probe()[1][PROGRESS_FRAME][1], "the chooser's close button started a job")
 
+        # --- the Advanced dialog, from the idle window ---------------------------------------
+        advanced = session.engine_dialog((21 + 90, 212 + 25), "advanced", "Cancel")
+        check({"Add schedule", "Remove schedule", "OK", "Cancel"} <= set(advanced), "Advanced buttons: %s" % advanced)
+
         # --- a quick defragmentation: Alt+F4 refused while it runs, then Stop ---------------
         session.quick_defragmentation()
         session.screenshot("defragmenting")
@@ -449,12 +455,10 @@ def run(args, work):
         check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
               "CloseBtn during the defragmentation: %r" % text)
         session.close_message()
-        # The engine's dialogs open from the window while the job goes on.
+        # The Options dialog opens from the window while the job goes on.
         options = session.engine_dialog((28 + 24, 591 + 7), "options", "Close")
         check({"Close", "OK"} <= set(options), "Options buttons: %s" % options)
-        advanced = session.engine_dialog((21 + 90, 212 + 25), "advanced", "Cancel")
-        check({"Add schedule", "Remove schedule", "OK", "Cancel"} <= set(advanced), "Advanced buttons: %s" % advanced)
-        check(session.probe()[1][PROGRESS_FRAME][1], "the defragmentation ended while the dialogs were open")
+        check(session.probe()[1][PROGRESS_FRAME][1], "the defragmentation ended while the dialog was open")
         # Stop, then Defragment again at once: refused while the stopped job's thread lives
         # (it finishes its move, writes its report and hands it to the shell).
         defragment = [str(WINDOW[0] + 110), str(WINDOW[1] + 180)]
