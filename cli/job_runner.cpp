@@ -91,12 +91,12 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
 
   std::thread poller([&] {
     int stopsSeen = stopsBefore;
-    // Whether the engine has left idle: from then on its status is shown.
+    // Whether the engine's status names a state and a volume: from then on it is shown.
     auto poll = [&] {
       const VexaWorkingStatus* status = api.getWorkingStatus();
       if (status == nullptr) return false;
       display.Show(MakeStatusTexts(*status));
-      return status->state != VEXA_STATE_IDLE;
+      return status->state != VEXA_STATE_IDLE && status->letter != 0;
     };
     auto tellStops = [&] {
       const int stops = StopRequestCount();

@@ -50,7 +50,8 @@ void ProgressDisplay::ClearLineLocked() {
 }
 
 void ProgressDisplay::Show(const StatusTexts& texts) {
-  if (texts.state == VEXA_STATE_IDLE) return;  // between workers: keep what is shown
+  // Between workers, or a worker that has not named its volume yet: keep what is shown.
+  if (texts.state == VEXA_STATE_IDLE || texts.letter == 0) return;
   std::lock_guard<std::mutex> guard(lock_);
   if (mode_ == Mode::kLine) {
     const std::string line = StatusLine(texts, columns_);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "progress_display.h"
 
@@ -76,6 +78,23 @@ TEST(StatusTexts, AnUnterminatedNameIsReadOnlyToTheEndOfItsField) {
   VexaWorkingStatus status = Record(VEXA_STATE_DEFRAGMENTING, 'C', "", 100, 0);
   std::memset(status.currentName, 'x', sizeof status.currentName);
   EXPECT_EQ(MakeStatusTexts(status).fileText, "moving file(s) " + std::string(sizeof status.currentName, 'x'));
+}
+
+// A worker that has not named its volume yet shows nothing: the first line names it.
+TEST(ProgressDisplay, PlainLinesWaitForTheVolumesLetter) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ProgressDisplay display(ProgressDisplay::Mode::kPlain, out, 80);
+  display.Show(MakeStatusTexts(Record(VEXA_STATE_ANALYSING, 0, "", 0, 0)));
+  display.Show(MakeStatusTexts(Record(VEXA_STATE_IDLE, 0, "", 0, 0)));
+  display.Show(MakeStatusTexts(Record(VEXA_STATE_ANALYSING, 'C', "", 100, 0)));
+  display.Show(MakeStatusTexts(Record(VEXA_STATE_ANALYSING, 'C', "", 100, 5)));  // same tenth
+  display.Show(MakeStatusTexts(Record(VEXA_STATE_DEFRAGMENTING, 'C', "a.bin", 100, 50, 3, 9)));
+  std::rewind(out);
+  std::string text(256, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  std::fclose(out);
+  EXPECT_EQ(text, "Scanning  C drive.   0%\nDefragmenting  C drive.  50%\n");
 }
 
 TEST(StatusLine, FitsTheTerminalAndKeepsTheEndOfALongName) {

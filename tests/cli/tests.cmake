@@ -28,7 +28,8 @@ if(Python3_Interpreter_FOUND)
     # they run.
     add_library(vexa_slow_card MODULE ${PROJECT_SOURCE_DIR}/tests/support/slow_card.c)
     target_link_libraries(vexa_slow_card PRIVATE ${CMAKE_DL_LIBS})
-    foreach(test cli.defrag cli.kill cli.stop-analysis cli.stop-defrag cli.stop-in-depth cli.two-processes)
+    foreach(test cli.defrag cli.json cli.kill cli.optimize cli.stop-analysis cli.stop-defrag cli.stop-in-depth
+                 cli.two-processes)
       set_tests_properties(${test} PROPERTIES ENVIRONMENT "VEXA_TEST_SLOW_CARD=$<TARGET_FILE:vexa_slow_card>")
     endforeach()
   endif()
