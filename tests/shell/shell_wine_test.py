@@ -188,8 +188,8 @@ class Session:
         """Opens an engine dialog with a click on the main window's `opener` and closes it
         with its button `closer`. Returns the texts of its buttons."""
         self.click(*opener)
-        # The first Advanced dialog of a new Wine prefix waits for wine's task scheduler
-        # to start, which can take a minute on a busy machine.
+        # In a new Wine prefix, or beside other wine programs, the window can stay busy
+        # for about a minute after an engine dialog (wine starting its services).
         deadline = time.time() + 150
         dialog, controls = None, {}
         while dialog is None and time.time() < deadline:
@@ -204,6 +204,11 @@ class Session:
         while self.probe("#32770")[0] is not None and time.time() < deadline:
             time.sleep(0.3)
         check(self.probe("#32770")[0] is None, "the dialog stayed after %r" % closer)
+        # The main window answers again (the probe waits while it is busy).
+        deadline = time.time() + 180
+        while self.probe()[0] is None and time.time() < deadline:
+            time.sleep(0.5)
+        check(self.probe()[0] is not None, "the main window stays busy after the dialog")
         return sorted(buttons)
 
     def choose(self, button):
@@ -429,7 +434,9 @@ def run(args, work):
         check(session.probe("TFrm_Report")[0] is None, "the chooser stayed after its close button")
         check(not session.probe()[1][PROGRESS_FRAME][1], "the chooser's close button started a job")
 
-        # --- the Advanced dialog, from the idle window ---------------------------------------
+        # --- the engine's Options and Advanced dialogs, from the idle window ------------------
+        options = session.engine_dialog((28 + 24, 591 + 7), "options", "Close")
+        check({"Close", "OK"} <= set(options), "Options buttons: %s" % options)
         advanced = session.engine_dialog((21 + 90, 212 + 25), "advanced", "Cancel")
         check({"Add schedule", "Remove schedule", "OK", "Cancel"} <= set(advanced), "Advanced buttons: %s" % advanced)
 
@@ -455,10 +462,6 @@ def run(args, work):
         check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
               "CloseBtn during the defragmentation: %r" % text)
         session.close_message()
-        # The Options dialog opens from the window while the job goes on.
-        options = session.engine_dialog((28 + 24, 591 + 7), "options", "Close")
-        check({"Close", "OK"} <= set(options), "Options buttons: %s" % options)
-        check(session.probe()[1][PROGRESS_FRAME][1], "the defragmentation ended while the dialog was open")
         # Stop, then Defragment again at once: refused while the stopped job's thread lives
         # (it finishes its move, writes its report and hands it to the shell).
         defragment = [str(WINDOW[0] + 110), str(WINDOW[1] + 180)]
