@@ -52,9 +52,9 @@ void FatTable::Set(std::uint32_t cluster, std::uint32_t value) {
   if (cluster >= 2 && cluster - 2 < clusterCount_) {
     const std::uint32_t i = cluster - 2;
     const auto bit = static_cast<std::uint8_t>(1u << (i % 8));
-    const std::uint32_t kept = type_ == FatType::kFat12 ? value & 0xFFF
-                               : type_ == FatType::kFat16 ? value & 0xFFFF : value & 0x0FFFFFFF;
-    used_[i / 8] = static_cast<std::uint8_t>(kept != 0 ? used_[i / 8] | bit : used_[i / 8] & ~bit);
+    // The entry's own bits (the end mark is all of them); FAT32's top four are reserved.
+    const bool used = (value & EndMark()) != 0;
+    used_[i / 8] = static_cast<std::uint8_t>(used ? used_[i / 8] | bit : used_[i / 8] & ~bit);
   }
   std::uint8_t* p = bytes_.data() + EntryByte(cluster);
   switch (type_) {
