@@ -22,6 +22,8 @@ namespace {
 
 class PosixDeviceIo final : public FatIo {
  public:
+  static constexpr std::size_t kEarlyWriteback = 256 * 1024;
+
   PosixDeviceIo(int fd, std::uint64_t size, bool writable) : fd_(fd), size_(size), writable_(writable) {}
   ~PosixDeviceIo() override { ::close(fd_); }
 
@@ -43,6 +45,8 @@ class PosixDeviceIo final : public FatIo {
 
   bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
     if (!writable_) return false;
+    const std::uint64_t start = offset;
+    const std::size_t total = size;
     const auto* in = static_cast<const char*>(data);
     while (size > 0) {
       const ssize_t n = ::pwrite(fd_, in, size, static_cast<off_t>(offset));
@@ -52,6 +56,9 @@ class PosixDeviceIo final : public FatIo {
       offset += static_cast<std::uint64_t>(n);
       size -= static_cast<std::size_t>(n);
     }
+#ifdef __linux__
+    if (total >= kEarlyWriteback) ::sync_file_range(fd_, static_cast<off_t>(start), static_cast<off_t>(total), SYNC_FILE_RANGE_WRITE);
+#endif
     return true;
   }
 
