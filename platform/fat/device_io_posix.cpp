@@ -22,6 +22,10 @@ namespace {
 
 class PosixDeviceIo final : public FatIo {
  public:
+  // A write at least this large (the moves' file data) is handed to the disk at once,
+  // so the disk writes while the job copies on and the next flush waits only for the
+  // tail. It orders nothing: the flushes stay the only barriers, and until one of them
+  // any of the writes before it may or may not be on the disk, as before.
   static constexpr std::size_t kEarlyWriteback = 256 * 1024;
 
   PosixDeviceIo(int fd, std::uint64_t size, bool writable) : fd_(fd), size_(size), writable_(writable) {}
@@ -57,7 +61,9 @@ class PosixDeviceIo final : public FatIo {
       size -= static_cast<std::size_t>(n);
     }
 #ifdef __linux__
-    if (total >= kEarlyWriteback) ::sync_file_range(fd_, static_cast<off_t>(start), static_cast<off_t>(total), SYNC_FILE_RANGE_WRITE);
+    if (total >= kEarlyWriteback) {
+      ::sync_file_range(fd_, static_cast<off_t>(start), static_cast<off_t>(total), SYNC_FILE_RANGE_WRITE);
+    }
 #endif
     return true;
   }
