@@ -83,6 +83,7 @@ const char* OutcomeName(std::int32_t outcome) {
     case VEXA_FILE_SOURCE_FAILED: return "source unreadable";
     case VEXA_FILE_TOO_LARGE: return "too large";
     case VEXA_FILE_FOLDER_FULL: return "folder full";
+    case VEXA_FILE_SPLIT_ENTRY: return "split entry";
     default: return "failed";
   }
 }
@@ -419,6 +420,10 @@ int RunPut(const EngineApi& api, const Options& o) {
     case VEXA_FILE_FOLDER_FULL:
       Error(dest + ": its folder can take no more entries");
       return kExitNoRun;
+    case VEXA_FILE_SPLIT_ENTRY:
+      Error(dest + ": its folder entry (or its folder's) would span two sectors, which cannot be changed in one "
+                   "safe write; nothing was copied in");
+      return kExitVolume;
     case VEXA_FILE_NOT_SUPPORTED:
       Error(dest + ": files can be copied in only on volumes served from an image or device (--volume)");
       return kExitVolume;

@@ -482,6 +482,8 @@ std::int32_t PutFile(const std::string& path, std::uint64_t size, std::int64_t l
       return Outcome(result, VEXA_FILE_TOO_LARGE);
     case platform::kErrorCannotMake:
       return Outcome(result, VEXA_FILE_FOLDER_FULL);
+    case platform::kErrorFileSystemLimitation:
+      return Outcome(result, VEXA_FILE_SPLIT_ENTRY);
     default:
       result->error = rc;
       return Outcome(result, VEXA_FILE_FAILED);

@@ -128,7 +128,7 @@ std::uint32_t ExfatVolume::CreateFileInRuns(const std::string& path, const NewFi
     const ExfatNode& old = Node(existing);
     if (old.IsFolder() || (old.attributes & (kAttrReadOnly | kAttrSystem)) != 0) return kErrorAccessDenied;
     // No single-sector commit exists for it.
-    if (Straddles(old)) return kErrorCannotMake;
+    if (Straddles(old)) return kErrorFileSystemLimitation;
   }
 
   // The runs: exactly the clusters the size needs, inside the volume, free in memory and on disk.
@@ -205,7 +205,7 @@ std::uint32_t ExfatVolume::CreateFileInRuns(const std::string& path, const NewFi
   std::vector<std::uint32_t> growth;  // new clusters of the folder
   bool grows = false;
   if (existing < 0) {
-    if (set.size() > bps) return kErrorCannotMake;  // no sector can hold the set
+    if (set.size() > bps) return kErrorFileSystemLimitation;  // no sector can hold the set
     folderChain = Chain(folder);
     if (!ReadFolderData(folderChain, &data)) return kErrorReadFault;
     const std::size_t oldSlots = data.size() / kEntrySize;
@@ -230,7 +230,8 @@ std::uint32_t ExfatVolume::CreateFileInRuns(const std::string& path, const NewFi
     if (window == oldSlots) {
       // The folder grows by one cluster (a cluster is at least one sector, and the set fits one).
       const bool root = folder == kRoot;
-      if (!root && Straddles(Node(folder))) return kErrorCannotMake;
+      // The folder's own entry records its new size: it must lie in one sector.
+      if (!root && Straddles(Node(folder))) return kErrorFileSystemLimitation;
       if (data.size() + bpc > (256u << 20)) return kErrorCannotMake;
       const std::uint32_t count = root ? 1 : static_cast<std::uint32_t>(folderChain.size() + 1);
       std::uint32_t run = 0;

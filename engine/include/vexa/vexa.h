@@ -199,7 +199,8 @@ enum {
   VEXA_FILE_BAD_NAME = 11,          /* put: no file can have that name */
   VEXA_FILE_SOURCE_FAILED = 12,     /* put: the content could not be read */
   VEXA_FILE_TOO_LARGE = 13,         /* put: 4 GiB or more */
-  VEXA_FILE_FOLDER_FULL = 14        /* put: the folder cannot take another entry */
+  VEXA_FILE_FOLDER_FULL = 14,       /* put: the folder cannot take another entry */
+  VEXA_FILE_SPLIT_ENTRY = 15        /* put: an entry that must change would span two sectors */
 };
 
 /* One file as check sees it (40 bytes). */

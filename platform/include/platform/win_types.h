@@ -40,6 +40,7 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
 inline constexpr std::uint32_t kErrorFileTooLarge = 223;
 inline constexpr std::uint32_t kErrorMoreData = 234;
+inline constexpr std::uint32_t kErrorFileSystemLimitation = 665;
 inline constexpr std::uint32_t kErrorFileCorrupt = 1392;
 
 // GetDriveTypeA results.

@@ -355,6 +355,15 @@ def group_perfile(install, work):
           "5 GiB put: exit %d %s" % (result.returncode, result.stderr))
     result = vexa("put", "C", sources["new.bin"], "/new.bin")
     check(result.returncode != 0, "put over an existing file without --replace succeeded")
+    # A file whose entry set straddles two sectors cannot be replaced in one safe write:
+    # refused as such, not as a full folder, and the volume is left as it was.
+    straddling = sorted(p for p, (_, _, straddles) in chains(image).items() if straddles)
+    check(straddling, "the card has no entry set that straddles two sectors")
+    result = vexa("put", "C", sources["new.bin"], "/" + straddling[0], "--replace")
+    check(result.returncode == 2 and "would span two sectors" in result.stderr,
+          "replacing a straddling entry: exit %d %s" % (result.returncode, result.stderr))
+    check([r["outcome"] for r in json_lines(result)] == ["split entry"], "outcome of the straddling replace")
+    fsck_clean(image)
     check(fuse_hashes(image, work) == expected, "files copied in read back differently")
     with open(image, "rb") as f:
         check(f.read(512)[106] & 2 == 0, "VolumeDirty left set")

@@ -153,7 +153,7 @@ TEST(ExfatCreateTest, RefusalsWriteNothing) {
     const std::uint32_t used = v->Chain(v->Find("contiguous.bin")).front();
     EXPECT_EQ(v->CreateFileInRuns("x", Content(bytes, {{used - 2, 2}})), kErrorAccessDenied);
     // 16 entries fill a 512-byte sector: a name of 211 characters needs 17.
-    EXPECT_EQ(v->CreateFileInRuns(std::string(211, 'n'), Content(bytes, runs)), kErrorCannotMake);
+    EXPECT_EQ(v->CreateFileInRuns(std::string(211, 'n'), Content(bytes, runs)), kErrorFileSystemLimitation);
     // A file whose File and Stream Extension entries straddle a sector is not replaced.
     std::int32_t straddling = -1;
     for (std::size_t i = 1; i < v->NodeCount() && straddling < 0; ++i) {
@@ -165,7 +165,7 @@ TEST(ExfatCreateTest, RefusalsWriteNothing) {
     for (std::int32_t p = v->Node(straddling).parent; p != ExfatVolume::kRoot; p = v->Node(p).parent) {
       path = v->Node(p).name + "\\" + path;
     }
-    EXPECT_EQ(v->CreateFileInRuns(path, Content(bytes, runs, true)), kErrorCannotMake) << path;
+    EXPECT_EQ(v->CreateFileInRuns(path, Content(bytes, runs, true)), kErrorFileSystemLimitation) << path;
     // A source that fails to read: nothing is claimed.
     NewFileData failing = Content(bytes, runs);
     failing.read = [](std::uint64_t, void*, std::size_t) { return false; };
