@@ -12,7 +12,7 @@
 namespace cli {
 namespace {
 
-constexpr std::uint64_t kEngineMinimumFree = 52428800;  // the engine's own rule: 50 MiB
+constexpr std::uint64_t kEngineMinimumFree = VEXA_DEFAULT_MINIMUM_FREE;
 
 // With --json, one object per requested volume also when the job never started.
 void PrintRefusedJson(const Options& options, JobKind kind, const std::vector<VolumeProblem>& problems) {

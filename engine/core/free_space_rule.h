@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include "vexa/vexa.h"
+
 namespace vexa {
 
-inline constexpr std::uint64_t kDefaultMinimumFreeBytes = 52428800;  // 50 MiB
+inline constexpr std::uint64_t kDefaultMinimumFreeBytes = VEXA_DEFAULT_MINIMUM_FREE;
 
 // The letters served from the volume map (upper case). Loading thread, at start-up.
 void SetMappedLetters(const std::string& letters);

@@ -172,10 +172,13 @@ VEXA_EXPORT int32_t VEXA_CALL VexaReadSchedule(const char** description);
  * The handler runs on the thread that raises the message. */
 VEXA_EXPORT void VEXA_CALL VexaSetMessageHandler(void (*handler)(const char* text));
 
+/* The engine's rule: a defragmentation needs this much free space on a volume. */
+#define VEXA_DEFAULT_MINIMUM_FREE 52428800ull /* 50 MiB */
+
 /* For the command-line program: the free space, in bytes, a defragmentation needs on a
- * volume served from an image file or device of the volume map (the engine's rule of
- * 50 MiB until set; native volumes always keep it). Lasts until the library is
- * unloaded. Call between jobs. */
+ * volume served from an image file or device of the volume map (the engine's rule,
+ * VEXA_DEFAULT_MINIMUM_FREE, until set; native volumes always keep it). Lasts until the
+ * library is unloaded. Call between jobs. */
 VEXA_EXPORT void VEXA_CALL VexaSetMappedMinimumFree(uint64_t bytes);
 
 /* --- Per-file commands of the command-line program (check, contig, put) ---
