@@ -5,7 +5,6 @@
 // run's volume map is in place, and driven only through its DLL_* exports.
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,12 +45,11 @@ int main(int argc, char** argv) {
       default:
         break;
     }
-    if (std::string why; !cli::PrepareEngineFolder(layout, &why)) {
+    std::string why;
+    if (const cli::PreparedFolder prepared = cli::PrepareEngineFolder(layout, &why);
+        prepared != cli::PreparedFolder::kReady) {
       std::fprintf(stderr, "vexa: %s\n", why.c_str());
-      // A folder that could not be made is one no job may run without (its pages and
-      // state); anything else is an installation the engine cannot start from.
-      std::error_code code;
-      return std::filesystem::is_directory(layout.engineFolder, code) ? cli::kExitEngine : cli::kExitVolume;
+      return prepared == cli::PreparedFolder::kNotWritable ? cli::kExitVolume : cli::kExitEngine;
     }
     switch (options.command) {
       case cli::Command::kDemo:

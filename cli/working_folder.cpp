@@ -54,18 +54,26 @@ bool SameContents(const fs::path& a, const fs::path& b) {
 
 // Copies `from` over `to` through a temporary file and a rename, so a program that
 // already runs the old copy (another vexa of this user) keeps a whole file.
-bool ReplaceFile(const fs::path& from, const fs::path& to, std::string* error) {
+std::string NotWritableText(const std::string& folder, const std::string& why) {
+  return "the engine's folder " + folder + " is not writable: reports and state cannot be saved (" + why + ")";
+}
+
+PreparedFolder ReplaceFile(const fs::path& from, const fs::path& to, std::string* error) {
   const fs::path temporary = to.string() + ".new";
   std::error_code code;
   fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, code);
   if (!code) fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, code);
   if (!code) fs::rename(temporary, to, code);
-  if (code) {
-    fs::remove(temporary, code);
-    *error = "cannot copy " + from.string() + " to " + to.string();
-    return false;
+  if (!code) return PreparedFolder::kReady;
+  const std::string why = code.message();
+  fs::remove(temporary, code);
+  // Which end failed: an installed file that cannot be read, or the user's folder.
+  if (!std::ifstream(from, std::ios::binary)) {
+    *error = "cannot read the installed file " + from.string() + " (" + why + ")";
+    return PreparedFolder::kBrokenInstallation;
   }
-  return true;
+  *error = NotWritableText(to.parent_path().string() + "/", "cannot write " + to.filename().string() + ": " + why);
+  return PreparedFolder::kNotWritable;
 }
 
 }  // namespace
@@ -94,36 +102,41 @@ EngineLayout FindEngineLayout(const std::string& programFolder, const std::strin
   return layout;
 }
 
-bool PrepareEngineFolder(const EngineLayout& layout, std::string* error) {
-  if (layout.installedLibrary.empty()) return true;
+PreparedFolder PrepareEngineFolder(const EngineLayout& layout, std::string* error) {
+  if (layout.installedLibrary.empty()) return PreparedFolder::kReady;
   const fs::path folder(layout.engineFolder);
   std::error_code code;
   if (!fs::is_directory(folder, code)) {
     fs::create_directories(folder, code);
     if (code) {
-      *error = "the engine's folder " + layout.engineFolder + " is not writable: reports and state cannot be saved (" +
-               code.message() + ")";
-      return false;
+      *error = NotWritableText(layout.engineFolder, code.message());
+      return PreparedFolder::kNotWritable;
     }
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, code);
   }
 
   const fs::path library = fs::path(layout.installedLibrary) / platform::kEngineLibraryName;
   const fs::path libraryCopy = folder / platform::kEngineLibraryName;
-  if (!SameContents(library, libraryCopy) && !ReplaceFile(library, libraryCopy, error)) return false;
+  if (!SameContents(library, libraryCopy)) {
+    if (const PreparedFolder copied = ReplaceFile(library, libraryCopy, error); copied != PreparedFolder::kReady) {
+      return copied;
+    }
+  }
 
   for (fs::directory_iterator entry(layout.installedData, code), end; !code && entry != end; entry.increment(code)) {
     if (!entry->is_regular_file(code)) continue;
     const std::string name = entry->path().filename().string();
     const fs::path copy = folder / name;
     if (IsUserSetting(name) ? Exists(copy.string()) : SameContents(entry->path(), copy)) continue;
-    if (!ReplaceFile(entry->path(), copy, error)) return false;
+    if (const PreparedFolder copied = ReplaceFile(entry->path(), copy, error); copied != PreparedFolder::kReady) {
+      return copied;
+    }
   }
   if (code) {
     *error = "cannot read the installed data folder " + layout.installedData + ": " + code.message();
-    return false;
+    return PreparedFolder::kBrokenInstallation;
   }
-  return true;
+  return PreparedFolder::kReady;
 }
 
 }  // namespace cli

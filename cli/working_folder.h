@@ -34,12 +34,20 @@ struct EngineLayout {
 EngineLayout FindEngineLayout(const std::string& programFolder, const std::string& xdgDataHome,
                               const std::string& home);
 
+// What became of the user folder PrepareEngineFolder made ready.
+enum class PreparedFolder {
+  kReady,
+  kNotWritable,         // the folder, or a file in it, cannot be written: no job may run
+                        // without its report pages and state
+  kBrokenInstallation,  // an installed file cannot be read: the engine cannot start
+};
+
 // Makes the installed layout's user folder ready: creates it (mode 0700) when missing,
 // copies the engine library and the delivered report files when they are missing or
 // differ from the installed ones, and the preset and switch files ("preset.ini",
 // "Setting") only when missing, since they hold the user's settings. Nothing is done for
-// a layout that is not the installed one. False, with *error saying what failed, when the
-// folder cannot be made ready. Main thread, before the engine is loaded.
-[[nodiscard]] bool PrepareEngineFolder(const EngineLayout& layout, std::string* error);
+// a layout that is not the installed one. Anything but kReady comes with *error saying
+// what failed. Main thread, before the engine is loaded.
+[[nodiscard]] PreparedFolder PrepareEngineFolder(const EngineLayout& layout, std::string* error);
 
 }  // namespace cli

@@ -53,7 +53,7 @@ TEST(EngineLayoutTest, ChoosesTheFolderByWhereTheLibraryIs) {
   EXPECT_EQ(layout.engineFolder, tree.bin);
   EXPECT_TRUE(layout.installedLibrary.empty());
   std::string error;
-  EXPECT_TRUE(PrepareEngineFolder(layout, &error));
+  EXPECT_EQ(PrepareEngineFolder(layout, &error), PreparedFolder::kReady);
   EXPECT_FALSE(FileExists(tree.home + "/.local/share/tolvane-disk-defrag/report.css"));
 
   // Neither: nothing is guessed (loading reports the missing library).
@@ -66,7 +66,7 @@ TEST(EngineLayoutTest, PreparesTheUserFolderAndKeepsTheUsersSettings) {
   const EngineLayout layout = FindEngineLayout(tree.bin, "", tree.home);
   const std::string& folder = layout.engineFolder;
   std::string error;
-  ASSERT_TRUE(PrepareEngineFolder(layout, &error)) << error;
+  ASSERT_EQ(PrepareEngineFolder(layout, &error), PreparedFolder::kReady) << error;
   EXPECT_EQ(ReadFile(folder + platform::kEngineLibraryName), "engine v1");
   EXPECT_EQ(ReadFile(folder + "report.css"), "css v1");
   EXPECT_EQ(ReadFile(folder + "preset.ini"), "[Folder]\n");
@@ -79,7 +79,7 @@ TEST(EngineLayoutTest, PreparesTheUserFolderAndKeepsTheUsersSettings) {
   WriteFile(tree.lib + platform::kEngineLibraryName, "engine v2");
   WriteFile(tree.share + "report.css", "css v2");
   WriteFile(tree.share + "defragreport.html", "new page");
-  ASSERT_TRUE(PrepareEngineFolder(layout, &error)) << error;
+  ASSERT_EQ(PrepareEngineFolder(layout, &error), PreparedFolder::kReady) << error;
   EXPECT_EQ(ReadFile(folder + platform::kEngineLibraryName), "engine v2");
   EXPECT_EQ(ReadFile(folder + "report.css"), "css v2");
   EXPECT_EQ(ReadFile(folder + "defragreport.html"), "new page");
@@ -87,17 +87,38 @@ TEST(EngineLayoutTest, PreparesTheUserFolderAndKeepsTheUsersSettings) {
   EXPECT_FALSE(FileExists(folder + "report.css.new"));
 }
 
-TEST(EngineLayoutTest, SaysWhyTheFolderCannotBeMade) {
-  InstalledTree tree;
-  // A file where the data folder should be.
-  WriteFile(tree.root.Path() + "blocked", "x");
-  const EngineLayout layout = FindEngineLayout(tree.bin, tree.root.Path() + "blocked", tree.home);
-  std::string error;
-  EXPECT_FALSE(PrepareEngineFolder(layout, &error));
-  EXPECT_EQ(error.find("the engine's folder " + layout.engineFolder +
-                       " is not writable: reports and state cannot be saved ("),
-            0u)
-      << error;
+TEST(EngineLayoutTest, SaysWhetherTheFolderOrTheInstallationFailed) {
+  const std::string notWritable = " is not writable: reports and state cannot be saved (";
+  {
+    // A file where the data folder should be.
+    InstalledTree tree;
+    WriteFile(tree.root.Path() + "blocked", "x");
+    const EngineLayout layout = FindEngineLayout(tree.bin, tree.root.Path() + "blocked", tree.home);
+    std::string error;
+    EXPECT_EQ(PrepareEngineFolder(layout, &error), PreparedFolder::kNotWritable);
+    EXPECT_EQ(error.find("the engine's folder " + layout.engineFolder + notWritable), 0u) << error;
+  }
+  {
+    // The folder is there, but a delivered file cannot be put in it (a folder holds its name).
+    InstalledTree tree;
+    const EngineLayout layout = FindEngineLayout(tree.bin, "", tree.home);
+    std::filesystem::create_directories(layout.engineFolder + "report.css/inside");
+    std::string error;
+    EXPECT_EQ(PrepareEngineFolder(layout, &error), PreparedFolder::kNotWritable);
+    EXPECT_EQ(error.find("the engine's folder " + layout.engineFolder + notWritable + "cannot write report.css: "),
+              0u)
+        << error;
+  }
+  {
+    // The installed data folder is not a folder: the installation is broken, not the user's folder.
+    InstalledTree tree;
+    std::filesystem::remove_all(tree.share);
+    WriteFile(tree.share.substr(0, tree.share.size() - 1), "x");
+    const EngineLayout layout = FindEngineLayout(tree.bin, "", tree.home);
+    std::string error;
+    EXPECT_EQ(PrepareEngineFolder(layout, &error), PreparedFolder::kBrokenInstallation);
+    EXPECT_EQ(error.find("cannot read the installed data folder "), 0u) << error;
+  }
 }
 
 }  // namespace
