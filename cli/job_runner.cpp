@@ -91,12 +91,10 @@ JobOutcome RunEngineJob(const EngineApi& api, JobKind kind, const std::string& l
 
   std::thread poller([&] {
     int stopsSeen = stopsBefore;
-    // Whether the engine's status names a state and a volume: from then on it is shown.
+    // Whether the engine's status names a working volume: from then on it is shown.
     auto poll = [&] {
       const VexaWorkingStatus* status = api.getWorkingStatus();
-      if (status == nullptr) return false;
-      display.Show(MakeStatusTexts(*status));
-      return status->state != VEXA_STATE_IDLE && status->letter != 0;
+      return status != nullptr && display.Show(MakeStatusTexts(*status));
     };
     auto tellStops = [&] {
       const int stops = StopRequestCount();

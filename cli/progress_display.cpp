@@ -49,9 +49,9 @@ void ProgressDisplay::ClearLineLocked() {
   lineShown_ = false;
 }
 
-void ProgressDisplay::Show(const StatusTexts& texts) {
+bool ProgressDisplay::Show(const StatusTexts& texts) {
   // Between workers, or a worker that has not named its volume yet: keep what is shown.
-  if (texts.state == VEXA_STATE_IDLE || texts.letter == 0) return;
+  if (texts.state == VEXA_STATE_IDLE || texts.letter == 0) return false;
   std::lock_guard<std::mutex> guard(lock_);
   if (mode_ == Mode::kLine) {
     const std::string line = StatusLine(texts, columns_);
@@ -61,12 +61,13 @@ void ProgressDisplay::Show(const StatusTexts& texts) {
     lineShown_ = true;
   } else if (mode_ == Mode::kPlain) {
     const int tenth = texts.progressLength * 10 / kProgressFull;
-    if (texts.stateText == lastState_ && tenth == lastTenth_) return;
+    if (texts.stateText == lastState_ && tenth == lastTenth_) return true;
     lastState_ = texts.stateText;
     lastTenth_ = tenth;
     std::fprintf(out_, "%s %s\n", texts.stateText.c_str(), Percent(texts.progressLength).c_str());
     std::fflush(out_);
   }
+  return true;
 }
 
 void ProgressDisplay::Note(const std::string& text) {

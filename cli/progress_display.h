@@ -21,8 +21,9 @@ class ProgressDisplay {
   // `out` receives the progress (not owned); `columns` is the terminal width.
   ProgressDisplay(Mode mode, std::FILE* out, int columns);
 
-  // Shows one poll's texts. Polling thread.
-  void Show(const StatusTexts& texts);
+  // Shows one poll's texts. False, showing nothing, while they name no working volume
+  // (between workers, or before a worker names its volume). Polling thread.
+  bool Show(const StatusTexts& texts);
   // Prints a line of its own on standard error ("vexa: " + text), below the status line.
   // Any thread.
   void Note(const std::string& text);

@@ -12,8 +12,6 @@
 namespace cli {
 namespace {
 
-constexpr std::uint64_t kEngineMinimumFree = VEXA_DEFAULT_MINIMUM_FREE;
-
 // With --json, one object per requested volume also when the job never started.
 void PrintRefusedJson(const Options& options, JobKind kind, const std::vector<VolumeProblem>& problems) {
   for (char letter : options.letters) {
@@ -48,7 +46,7 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
 
   // The free space each volume needs and has, as the engine will judge it.
   std::vector<VolumeSizes> sizes(options.letters.size());
-  std::vector<std::uint64_t> needed(options.letters.size(), kEngineMinimumFree);
+  std::vector<std::uint64_t> needed(options.letters.size(), VEXA_DEFAULT_MINIMUM_FREE);
   for (std::size_t i = 0; i < options.letters.size(); ++i) {
     const char letter = options.letters[i];
     if (const VexaVolumeInfo* info = session.Api().getVolumeInfo(letter); info != nullptr) {
@@ -61,7 +59,7 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
       needed[i] = *options.minFree;
     } else if (options.minFree && !options.quiet) {
       std::fprintf(stderr, "vexa: --min-free applies to image files and devices; volume %c: keeps the %s minimum\n",
-                   letter, SizeText(kEngineMinimumFree).c_str());
+                   letter, SizeText(VEXA_DEFAULT_MINIMUM_FREE).c_str());
     }
   }
   if (options.minFree) session.Api().setMappedMinimumFree(*options.minFree);

@@ -52,12 +52,12 @@ bool SameContents(const fs::path& a, const fs::path& b) {
   return true;
 }
 
-// Copies `from` over `to` through a temporary file and a rename, so a program that
-// already runs the old copy (another vexa of this user) keeps a whole file.
 std::string NotWritableText(const std::string& folder, const std::string& why) {
   return "the engine's folder " + folder + " is not writable: reports and state cannot be saved (" + why + ")";
 }
 
+// Copies `from` over `to` through a temporary file and a rename, so a program that
+// already runs the old copy (another vexa of this user) keeps a whole file.
 PreparedFolder ReplaceFile(const fs::path& from, const fs::path& to, std::string* error) {
   const fs::path temporary = to.string() + ".new";
   std::error_code code;

@@ -10,9 +10,9 @@
 #   indepth  the in-depth pass over one folder of 2,000 and of 20,000 one-piece files
 #            (`vexa optimize` minus `vexa defrag` of the same image): time per candidate.
 #
-# Times are taken by python3 around each process; each figure is the best of RUNS runs (default 3) with a
-# warm page cache, and every image copy is synced before it is timed, so a final fsync
-# flushes only the work itself.
+# Times are taken by python3 around each process; each figure is the best of RUNS runs
+# (default 3) with a warm page cache, and every image copy is synced before it is timed,
+# so a final fsync flushes only the work itself.
 #
 # Usage: bench/peers/peers.sh [move|analyze|indepth|all]   (default all)
 #   VEXA      the vexa program (default build/linux/stage/vexa of this checkout)

@@ -122,8 +122,8 @@ class Machine {
   // can have; kErrorAccessDenied when the target runs are not free or the name is a
   // folder or read-only file; kErrorCannotMake when the folder cannot take the entry;
   // kErrorFileSystemLimitation when an entry that must change would span two sectors,
-  // which no single write can change safely; kErrorReadFault when `file.read` fails; kErrorNotSupported by providers that cannot
-  // create files this way (the default).
+  // which no single write can change safely; kErrorReadFault when `file.read` fails;
+  // kErrorNotSupported by providers that cannot create files this way (the default).
   [[nodiscard]] virtual std::uint32_t CreateFileInRuns(const char* path, const NewFileData& file) {
     (void)path;
     (void)file;
