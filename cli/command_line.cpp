@@ -10,6 +10,10 @@ namespace cli {
 namespace {
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+std::string Upper(std::string text) {
+  for (char& c : text) c = Upper(c);
+  return text;
+}
 bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
 // Drive letters as typed: "CE", "c", "C:E:". Each letter once, upper case.
@@ -41,7 +45,11 @@ bool ParseVolume(const std::string& text, VolumeOption* volume, std::string* err
   }
   const char letter = Upper(key[0]);
   if (letter < 'C' || letter > 'Z') {
-    *error = "--volume " + text + ": drive letters C to Z can be mapped";
+    // The engine's volume table starts at C, as Windows' hard disks do; a floppy or card
+    // image is served under any free letter of C to Z.
+    *error = "--volume " + text + ": drive letters C to Z can be mapped (A and B are kept for the computer's "
+             "floppy drives); serve the image under another letter, for example --volume " +
+             std::string(1, letter == 'A' ? 'F' : 'G') + "=" + text.substr(eq + 1);
     return false;
   }
   volume->letter = letter;
@@ -57,6 +65,7 @@ constexpr CommandName kCommands[] = {
     {"analyze", Command::kAnalyze}, {"defrag", Command::kDefrag}, {"optimize", Command::kOptimize},
     {"demo", Command::kDemo},       {"options", Command::kOptions}, {"schedule", Command::kSchedule},
     {"check", Command::kCheck},     {"contig", Command::kContig},   {"put", Command::kPut},
+    {"map", Command::kMap},
 };
 
 // The settings commands: vexa options [changes], vexa schedule show|add LETTERS|remove.
@@ -176,28 +185,21 @@ std::string UnknownCommand(const std::string& word) {
   }
   // Short words are within a few edits of everything; only close calls count there.
   if (nearest != nullptr && lower.size() <= 3 && best > 1) nearest = nullptr;
-  // A short word of letters, or one with a capital in it, may have meant volumes.
-  std::string letters;
-  bool capital = false;
-  for (char c : word) {
-    if (c != ':' && !IsLetter(c)) {
-      letters.clear();
-      break;
-    }
-    if (c != ':') letters += Upper(c);
-    capital = capital || std::isupper(static_cast<unsigned char>(c)) != 0;
+  // A word of letters may have meant volumes.
+  bool letters = true;
+  for (char c : word) letters = letters && (c == ':' || IsLetter(c));
+  if (nearest != nullptr) {
+    error += std::string("; did you mean \"") + nearest + "\"?";
+    return error;
   }
-  if (nearest != nullptr) error += std::string("; did you mean \"") + nearest + "\"?";
-  if (!letters.empty() && ((nearest == nullptr && letters.size() <= 3) || (capital && letters.size() <= 24))) {
-    error += std::string(nearest != nullptr ? " Drive letters" : "; drive letters") +
-             " alone are written in capitals, for example vexa " + letters;
-  } else if (nearest == nullptr) {
-    error += "; the commands are";
-    for (std::size_t i = 0; i < std::size(kCommands); ++i) {
-      error += i == 0 ? " " : i + 1 == std::size(kCommands) ? " and " : ", ";
-      error += kCommands[i].name;
-    }
+  // The word is never turned into a command line to run: "ls" in capitals would
+  // defragment L and S. Say how commands and letters are written instead.
+  error += "; commands are words:";
+  for (std::size_t i = 0; i < std::size(kCommands); ++i) {
+    error += i == 0 ? " " : i + 1 == std::size(kCommands) ? " and " : ", ";
+    error += kCommands[i].name;
   }
+  if (letters) error += "; drive letters alone are capitals (vexa CE defragments C and E)";
   return error;
 }
 
@@ -211,6 +213,7 @@ bool ShortOption(char c, Options* options, bool* help, bool* version) {
       options->quiet = true;
       return true;
     case 'V':
+    case 'v':
       *version = true;
       return true;
     default:
@@ -294,9 +297,52 @@ bool VolumePath(char letter, const std::string& text, std::string* path, std::st
   for (char& c : rest) {
     if (c == '/') c = '\\';
   }
-  if (rest.empty() || rest[0] != '\\') rest.insert(rest.begin(), '\\');
-  *path = std::string(1, Upper(letter)) + ":" + rest;
+  // "." and ".." resolved here, by name, as Windows does: ".." at the root stays there.
+  // A trailing separator (or a last "." or "..") says the path is a folder: kept.
+  std::vector<std::string> names;
+  std::string last;
+  std::size_t at = 0;
+  while (at <= rest.size()) {
+    const std::size_t next = std::min(rest.find('\\', at), rest.size());
+    last = rest.substr(at, next - at);
+    if (last == "..") {
+      if (!names.empty()) names.pop_back();
+    } else if (!last.empty() && last != ".") {
+      names.push_back(last);
+    }
+    at = next + 1;
+  }
+  const bool folder = last.empty() || last == "." || last == "..";
+  std::string joined;
+  for (const std::string& name : names) joined += "\\" + name;
+  if (joined.empty() || folder) joined += "\\";
+  *path = std::string(1, Upper(letter)) + ":" + joined;
   return true;
+}
+
+std::string FileNameProblem(const std::string& name) {
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || std::string("\"*/:<>?\\|").find(c) != std::string::npos) {
+      const std::string shown = u < 0x20 ? "control characters" : std::string("\"") + c + "\"";
+      return "a FAT file name cannot contain " + shown + "; choose another name";
+    }
+  }
+  if (name.find_first_not_of(". ") == std::string::npos) return "a file name needs more than dots and spaces";
+  // Windows takes these for devices whatever follows the first dot, and in any case.
+  std::string stem = Upper(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  static constexpr const char* kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  bool device = std::find_if(std::begin(kDevices), std::end(kDevices),
+                             [&](const char* d) { return stem == d; }) != std::end(kDevices);
+  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
+      stem[3] <= '9') {
+    device = true;
+  }
+  if (device) {
+    return "Windows reserves the name " + stem + " for a device, also with an extension; choose another name";
+  }
+  return "";
 }
 
 bool ParseSize(const std::string& text, std::uint64_t* bytes) {
@@ -322,6 +368,16 @@ bool ParseSize(const std::string& text, std::uint64_t* bytes) {
   if (value > (1ULL << 63) / unit) return false;
   *bytes = value * unit;
   return true;
+}
+
+std::string GroupedNumber(std::uint64_t value) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
 }
 
 std::string SizeText(std::uint64_t bytes) {
@@ -367,6 +423,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       options->quiet = true;
     } else if (arg == "--json") {
       options->json = true;
+    } else if (arg == "--map") {
+      options->map = true;
     } else if (arg == "--make-room") {
       options->makeRoom = true;
     } else if (arg == "--replace") {
@@ -403,6 +461,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
       }
       VolumeOption volume;
       if (!ParseVolume(value, &volume, error)) return false;
+      // Two paths for one letter is a slip (a copied line not edited): which one was meant
+      // is not ours to guess, and the wrong one would be changed.
+      for (const VolumeOption& earlier : options->volumes) {
+        if (earlier.letter == volume.letter) {
+          *error = std::string("--volume ") + volume.letter + "= is given twice (" + earlier.path + " and " +
+                   volume.path + "); map each letter once";
+          return false;
+        }
+      }
       options->volumes.push_back(volume);
     } else if (arg == "--folders" || arg == "--files" || arg == "--types" || arg == "--turn-off" ||
                arg == "--restart") {
@@ -457,10 +524,19 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     *error = "no command given";
     return false;
   }
+  if (positional[0] == "help") {
+    options->command = Command::kHelp;
+    return true;
+  }
 
   Command command = Command::kNone;
   for (const CommandName& c : kCommands) {
     if (positional[0] == c.name) command = c.command;
+  }
+  if (options->map && command != Command::kAnalyze && command != Command::kDefrag && command != Command::kOptimize &&
+      command != Command::kNone) {
+    *error = "--map is for analyze, defrag and optimize (vexa map LETTERS prints the map alone)";
+    return false;
   }
   if (PerFileCommand(command)) return ParsePerFile(command, positional, options, error);
   if (options->makeRoom || options->replace || options->maxPiecesGiven) {
@@ -512,7 +588,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options* options, st
     return false;
   }
   if (!ParseLetters(positional[lettersAt], &options->letters, error)) return false;
-  if (options->minFree && command == Command::kAnalyze) {
+  if (options->minFree && (command == Command::kAnalyze || command == Command::kMap)) {
     *error = "--min-free is for defrag and optimize (an analysis moves nothing)";
     return false;
   }
@@ -524,6 +600,7 @@ std::string UsageText(const std::string& engineFolder) {
   std::string text =
       "Usage: vexa [OPTIONS] analyze|defrag|optimize LETTERS\n"
       "       vexa [OPTIONS] LETTERS\n"
+      "       vexa [OPTIONS] map LETTERS\n"
       "       vexa [OPTIONS] demo [DIR]\n"
       "       vexa options [--folders TEXT] [--files TEXT] [--types TEXT]\n"
       "                    [--turn-off on|off] [--restart on|off]\n"
@@ -543,6 +620,9 @@ std::string UsageText(const std::string& engineFolder) {
       "  optimize LETTERS   in-depth defragmentation: as defrag, then move files that are in one\n"
       "                     piece towards the start of the volume, largest first\n"
       "  LETTERS            the same as defrag LETTERS (the form a scheduled run uses)\n"
+      "  map LETTERS        analyse the volumes and print each one's cluster map as the window\n"
+      "                     paints it: 1000 cells, 50 to a row, in its colours, with a legend\n"
+      "                     (letters instead of colours through a pipe or with NO_COLOR set)\n"
       "  demo [DIR]         build a fragmented FAT32 demo image in DIR (default: a new folder\n"
       "                     under your cache folder), map it as C, analyse it, defragment it\n"
       "                     in depth and print a summary\n"
@@ -571,6 +651,8 @@ std::string UsageText(const std::string& engineFolder) {
       "  --volume L=PATH    serve drive letter L from the image file or unmounted block device\n"
       "                     PATH for this run, on top of the volume map (repeatable)\n"
       "  --open             open the report in the browser afterwards\n"
+      "  --map              analyze, defrag, optimize: print the cluster map too (before and\n"
+      "                     after a defragmentation; with --json, its 1000 colour codes)\n"
       "  --min-free SIZE    free space a defragmentation needs on a volume served from an image\n"
       "                     file or device: bytes, or a number with K, M or G (for example 1M);\n"
       "                     relocation still needs a free run as large as each file it moves\n"
@@ -590,8 +672,8 @@ std::string UsageText(const std::string& engineFolder) {
       "  --turn-off on|off  options: turn the computer off after a defragmentation\n"
       "  --restart on|off   options: restart the computer after a defragmentation (turning one\n"
       "                     on turns the other off)\n"
-      "  --help, -h         this text\n"
-      "  --version, -V      the version\n"
+      "  --help, -h, help   this text\n"
+      "  --version, -V, -v  the version\n"
       "\n"
       "A defragmentation needs at least 50 MiB free on a volume (the engine's rule); a volume\n"
       "with less is passed over with a message. --min-free sets another for images and devices.\n"
@@ -600,6 +682,9 @@ std::string UsageText(const std::string& engineFolder) {
       "names each file still in more than one piece and why: no free run large enough (with\n"
       "both sizes), excluded by the Options lists, a system file, a read-only volume, stopped.\n"
       "Unmount a device and back it up before you defragment it.\n"
+      "\n"
+      "Cluster numbers (contig, put, --json) are the file system's own, as fsck and mshowfat\n"
+      "print them: on FAT and exFAT the first data cluster is 2.\n"
       "\n"
       "Exit status: 0 done; 1 bad usage (also a PATH or SOURCE that does not exist, or a DEST\n"
       "that exists without --replace); 2 a volume cannot be used (missing, not FAT, in use,\n"
@@ -612,6 +697,7 @@ std::string UsageText(const std::string& engineFolder) {
       "Examples:\n"
       "  vexa demo\n"
       "  vexa analyze C --volume C=card.img\n"
+      "  vexa map C --volume C=card.img\n"
       "  vexa defrag C --volume C=floppy.img --min-free 64K\n"
       "  vexa optimize CE --volume C=disk.img --volume E=/dev/sdb1\n"
       "  vexa --json --quiet analyze C --volume C=card.img > figures.json\n"

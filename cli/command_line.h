@@ -9,7 +9,7 @@
 namespace cli {
 
 enum class Command { kNone, kAnalyze, kDefrag, kOptimize, kDemo, kHelp, kVersion, kOptions, kSchedule,
-                     kCheck, kContig, kPut };
+                     kCheck, kContig, kPut, kMap };
 
 // What `vexa schedule` does.
 enum class ScheduleAction { kShow, kAdd, kRemove };
@@ -24,10 +24,11 @@ struct Options {
   Command command = Command::kNone;
   std::string letters;               // upper case, each letter once, in the order given
   std::string demoFolder;            // demo [DIR]; empty = a new folder of its own
-  std::vector<VolumeOption> volumes; // in the order given; a later one for a letter wins
+  std::vector<VolumeOption> volumes; // in the order given; each letter once
   bool open = false;
   bool quiet = false;
   bool json = false;
+  bool map = false;                  // --map: the cluster map before and after the job
   // options: the texts and switches to change (unset: keep); -1 keeps a switch.
   std::optional<std::string> folders;
   std::optional<std::string> files;
@@ -51,9 +52,15 @@ struct Options {
 };
 
 // A path inside the volume of `letter` as typed ("\GAMES\X.ISO", "/GAMES/X.ISO",
-// "C:\GAMES\X.ISO", "GAMES/X.ISO") made a full path ("C:\GAMES\X.ISO"); a trailing
-// separator is kept. False, with *error set, when it names another drive.
+// "C:\GAMES\X.ISO", "GAMES/X.ISO") made a full path ("C:\GAMES\X.ISO"), with "." and ".."
+// resolved by name; a trailing separator is kept. False, with *error set, when it names another drive.
 [[nodiscard]] bool VolumePath(char letter, const std::string& text, std::string* path, std::string* error);
+
+// Why `name` cannot name a file that Windows reads back: a name Windows reserves for a
+// device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension, as in
+// "aux.txt"), a character FAT forbids (" * / : < > ? \ | and control characters), or a
+// name that is only dots and spaces. Empty when the name is fine.
+std::string FileNameProblem(const std::string& name);
 
 // Parses the arguments after the program name. Command names are matched before
 // drive letters, so "vexa demo" is the demo and "vexa CE" a quick defragmentation.
@@ -68,6 +75,9 @@ struct Options {
 
 // A byte count for messages: "50 MiB", "30.2 MiB", "1.4 MiB", "512 bytes", "12.5 KiB".
 std::string SizeText(std::uint64_t bytes);
+
+// "1,024,000".
+std::string GroupedNumber(std::uint64_t value);
 
 // The usage text with examples; `engineFolder` is where reports land.
 std::string UsageText(const std::string& engineFolder);

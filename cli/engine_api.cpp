@@ -34,6 +34,7 @@ bool EngineLibrary::Load(const std::string& folder, std::string* error) {
   Resolve(library_, "DLL_WorkingStop", &api_.workingStop, &missing);
   Resolve(library_, "DLL_GetWorkingStatus", &api_.getWorkingStatus, &missing);
   Resolve(library_, "DLL_GetVolumeInfo", &api_.getVolumeInfo, &missing);
+  Resolve(library_, "DLL_GetVolumeColorTable", &api_.getVolumeColorTable, &missing);
   Resolve(library_, "DLL_ShowReport", &api_.showReport, &missing);
   Resolve(library_, "VexaSetMessageHandler", &api_.setMessageHandler, &missing);
   Resolve(library_, "DLL_GetAutoRun", &api_.getAutoRun, &missing);

@@ -17,6 +17,7 @@ struct EngineApi {
   void(VEXA_CALL* workingStop)() = nullptr;
   const VexaWorkingStatus*(VEXA_CALL* getWorkingStatus)() = nullptr;
   const VexaVolumeInfo*(VEXA_CALL* getVolumeInfo)(char letter) = nullptr;
+  const int32_t*(VEXA_CALL* getVolumeColorTable)(char letter) = nullptr;
   void(VEXA_CALL* showReport)(int32_t kind) = nullptr;
   void(VEXA_CALL* setMessageHandler)(void (*handler)(const char* text)) = nullptr;
   int32_t(VEXA_CALL* getAutoRun)() = nullptr;

@@ -46,7 +46,7 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
   std::string why;
   // Checked before anything else: a job whose pages and state cannot be saved would
   // change volumes and then report nothing true about them.
-  if (!EngineFolderWritable(engineFolder, &why)) {
+  if (!readOnlyFolder_ && !EngineFolderWritable(engineFolder, &why)) {
     problems.push_back({0, why});
     return fail(kExitVolume);
   }
@@ -61,6 +61,14 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
     }
   }
   CheckMappedVolumes(map_, letters, needWritable, &problems, &notes);
+  if (!writer_.empty()) {
+    static const std::string kDefrag = " cannot be defragmented: ";
+    for (VolumeProblem& problem : problems) {
+      if (const auto at = problem.text.find(kDefrag); at != std::string::npos) {
+        problem.text.replace(at, kDefrag.size(), " cannot be changed by " + writer_ + ": ");
+      }
+    }
+  }
 #ifndef _WIN32
   // Only the volume map serves volumes here: a letter it does not name is none.
   for (char letter : letters) {

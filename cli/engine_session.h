@@ -25,6 +25,13 @@ class EngineSession {
   int Open(const std::string& engineFolder, const std::vector<VolumeOption>& volumes, const std::string& letters,
            bool needWritable, bool quiet, std::vector<VolumeProblem>* refused = nullptr);
 
+  // Before Open: a command that only reads (check) runs from an engine folder it may not
+  // write; nothing of its work is saved there.
+  void AllowReadOnlyFolder() { readOnlyFolder_ = true; }
+  // Before Open: the command that would change the volumes (contig, put), named in the
+  // refusal of a volume that cannot be changed instead of a defragmentation.
+  void NameWriter(const std::string& command) { writer_ = command; }
+
   // Whether `letter` is served from an image file or device of the run's volume map.
   bool Mapped(char letter) const;
   EngineSession() = default;
@@ -41,6 +48,8 @@ class EngineSession {
  private:
   EngineLibrary library_;
   std::vector<platform::VolumeMapEntry> map_;
+  bool readOnlyFolder_ = false;
+  std::string writer_;
 };
 
 // The progress display for a run with these options: nothing with --quiet; on standard

@@ -4,7 +4,7 @@
 namespace cli {
 
 inline constexpr int kExitDone = 0;
-inline constexpr int kExitUsage = 1;    // bad usage; the usage is printed
+inline constexpr int kExitUsage = 1;    // bad usage; the one line that says what is wrong
 inline constexpr int kExitVolume = 2;   // a volume cannot be used (missing, not FAT, in use,
                                         // refused, read-only, too little free space), or the
                                         // engine's folder is not writable

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     cli::Options options;
     std::string error;
     if (!cli::ParseCommandLine(args, &options, &error)) {
-      std::fprintf(stderr, "vexa: %s\n\n%s", error.c_str(), cli::UsageText(engineFolder).c_str());
+      // One line that says what is wrong: the whole usage would scroll it away.
+      std::fprintf(stderr, "vexa: %s\nTry 'vexa --help'.\n", error.c_str());
       return cli::kExitUsage;
     }
     switch (options.command) {

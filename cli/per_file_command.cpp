@@ -2,6 +2,7 @@
 #include "per_file_command.h"
 
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <cstdio>
 #include <filesystem>
@@ -18,8 +19,6 @@
 #include "stop_request.h"
 
 namespace cli {
-namespace {
-
 // Names on the volume are single-byte (Latin-1) texts; a Linux terminal and command
 // line speak UTF-8. Windows passes its own code page through unchanged.
 std::string ToVolumeText(const std::string& text) {
@@ -42,8 +41,6 @@ std::string ToVolumeText(const std::string& text) {
   return out;
 #endif
 }
-
-}  // namespace
 
 std::string FromVolumeText(const std::string& text) {
 #ifdef _WIN32
@@ -106,34 +103,57 @@ class ExitCode {
 
 void Error(const std::string& text) { std::fprintf(stderr, "vexa: %s\n", FromVolumeText(text).c_str()); }
 
-// The exit code and message of an outcome every command shares; kExitDone when the
-// outcome is the command's own to explain.
-int CommonOutcome(std::int32_t outcome, const std::string& path, const VexaFileResult* result) {
-  switch (outcome) {
-    case VEXA_FILE_NOT_FOUND:
-      Error(path + ": no such file or folder");
-      return kExitUsage;
-    case VEXA_FILE_NO_VOLUME:
-      Error(path + ": the volume is not open");
-      return kExitVolume;
-    case VEXA_FILE_BUSY:
-      Error(kBusyMessage);
-      return kExitBusy;
-    case VEXA_FILE_STOPPED:
-      return kExitStopped;
-    case VEXA_FILE_FAILED:
-      Error(path + ": the volume refused a write (Windows error " + std::to_string(result ? result->error : 0) +
-            "); it is left read-only for this run");
-      return kExitVolume;
-    default:
-      return kExitDone;
+// What went wrong with one path: the exit code and the sentence; kExitDone and no text
+// when nothing did.
+struct Failure {
+  int exit = kExitDone;
+  std::string text;
+};
+
+// The JSON value of a failure's text: null when there is none.
+std::string JsonError(const Failure& failure) {
+  return failure.text.empty() ? "null" : JsonString(FromVolumeText(failure.text));
+}
+
+// Says a failure on standard error and, with --json, as an object of its own for a path
+// that has no other object.
+void Report(const Options& o, const std::string& path, const Failure& failure) {
+  if (failure.text.empty()) return;
+  Error(failure.text);
+  if (o.json) {
+    std::printf("{\"path\":%s,\"error\":%s}\n", JsonString(FromVolumeText(path)).c_str(), JsonError(failure).c_str());
   }
 }
+
+// The exit code and message of an outcome every command shares; kExitDone when the
+// outcome is the command's own to explain.
+Failure CommonFailure(std::int32_t outcome, const std::string& path, const VexaFileResult* result) {
+  switch (outcome) {
+    case VEXA_FILE_NOT_FOUND:
+      return {kExitUsage, path + ": no such file or folder"};
+    case VEXA_FILE_NO_VOLUME:
+      return {kExitVolume, path + ": the volume is not open"};
+    case VEXA_FILE_BUSY:
+      return {kExitBusy, std::string(kBusyMessage) + " It holds the volumes until it ends; try again then."};
+    case VEXA_FILE_STOPPED:
+      return {kExitStopped, ""};
+    case VEXA_FILE_FAILED:
+      return {kExitVolume, path + ": the volume refused a write (Windows error " +
+                               std::to_string(result ? result->error : 0) + "); it is left read-only for this run"};
+    default:
+      return {};
+  }
+}
+
+// A cluster number as the file system itself numbers it (what fsck and mshowfat print):
+// the engine counts from the first data cluster, which FAT and exFAT number 2.
+std::int64_t ShownCluster(std::int64_t logical, std::int64_t base) { return logical < 0 ? logical : logical + base; }
 
 // --- check ---
 
 struct CheckRun {
   const Options* options;
+  std::int64_t clusterBase;
   int files = 0;
   int over = 0;
 };
@@ -150,28 +170,36 @@ void CheckVisit(const char* path, const VexaFilePieces* file, void* context) {
                 "\"ok\":%s}\n",
                 JsonString(shown).c_str(), static_cast<unsigned long long>(file->size),
                 static_cast<unsigned long long>(file->clusters), file->pieces,
-                static_cast<long long>(file->firstCluster), o.maxPieces, ok ? "true" : "false");
+                static_cast<long long>(ShownCluster(file->firstCluster, run->clusterBase)), o.maxPieces,
+                ok ? "true" : "false");
   } else if (!o.quiet) {
     std::printf("%7u  %15s  %s%s\n", file->pieces, GroupedNumber(file->size).c_str(), shown.c_str(),
                 ok ? "" : "  <- too many pieces");
   }
 }
 
-int RunCheck(const EngineApi& api, const Options& o) {
+int RunCheck(const EngineApi& api, const Options& o, std::int64_t clusterBase) {
   ExitCode exit;
-  CheckRun run{&o};
+  CheckRun run{&o, clusterBase};
   if (!o.json && !o.quiet) std::printf("%7s  %15s  %s\n", "pieces", "bytes", "file");
   const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{o.letters + ":\\"} : o.paths;
+  bool busy = false;
   for (const std::string& path : paths) {
     const std::int32_t outcome = api.checkFiles(ToVolumeText(path).c_str(), &CheckVisit, &run);
-    exit.Add(CommonOutcome(outcome, path, nullptr));
-    if (outcome == VEXA_FILE_BUSY) break;
+    const Failure failure = CommonFailure(outcome, path, nullptr);
+    Report(o, path, failure);
+    exit.Add(failure.exit);
+    if (outcome == VEXA_FILE_BUSY) {
+      busy = true;
+      break;
+    }
     if (outcome == VEXA_FILE_STOPPED || StopRequestCount() > 0) {
       exit.Add(kExitStopped);
       break;
     }
   }
-  if (!o.json && !o.quiet) {
+  // A count of files never looked at would read as an empty volume.
+  if (!o.json && !o.quiet && !busy) {
     std::printf("%d %s checked; %d in more than %u %s.\n", run.files, run.files == 1 ? "file" : "files", run.over,
                 o.maxPieces, PieceWord(o.maxPieces));
   }
@@ -183,19 +211,21 @@ int RunCheck(const EngineApi& api, const Options& o) {
 
 struct MovedList {
   const Options* options;
+  std::int64_t clusterBase;
   std::string json;  // the "movedFiles" array's items
 };
 
 void ContigMoved(const char* path, const VexaMovedFile* move, void* context) {
   auto* list = static_cast<MovedList*>(context);
   const std::string shown = FromVolumeText(path);
+  const std::int64_t from = ShownCluster(move->from, list->clusterBase);
+  const std::int64_t to = ShownCluster(move->to, list->clusterBase);
   if (!list->json.empty()) list->json += ",";
   list->json += "{\"path\":" + JsonString(shown) + ",\"clusters\":" + std::to_string(move->clusters) +
-                ",\"from\":" + std::to_string(move->from) + ",\"to\":" + std::to_string(move->to) + "}";
+                ",\"from\":" + std::to_string(from) + ",\"to\":" + std::to_string(to) + "}";
   if (!list->options->json && !list->options->quiet) {
     std::printf("  moved %s (%s clusters) from cluster %s to %s\n", shown.c_str(), GroupedNumber(move->clusters).c_str(),
-                GroupedNumber(static_cast<std::uint64_t>(move->from)).c_str(),
-                GroupedNumber(static_cast<std::uint64_t>(move->to)).c_str());
+                GroupedNumber(static_cast<std::uint64_t>(from)).c_str(), GroupedNumber(static_cast<std::uint64_t>(to)).c_str());
     std::fflush(stdout);
   }
 }
@@ -219,6 +249,9 @@ VexaLeftFile ContigLeft(const EngineApi& api, const std::string& path, std::int3
     case VEXA_FILE_STOPPED:
       left.reason = VEXA_LEFT_STOPPED;
       break;
+    case VEXA_FILE_SPLIT_ENTRY:
+      left.reason = VEXA_LEFT_ENTRY_SPANS_SECTORS;
+      break;
     case VEXA_FILE_FAILED: {
       left.reason = VEXA_LEFT_MOVE_FAILED;
       left.error = r.error;
@@ -238,63 +271,67 @@ VexaLeftFile ContigLeft(const EngineApi& api, const std::string& path, std::int3
   return left;
 }
 
-int RunContig(const EngineApi& api, const Options& o) {
+// What went wrong with contig on one file, beyond what every command shares.
+Failure ContigFailure(std::int32_t outcome, const std::string& path, const VexaFileResult& r, bool makeRoom) {
+  switch (outcome) {
+    case VEXA_FILE_NO_RUN:
+      return {kExitNoRun, NoRunText(path, r, 1) +
+                              (makeRoom && r.freeClusters >= r.clusters
+                                   ? " (after making room; " + GroupedNumber(r.freeClusters) + " clusters are free in all)"
+                               : !makeRoom && r.freeClusters >= r.clusters ? "; --make-room may help"
+                                                                           : "")};
+    case VEXA_FILE_IS_FOLDER:
+      return {kExitUsage, path + " is a folder; name the files to make contiguous"};
+    case VEXA_FILE_SPLIT_ENTRY:
+      return {kExitVolume, path + ": its exFAT directory entry spans two sectors, so no single write can switch it to "
+                                  "new clusters; it is never moved (copying it anew, with put --replace, rewrites "
+                                  "the entry)"};
+    default:
+      return CommonFailure(outcome, path, &r);
+  }
+}
+
+int RunContig(const EngineApi& api, const Options& o, std::int64_t clusterBase) {
   ExitCode exit;
   for (const std::string& path : o.paths) {
-    MovedList moved{&o, ""};
+    MovedList moved{&o, clusterBase, ""};
     VexaFileResult r{};
     const std::int32_t outcome =
         api.makeContiguous(ToVolumeText(path).c_str(), o.makeRoom ? 1 : 0, &ContigMoved, &moved, &r);
     const VexaLeftFile left = ContigLeft(api, path, outcome, r);
+    const Failure failure = ContigFailure(outcome, path, r, o.makeRoom);
     if (o.json) {
       const std::string reason = left.reason == 0 ? "null" : JsonString(LeftReasonName(left.reason));
       const std::string reasonText = left.reason == 0 ? "null" : JsonString(LeftReasonText(left));
       std::printf("{\"path\":%s,\"outcome\":%s,\"piecesBefore\":%u,\"pieces\":%u,\"clusters\":%llu,"
                   "\"firstCluster\":%lld,\"largestFreeRun\":%llu,\"freeClusters\":%llu,\"movedFiles\":[%s],"
-                  "\"reason\":%s,\"reasonText\":%s}\n",
-                  JsonString(path).c_str(), JsonString(OutcomeName(outcome)).c_str(), r.piecesBefore, r.pieces,
-                  static_cast<unsigned long long>(r.clusters), static_cast<long long>(r.firstCluster),
+                  "\"reason\":%s,\"reasonText\":%s,\"error\":%s}\n",
+                  JsonString(FromVolumeText(path)).c_str(), JsonString(OutcomeName(outcome)).c_str(), r.piecesBefore,
+                  r.pieces, static_cast<unsigned long long>(r.clusters),
+                  static_cast<long long>(ShownCluster(r.firstCluster, clusterBase)),
                   static_cast<unsigned long long>(r.largestFreeRun), static_cast<unsigned long long>(r.freeClusters),
-                  moved.json.c_str(), reason.c_str(), reasonText.c_str());
+                  moved.json.c_str(), reason.c_str(), reasonText.c_str(), JsonError(failure).c_str());
     }
     const bool talk = !o.json && !o.quiet;
-    if (talk && left.reason != 0 && left.reason != VEXA_LEFT_NO_RUN) {
-      // The no-run case has its own message with the figures below.
+    // The no-run and split-entry cases have their own messages, with the figures, below.
+    if (talk && left.reason != 0 && left.reason != VEXA_LEFT_NO_RUN && left.reason != VEXA_LEFT_ENTRY_SPANS_SECTORS) {
       std::printf("%s: still in %u %s; %s.\n", path.c_str(), left.pieces, PieceWord(left.pieces),
                   LeftReasonText(left).c_str());
     }
     if (talk && r.movedFiles > 0) {
       std::printf("Moved %u %s toward the start to make room.\n", r.movedFiles, r.movedFiles == 1 ? "file" : "files");
     }
-    switch (outcome) {
-      case VEXA_FILE_DONE:
-        if (talk) {
-          std::printf("%s: made contiguous (was %u %s), %s clusters from cluster %s.\n", path.c_str(), r.piecesBefore,
-                      PieceWord(r.piecesBefore), GroupedNumber(r.clusters).c_str(),
-                      GroupedNumber(static_cast<std::uint64_t>(r.firstCluster)).c_str());
-        }
-        break;
-      case VEXA_FILE_ALREADY_CONTIGUOUS:
-        if (talk) std::printf("%s: already in one piece; left alone.\n", path.c_str());
-        break;
-      case VEXA_FILE_NO_RUN:
-        Error(NoRunText(path, r, 1) + (o.makeRoom && r.freeClusters >= r.clusters
-                                           ? " (after making room; " + GroupedNumber(r.freeClusters) + " clusters are free in all)"
-                                           : !o.makeRoom && r.freeClusters >= r.clusters ? "; --make-room may help"
-                                                                                         : ""));
-        exit.Add(kExitNoRun);
-        break;
-      case VEXA_FILE_IS_FOLDER:
-        Error(path + " is a folder; name the files to make contiguous");
-        exit.Add(kExitUsage);
-        break;
-      case VEXA_FILE_STOPPED:
-        if (talk) std::printf("%s: stopped; every file is whole, this one may lie in fewer pieces.\n", path.c_str());
-        break;
-      default:
-        break;
+    if (talk && outcome == VEXA_FILE_DONE) {
+      std::printf("%s: made contiguous (was %u %s), %s clusters from cluster %s.\n", path.c_str(), r.piecesBefore,
+                  PieceWord(r.piecesBefore), GroupedNumber(r.clusters).c_str(),
+                  GroupedNumber(static_cast<std::uint64_t>(ShownCluster(r.firstCluster, clusterBase))).c_str());
+    } else if (talk && outcome == VEXA_FILE_ALREADY_CONTIGUOUS) {
+      std::printf("%s: already in one piece; left alone.\n", path.c_str());
+    } else if (talk && outcome == VEXA_FILE_STOPPED) {
+      std::printf("%s: stopped; every file is whole, this one may lie in fewer pieces.\n", path.c_str());
     }
-    exit.Add(CommonOutcome(outcome, path, &r));
+    if (!failure.text.empty()) Error(failure.text);
+    exit.Add(failure.exit);
     if (outcome == VEXA_FILE_BUSY) break;
     if (outcome == VEXA_FILE_STOPPED || StopRequestCount() > 0) {
       exit.Add(kExitStopped);
@@ -338,13 +375,81 @@ int32_t ReadSource(uint64_t offset, void* data, uint32_t size, void* context) {
 
 std::string BaseName(const std::string& hostPath) { return std::filesystem::path(hostPath).filename().string(); }
 
-int RunPut(const EngineApi& api, const Options& o) {
-  Source source;
+// Why SOURCE cannot be copied in before the volume is touched: a folder, a device or a
+// missing file each say so. Empty when it is a regular file.
+std::string SourceProblem(const std::string& source) {
   std::error_code code;
-  if (!std::filesystem::is_regular_file(o.source, code)) {
-    Error(o.source + ": no such file");
-    return kExitUsage;
+  const auto status = std::filesystem::status(source, code);
+  if (status.type() == std::filesystem::file_type::regular) return "";
+  if (status.type() == std::filesystem::file_type::directory) {
+    return source + " is a folder; put copies one file: name a file in it";
   }
+  if (status.type() == std::filesystem::file_type::block || status.type() == std::filesystem::file_type::character) {
+    return source + " is a device, not a file; copy it to an image file first (dd if=" + source +
+           " of=copy.img) and put that";
+  }
+  if (std::filesystem::exists(status)) return source + " is not a regular file (a pipe or socket); put copies files";
+  return source + ": no such file";
+}
+
+// What went wrong with put, beyond what every command shares.
+Failure PutFailure(std::int32_t outcome, const std::string& dest, const Options& o, const VexaFileResult& r) {
+  switch (outcome) {
+    case VEXA_FILE_NO_RUN:
+      return {kExitNoRun, NoRunText(dest, r, o.maxPieces)};
+    case VEXA_FILE_EXISTS:
+      return {kExitUsage, dest + " exists; give --replace to replace it"};
+    case VEXA_FILE_IS_FOLDER:
+      return {kExitUsage, dest + " is a folder"};
+    case VEXA_FILE_NOT_FOUND:
+      return {kExitUsage, dest + ": its folder does not exist"};
+    case VEXA_FILE_BAD_NAME:
+      return {kExitUsage, dest + ": no file can have that name"};
+    case VEXA_FILE_SOURCE_FAILED:
+      return {kExitUsage, o.source + ": could not be read to the end; nothing was copied in"};
+    case VEXA_FILE_TOO_LARGE:
+      return {kExitUsage, o.source + ": a FAT file holds less than 4 GiB"};
+    case VEXA_FILE_FOLDER_FULL:
+      return {kExitNoRun, dest + ": its folder can take no more entries"};
+    case VEXA_FILE_SPLIT_ENTRY:
+      return {kExitVolume, dest + ": its folder entry (or its folder's) would span two sectors, which cannot be "
+                                  "changed in one safe write; nothing was copied in"};
+    case VEXA_FILE_NOT_SUPPORTED:
+      return {kExitVolume, dest + ": files can be copied in only on volumes served from an image or device (--volume)"};
+    case VEXA_FILE_DONE:
+      return {};
+    default: {
+      Failure failure = CommonFailure(outcome, dest, &r);
+      if (failure.exit == kExitDone) failure.exit = kExitVolume;
+      return failure;
+    }
+  }
+}
+
+// The last name of a full volume path ("C:\GAMES\X.ISO" gives "X.ISO").
+std::string LastName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
+void PrintPutJson(const Options& o, const std::string& dest, const std::string& outcome, std::uint64_t size,
+                  const VexaFileResult& r, std::int64_t clusterBase, const Failure& failure) {
+  std::printf("{\"source\":%s,\"path\":%s,\"outcome\":%s,\"size\":%llu,\"clusters\":%llu,\"pieces\":%u,"
+              "\"firstCluster\":%lld,\"largestFreeRun\":%llu,\"freeClusters\":%llu,\"runsNeeded\":%u,\"error\":%s}\n",
+              JsonString(o.source).c_str(), JsonString(FromVolumeText(dest)).c_str(), JsonString(outcome).c_str(),
+              static_cast<unsigned long long>(size), static_cast<unsigned long long>(r.clusters), r.pieces,
+              static_cast<long long>(ShownCluster(r.firstCluster, clusterBase)),
+              static_cast<unsigned long long>(r.largestFreeRun), static_cast<unsigned long long>(r.freeClusters),
+              r.runsNeeded, JsonError(failure).c_str());
+}
+
+int RunPut(const EngineApi& api, const Options& o, std::int64_t clusterBase) {
+  Source source;
+  std::string dest = o.paths[0];
+  const auto refuse = [&](const Failure& failure) {
+    Error(failure.text);
+    if (o.json) PrintPutJson(o, dest, "refused", source.size, VexaFileResult{}, clusterBase, failure);
+    return failure.exit;
+  };
+  if (const std::string problem = SourceProblem(o.source); !problem.empty()) return refuse({kExitUsage, problem});
+  std::error_code code;
   source.size = std::filesystem::file_size(o.source, code);
   const auto written = std::filesystem::last_write_time(o.source, code);
   const std::int64_t lastWrite =
@@ -353,98 +458,47 @@ int RunPut(const EngineApi& api, const Options& o) {
                  std::chrono::file_clock::to_sys(written).time_since_epoch())
                  .count();
   source.in.open(o.source, std::ios::binary);
-  if (!source.in) {
-    Error(o.source + ": cannot be read");
-    return kExitUsage;
-  }
+  if (!source.in) return refuse({kExitUsage, o.source + ": cannot be read"});
   source.name = BaseName(o.source);
   source.progress = !o.quiet && !o.json && platform::IsTerminal(platform::ConsoleStream::kOutput);
 
-  std::string dest = o.paths[0];
   if (dest.back() == '\\') dest += source.name;
+  if (const std::string why = FileNameProblem(LastName(dest)); !why.empty()) {
+    return refuse({kExitUsage, dest + ": " + why});
+  }
   VexaFileResult r{};
   std::int32_t outcome = api.putFile(ToVolumeText(dest).c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
                                      &ReadSource, &source, &r);
   if (outcome == VEXA_FILE_IS_FOLDER) {
     dest += "\\" + source.name;
+    if (const std::string why = FileNameProblem(source.name); !why.empty()) {
+      return refuse({kExitUsage, dest + ": " + why});
+    }
     outcome = api.putFile(ToVolumeText(dest).c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
                           &ReadSource, &source, &r);
   }
   if (source.shownPercent >= 0) std::printf("\n");
   const bool stopped = StopRequestCount() > 0;
-  if (o.json) {
-    std::printf("{\"source\":%s,\"path\":%s,\"outcome\":%s,\"size\":%llu,\"clusters\":%llu,\"pieces\":%u,"
-                "\"firstCluster\":%lld,\"largestFreeRun\":%llu,\"freeClusters\":%llu,\"runsNeeded\":%u}\n",
-                JsonString(o.source).c_str(), JsonString(dest).c_str(),
-                JsonString(stopped ? "stopped" : OutcomeName(outcome)).c_str(), static_cast<unsigned long long>(source.size),
-                static_cast<unsigned long long>(r.clusters), r.pieces, static_cast<long long>(r.firstCluster),
-                static_cast<unsigned long long>(r.largestFreeRun), static_cast<unsigned long long>(r.freeClusters),
-                r.runsNeeded);
-  }
+  const Failure failure = stopped ? Failure{kExitStopped, ""} : PutFailure(outcome, dest, o, r);
+  if (o.json) PrintPutJson(o, dest, stopped ? "stopped" : OutcomeName(outcome), source.size, r, clusterBase, failure);
   if (stopped) {
     if (!o.quiet && !o.json) std::printf("Stopped: %s was not copied in.\n", dest.c_str());
     return kExitStopped;
   }
-  switch (outcome) {
-    case VEXA_FILE_DONE:
-      if (!o.quiet && !o.json) {
-        std::printf("Copied %s to %s: %s bytes in %u %s", o.source.c_str(), dest.c_str(),
-                    GroupedNumber(source.size).c_str(), r.pieces, PieceWord(r.pieces));
-        if (r.firstCluster >= 0) {
-          std::printf(" from cluster %s", GroupedNumber(static_cast<std::uint64_t>(r.firstCluster)).c_str());
-        }
-        std::printf(".\n");
-      }
-      return kExitDone;
-    case VEXA_FILE_NO_RUN:
-      Error(NoRunText(dest, r, o.maxPieces));
-      return kExitNoRun;
-    case VEXA_FILE_EXISTS:
-      Error(dest + " exists; give --replace to replace it");
-      return kExitUsage;
-    case VEXA_FILE_IS_FOLDER:
-      Error(dest + " is a folder");
-      return kExitUsage;
-    case VEXA_FILE_NOT_FOUND:
-      Error(dest + ": its folder does not exist");
-      return kExitUsage;
-    case VEXA_FILE_BAD_NAME:
-      Error(dest + ": no file can have that name");
-      return kExitUsage;
-    case VEXA_FILE_SOURCE_FAILED:
-      Error(o.source + ": could not be read to the end; nothing was copied in");
-      return kExitUsage;
-    case VEXA_FILE_TOO_LARGE:
-      Error(o.source + ": a FAT file holds less than 4 GiB");
-      return kExitUsage;
-    case VEXA_FILE_FOLDER_FULL:
-      Error(dest + ": its folder can take no more entries");
-      return kExitNoRun;
-    case VEXA_FILE_SPLIT_ENTRY:
-      Error(dest + ": its folder entry (or its folder's) would span two sectors, which cannot be changed in one "
-                   "safe write; nothing was copied in");
-      return kExitVolume;
-    case VEXA_FILE_NOT_SUPPORTED:
-      Error(dest + ": files can be copied in only on volumes served from an image or device (--volume)");
-      return kExitVolume;
-    default: {
-      const int exit = CommonOutcome(outcome, dest, &r);
-      return exit == kExitDone ? kExitVolume : exit;
+  if (outcome == VEXA_FILE_DONE && !o.quiet && !o.json) {
+    std::printf("Copied %s to %s: %s bytes in %u %s", o.source.c_str(), dest.c_str(), GroupedNumber(source.size).c_str(),
+                r.pieces, PieceWord(r.pieces));
+    if (r.firstCluster >= 0) {
+      std::printf(" from cluster %s",
+                  GroupedNumber(static_cast<std::uint64_t>(ShownCluster(r.firstCluster, clusterBase))).c_str());
     }
+    std::printf(".\n");
   }
+  if (!failure.text.empty()) Error(failure.text);
+  return failure.exit;
 }
 
 }  // namespace
-
-std::string GroupedNumber(std::uint64_t value) {
-  std::string digits = std::to_string(value);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
 
 std::string NoRunText(const std::string& path, const VexaFileResult& result, std::uint32_t maxPieces) {
   if (maxPieces <= 1) {
@@ -464,20 +518,46 @@ std::string NoRunText(const std::string& path, const VexaFileResult& result, std
 
 int RunPerFileCommand(const Options& options, const std::string& engineFolder) {
   EngineSession session;
-  const int opened =
-      session.Open(engineFolder, options.volumes, options.letters, options.command != Command::kCheck, options.quiet);
-  if (opened != kExitDone) return opened;
+  // check only reads: it runs from an engine folder it may not write, and a volume that
+  // cannot be changed is named for what it is to contig and put.
+  if (options.command == Command::kCheck) session.AllowReadOnlyFolder();
+  if (options.command != Command::kCheck) session.NameWriter(options.command == Command::kContig ? "contig" : "put");
+  std::vector<VolumeProblem> refused;
+  const int opened = session.Open(engineFolder, options.volumes, options.letters, options.command != Command::kCheck,
+                                  options.quiet, &refused);
+  if (opened != kExitDone) {
+    if (options.json) {
+      std::string text;
+      for (const VolumeProblem& problem : refused) {
+        if (text.find(problem.text) == std::string::npos) text += (text.empty() ? "" : "; ") + problem.text;
+      }
+      const std::vector<std::string> paths =
+          options.paths.empty() ? std::vector<std::string>{options.letters + ":\\"} : options.paths;
+      for (const std::string& path : paths) {
+        std::printf("{\"path\":%s,\"error\":%s}\n", JsonString(FromVolumeText(path)).c_str(),
+                    JsonString(text.empty() ? "the volume cannot be used" : text).c_str());
+      }
+      std::fflush(stdout);
+    }
+    return opened;
+  }
   if (StopRequestCount() > 0) return kExitStopped;
+  // The engine counts clusters from the first data cluster; FAT and exFAT number that one 2.
+  std::int64_t clusterBase = 0;
+  if (const VexaVolumeInfo* info = session.Api().getVolumeInfo(options.letters[0]); info != nullptr) {
+    const std::string fileSystem(info->fileSystem, strnlen(info->fileSystem, sizeof info->fileSystem));
+    if (fileSystem.rfind("FAT", 0) == 0 || fileSystem == "exFAT") clusterBase = 2;
+  }
   int exit = kExitDone;
   switch (options.command) {
     case Command::kCheck:
-      exit = RunCheck(session.Api(), options);
+      exit = RunCheck(session.Api(), options, clusterBase);
       break;
     case Command::kContig:
-      exit = RunContig(session.Api(), options);
+      exit = RunContig(session.Api(), options, clusterBase);
       break;
     default:
-      exit = RunPut(session.Api(), options);
+      exit = RunPut(session.Api(), options, clusterBase);
       break;
   }
   std::fflush(stdout);

@@ -14,11 +14,12 @@ namespace cli {
 // `engineFolder`; returns the exit code. Main thread.
 int RunPerFileCommand(const Options& options, const std::string& engineFolder);
 
+// A name as typed (UTF-8 on Linux) as the volume stores it (single-byte, Latin-1);
+// beyond Latin-1 it is left as typed.
+std::string ToVolumeText(const std::string& text);
+
 // A name as the volume stores it (single-byte) as the terminal shows it.
 std::string FromVolumeText(const std::string& text);
-
-// "1,024,000".
-std::string GroupedNumber(std::uint64_t value);
 
 // The sentence for a file no free run can take: "X.ISO needs 1,024,000 contiguous
 // clusters; the largest free run has 300,112", or, when up to `maxPieces` > 1 pieces

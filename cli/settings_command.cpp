@@ -46,9 +46,22 @@ int RunOptionsCommand(const Options& options, const std::string& engineFolder) {
   std::printf("Folders: %s\n", api.getExclusionText(0));
   std::printf("Files: %s\n", api.getExclusionText(1));
   std::printf("Types: %s\n", api.getExclusionText(2));
+#ifdef _WIN32
   std::printf("Run at Windows startup: %s\n", OnOff(api.getAutoRun()));
   std::printf("Turn off after defragmentation: %s\n", OnOff(api.getLogout()));
   std::printf("Restart after defragmentation: %s\n", OnOff(api.getRestart()));
+#else
+  // The switches act only where DefragShell runs: shown here only when changed.
+  std::printf("These lists act on every defragmentation, by vexa here and by DefragShell on Windows.\n");
+  if (options.turnOff >= 0 || options.restart >= 0) {
+    std::printf("Turn off after defragmentation: %s\n", OnOff(api.getLogout()));
+    std::printf("Restart after defragmentation: %s\n", OnOff(api.getRestart()));
+    std::printf("(Both act only on Windows, after DefragShell's jobs.)\n");
+  } else {
+    std::printf("Turn off, restart and run at startup act only on Windows, after DefragShell's jobs "
+                "(--turn-off and --restart set them).\n");
+  }
+#endif
   std::fflush(stdout);
   // Unloading saves the switches to "Setting".
   library.Unload();

@@ -1,12 +1,19 @@
 // One job over the named volumes.
 #include "volume_command.h"
 
+#include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "cluster_map_text.h"
 #include "engine_session.h"
+#include "finishing_pass.h"
 #include "exit_codes.h"
 #include "job_results.h"
+#include "json_text.h"
 #include "job_runner.h"
+#include "platform/console.h"
 #include "stop_request.h"
 
 namespace cli {
@@ -28,10 +35,76 @@ void PrintRefusedJson(const Options& options, JobKind kind, const std::vector<Vo
   std::fflush(stdout);
 }
 
+// One volume's map as the engine paints it now, with what its heading says.
+struct VolumeMap {
+  bool known = false;
+  std::int32_t codes[VEXA_MAP_CELLS] = {};
+  MapVolume volume;
+};
+
+VolumeMap TakeMap(const EngineApi& api, char letter) {
+  VolumeMap map;
+  const VexaVolumeInfo* info = api.getVolumeInfo(letter);
+  if (info == nullptr) return map;
+  map.volume.letter = letter;
+  map.volume.fileSystem.assign(info->fileSystem, strnlen(info->fileSystem, sizeof info->fileSystem));
+  map.volume.totalClusters = info->usedClusters + info->freeClusters;
+  map.volume.bytesPerCluster = info->bytesPerCluster;
+  map.volume.clustersPerCell = info->clustersPerCell;
+  const std::int32_t* codes = api.getVolumeColorTable(letter);
+  if (codes == nullptr) return map;
+  std::memcpy(map.codes, codes, sizeof map.codes);
+  map.known = true;
+  return map;
+}
+
+std::vector<VolumeMap> TakeMaps(const EngineApi& api, const std::string& letters) {
+  std::vector<VolumeMap> maps;
+  for (char letter : letters) maps.push_back(TakeMap(api, letter));
+  return maps;
+}
+
+MapColours TerminalColours() {
+  return ChooseMapColours(platform::IsTerminal(platform::ConsoleStream::kOutput), std::getenv("NO_COLOR"),
+                          std::getenv("COLORTERM"), std::getenv("TERM"));
+}
+
+// The map fields a volume's JSON object gains with --map.
+std::string MapJsonFields(const VolumeMap& map, const char* name) {
+  if (!map.known) return std::string(",\"") + name + "\":null";
+  return std::string(",\"") + name + "\":" + MapCodesJson(map.codes) +
+         ",\"clustersPerCell\":" + std::to_string(map.volume.clustersPerCell) +
+         ",\"clusters\":" + std::to_string(map.volume.totalClusters);
+}
+
+// `vexa map LETTERS`: the volumes' maps after an analysis, as text or one JSON object each.
+void PrintMaps(const Options& options, const std::vector<VolumeMap>& maps, const std::vector<VolumeResult>& results) {
+  const MapColours colours = TerminalColours();
+  for (std::size_t i = 0; i < maps.size(); ++i) {
+    const VolumeMap& map = maps[i];
+    const char letter = options.letters[i];
+    if (options.json) {
+      if (!map.known || !results[i].hasAnalysis) {
+        std::printf("{\"letter\":\"%c\",\"error\":%s}\n", letter,
+                    JsonString(results[i].error.empty() ? "not analysed" : results[i].error).c_str());
+        continue;
+      }
+      std::printf("{\"letter\":\"%c\",\"fileSystem\":%s,\"bytesPerCluster\":%u,\"bytes\":%llu%s}\n", letter,
+                  JsonString(map.volume.fileSystem).c_str(), map.volume.bytesPerCluster,
+                  static_cast<unsigned long long>(map.volume.totalClusters * map.volume.bytesPerCluster),
+                  MapJsonFields(map, "map").c_str());
+    } else if (map.known && results[i].hasAnalysis) {
+      std::printf("%s%s", i > 0 ? "\n" : "", MapText(std::string("Cluster map of ") + letter + ":", map.codes,
+                                                       map.volume, colours).c_str());
+    }
+  }
+}
+
 }  // namespace
 
 int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
-  const JobKind kind = options.command == Command::kAnalyze  ? JobKind::kAnalyse
+  const bool mapOnly = options.command == Command::kMap;
+  const JobKind kind = options.command == Command::kAnalyze || mapOnly ? JobKind::kAnalyse
                        : options.command == Command::kDefrag ? JobKind::kDefrag
                                                              : JobKind::kOptimize;
   EngineSession session;
@@ -66,11 +139,34 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
   const auto spaceText = [&](char letter) {
     const std::size_t i = options.letters.find(letter);
     if (i == std::string::npos || !sizes[i].known) return std::string();
-    return std::string(JobKindName(kind)) + " needs " + SizeText(needed[i]) + " free; " + letter + " has " +
-           SizeText(sizes[i].freeBytes);
+    std::string text = std::string(JobKindName(kind)) + " needs " + SizeText(needed[i]) + " free; " + letter +
+                       " has " + SizeText(sizes[i].freeBytes);
+    // The rule is the engine's for hard disks; an image or card may ask for less.
+    if (session.Mapped(letter)) {
+      text += options.minFree ? "; a smaller --min-free SIZE lowers it further"
+                              : "; for images and cards, --min-free SIZE lowers this rule (for example --min-free 64K)";
+    }
+    return text;
   };
 
-  ProgressDisplay display(DisplayMode(options), DisplayStream(options), DisplayColumns(options));
+  // The map alone is what a pipe receives: progress only on a terminal.
+  const ProgressDisplay::Mode mode = mapOnly && DisplayMode(options) == ProgressDisplay::Mode::kPlain
+                                         ? ProgressDisplay::Mode::kSilent
+                                         : DisplayMode(options);
+  ProgressDisplay display(mode, DisplayStream(options), DisplayColumns(options));
+  // The map before a defragmentation: an analysis of its own, as the window shows it
+  // before the user starts one (the job's own analysis repaints it at once).
+  std::vector<VolumeMap> mapsBefore;
+  if (options.map && kind != JobKind::kAnalyse) {
+    const JobOutcome analysis = RunEngineJob(session.Api(), JobKind::kAnalyse, options.letters, display);
+    if (analysis.refused) {
+      std::fprintf(stderr, "vexa: %s\n", kBusyMessage);
+      if (options.json) PrintRefusedJson(options, kind, {{0, kBusyMessage}});
+      return kExitBusy;
+    }
+    if (analysis.stopped) return kExitStopped;
+    mapsBefore = TakeMaps(session.Api(), options.letters);
+  }
   const PageStamps before = StampPages(engineFolder, options.letters);
   const JobOutcome outcome = RunEngineJob(session.Api(), kind, options.letters, display, [&](const std::string& text) {
     const char letter = LetterOfSpaceMessage(text);
@@ -98,12 +194,52 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
       result.leftKnown = true;
     }
   }
+  // The packing of an in-depth pass may have opened the runs that files were left in
+  // pieces for want of: one more try each, so one run of optimize does what it can.
+  std::vector<int> joined(results.size(), 0);
+  if (kind == JobKind::kOptimize && !outcome.stopped) {
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      if (results[i].leftKnown) joined[i] = JoinAfterPacking(session.Api(), &results[i].left);
+    }
+  }
+  const auto joinedText = [&](std::size_t i) {
+    return std::to_string(joined[i]) + (joined[i] == 1 ? " more file" : " more files") + " joined after packing";
+  };
 
-  if (options.json) {
-    for (const VolumeResult& result : results) std::printf("%s\n", VolumeJson(result, kind, outcome.stopped).c_str());
+  const std::vector<VolumeMap> mapsAfter =
+      options.map || mapOnly ? TakeMaps(session.Api(), options.letters) : std::vector<VolumeMap>{};
+  if (mapOnly) {
+    if (!options.quiet || options.json) PrintMaps(options, mapsAfter, results);
+  } else if (options.json) {
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      std::string json = VolumeJson(results[i], kind, outcome.stopped);
+      if (options.map) {
+        // The maps go into the volume's object: one object per volume still.
+        std::string fields;
+        if (!mapsBefore.empty()) fields += MapJsonFields(mapsBefore[i], "mapBefore");
+        fields += MapJsonFields(mapsAfter[i], "map");
+        json.insert(json.size() - 1, fields);
+      }
+      if (kind == JobKind::kOptimize) json.insert(json.size() - 1, ",\"joinedAfterPacking\":" + std::to_string(joined[i]));
+      std::printf("%s\n", json.c_str());
+    }
   } else if (!options.quiet) {
-    for (const VolumeResult& result : results) {
+    const MapColours colours = TerminalColours();
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const VolumeResult& result = results[i];
       for (const std::string& line : SummaryLines(result, kind, outcome.stopped)) std::printf("%s\n", line.c_str());
+      if (joined[i] > 0) std::printf("%c: %s.\n", result.letter, joinedText(i).c_str());
+      if (!options.map) continue;
+      const std::string letter = std::string(1, result.letter) + ":";
+      if (!mapsBefore.empty() && mapsBefore[i].known) {
+        std::printf("\n%s\n", MapText(letter + " before the " + JobKindName(kind) + ":", mapsBefore[i].codes,
+                                       mapsBefore[i].volume, colours).c_str());
+      }
+      if (mapsAfter[i].known) {
+        const std::string title = kind == JobKind::kAnalyse ? "Cluster map of " + letter
+                                                             : letter + " after the " + JobKindName(kind) + ":";
+        std::printf("\n%s\n", MapText(title, mapsAfter[i].codes, mapsAfter[i].volume, colours).c_str());
+      }
     }
     if (outcome.stopped) std::printf("Stopped after %.1f s.\n", outcome.seconds);
     std::printf("Report: %s\n", EntryPage(engineFolder, kind).c_str());

@@ -399,12 +399,18 @@ std::int32_t MakeContiguousOn(VolumeRecord& volume, const std::string& path, boo
   result->pieces = figures.pieces;
   result->clusters = figures.clusters;
   result->firstCluster = figures.firstCluster;
-  if (figures.pieces <= 1) return Outcome(result, VEXA_FILE_ALREADY_CONTIGUOUS);
-  const auto clusters = static_cast<std::int64_t>(figures.clusters);
-
   std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+  // The free-space figures are the volume's in every outcome, this one included.
+  if (figures.pieces <= 1) {
+    if (ReadFreeRuns(*v, &runs)) RunFigures(runs, result);
+    return Outcome(result, VEXA_FILE_ALREADY_CONTIGUOUS);
+  }
+  const auto clusters = static_cast<std::int64_t>(figures.clusters);
   if (!ReadFreeRuns(*v, &runs)) return Outcome(result, VEXA_FILE_FAILED);
   RunFigures(runs, result);
+  // A file the file system can never move (an exFAT entry set across two sectors): said
+  // before anything moves, room making included.
+  if (gMachine->UnmovableReason(file.Get()) != nullptr) return Outcome(result, VEXA_FILE_SPLIT_ENTRY);
   if (result->largestFreeRun < figures.clusters) {
     if (!makeRoom || result->freeClusters < figures.clusters) return Outcome(result, VEXA_FILE_NO_RUN);
     const std::int32_t room = MakeRoom(*v, target.path, clusters, moved, result);

@@ -40,7 +40,11 @@ TEST(CommandLine, BareWordsNeverBecomeAJobUnlessAllCapitals) {
   const std::string ce = ParseError({"ce"});
   EXPECT_NE(ce.find("unknown command \"ce\""), std::string::npos) << ce;
   EXPECT_NE(ce.find("vexa CE"), std::string::npos) << ce;
-  EXPECT_NE(ParseError({"ls"}).find("vexa LS"), std::string::npos);
+  // "LS" would defragment L and S: never offered; how commands and letters are written is.
+  const std::string ls = ParseError({"ls"});
+  EXPECT_EQ(ls.find("vexa LS"), std::string::npos) << ls;
+  EXPECT_NE(ls.find("commands are words"), std::string::npos) << ls;
+  EXPECT_NE(ls.find("drive letters alone are capitals"), std::string::npos) << ls;
   EXPECT_NE(ParseError({"rm"}).find("unknown command"), std::string::npos);
   EXPECT_NE(ParseError({"c:"}).find("vexa C"), std::string::npos);
   EXPECT_NE(ParseError({"Cdef"}).find("unknown command"), std::string::npos);
@@ -49,7 +53,7 @@ TEST(CommandLine, BareWordsNeverBecomeAJobUnlessAllCapitals) {
   EXPECT_NE(ParseError({"defarg", "C"}).find("did you mean \"defrag\""), std::string::npos);
   EXPECT_NE(ParseError({"optim", "C"}).find("did you mean \"optimize\""), std::string::npos);
   const std::string far = ParseError({"frobnicate"});
-  EXPECT_NE(far.find("the commands are analyze, defrag, optimize"), std::string::npos) << far;
+  EXPECT_NE(far.find("commands are words: analyze, defrag, optimize"), std::string::npos) << far;
   EXPECT_EQ(far.find("did you mean"), std::string::npos) << far;
   EXPECT_NE(ParseError({"schedul"}).find("did you mean \"schedule\""), std::string::npos);
   EXPECT_EQ(ParseError({"ls"}).find("did you mean"), std::string::npos) << "two letters are no near miss";
@@ -64,7 +68,10 @@ TEST(CommandLine, ShortOptionsCombine) {
   const Options quiet = Parse({"-q", "analyze", "C"});
   EXPECT_TRUE(quiet.quiet);
   EXPECT_EQ(ParseError({"-qx", "analyze", "C"}), "unknown option -x in -qx");
-  EXPECT_EQ(ParseError({"-v", "analyze", "C"}), "unknown option -v");
+  // -v and a bare "help" are what many programs take them for.
+  EXPECT_EQ(Parse({"-v"}).command, Command::kVersion);
+  EXPECT_EQ(Parse({"help"}).command, Command::kHelp);
+  EXPECT_EQ(ParseError({"-x", "analyze", "C"}), "unknown option -x");
 }
 
 TEST(CommandLine, MinFreeTakesBytesOrPowersOf1024) {
@@ -141,6 +148,11 @@ TEST(CommandLine, BadUsageSaysWhat) {
   EXPECT_NE(ParseError({"analyze", "C", "--volume", "C="}).find("LETTER=PATH"), std::string::npos);
   EXPECT_NE(ParseError({"analyze", "C", "--volume", "CD=x"}).find("LETTER=PATH"), std::string::npos);
   EXPECT_NE(ParseError({"analyze", "C", "--volume", "B=x"}).find("C to Z"), std::string::npos);
+  EXPECT_NE(ParseError({"analyze", "C", "--volume", "A=f.img"}).find("--volume F=f.img"), std::string::npos);
+  // One letter, two images: which one was meant is not guessed.
+  const std::string twice = ParseError({"defrag", "C", "--volume", "C=a.img", "--volume=c=b.img"});
+  EXPECT_NE(twice.find("--volume C= is given twice (a.img and b.img)"), std::string::npos) << twice;
+  EXPECT_EQ(Parse({"defrag", "CE", "--volume", "C=a.img", "--volume", "E=a2.img"}).volumes.size(), 2u);
   EXPECT_NE(ParseError({"demo", "a", "b"}).find("at most one folder"), std::string::npos);
   EXPECT_NE(ParseError({"--json", "demo"}).find("--json"), std::string::npos);
 }
@@ -160,6 +172,13 @@ TEST(CommandLine, PerFileCommandsTakeOneLetterAndVolumePathsInAnySpelling) {
   EXPECT_TRUE(put.replace);
   EXPECT_TRUE(Parse({"contig", "C", "/X.ISO", "--make-room"}).makeRoom);
 
+  // "." and ".." resolve by name, for check as for put; ".." at the root stays there.
+  EXPECT_EQ(Parse({"check", "C", "/GAMES/../SAVES/./A.SAV"}).paths, std::vector<std::string>{"C:\\SAVES\\A.SAV"});
+  EXPECT_EQ(Parse({"check", "C", "/GAMES/.."}).paths, std::vector<std::string>{"C:\\"});
+  EXPECT_EQ(Parse({"check", "C", "../../X"}).paths, std::vector<std::string>{"C:\\X"});
+  EXPECT_EQ(Parse({"put", "C", "a", "/GAMES/NEW/.."}).paths, std::vector<std::string>{"C:\\GAMES\\"});
+  EXPECT_EQ(Parse({"check", "C", "//GAMES//X.ISO"}).paths, std::vector<std::string>{"C:\\GAMES\\X.ISO"});
+
   EXPECT_NE(ParseError({"check", "CE"}).find("one drive letter"), std::string::npos);
   EXPECT_NE(ParseError({"check", "C", "E:\\X.ISO"}).find("on drive E:"), std::string::npos);
   EXPECT_NE(ParseError({"contig", "C"}).find("paths"), std::string::npos);
@@ -170,6 +189,19 @@ TEST(CommandLine, PerFileCommandsTakeOneLetterAndVolumePathsInAnySpelling) {
   EXPECT_NE(ParseError({"check", "C", "--replace"}).find("--replace is for put"), std::string::npos);
   EXPECT_NE(ParseError({"contig", "C", "/X", "--max-pieces", "2"}).find("check and put"), std::string::npos);
   EXPECT_NE(ParseError({"defrag", "C", "--make-room"}).find("check, contig and put"), std::string::npos);
+}
+
+TEST(CommandLine, FileNamesWindowsReservesOrFatForbidsAreNamed) {
+  for (const char* fine : {"GAME.ISO", "My Game (EU).iso", "CONSOLE.TXT", "COM0", "LPT10.BIN", "aux_file", ".hidden"}) {
+    EXPECT_EQ(FileNameProblem(fine), "") << fine;
+  }
+  for (const char* device : {"CON", "con", "aux.txt", "Nul.tar.gz", "COM1", "lpt9.log", "PRN "}) {
+    EXPECT_NE(FileNameProblem(device).find("Windows reserves the name"), std::string::npos) << device;
+  }
+  EXPECT_NE(FileNameProblem("a?b.iso").find("cannot contain \"?\""), std::string::npos);
+  EXPECT_NE(FileNameProblem("x|y").find("\"|\""), std::string::npos);
+  EXPECT_NE(FileNameProblem(std::string("tab\there")).find("control characters"), std::string::npos);
+  EXPECT_NE(FileNameProblem("...").find("dots and spaces"), std::string::npos);
 }
 
 }  // namespace

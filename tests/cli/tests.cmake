@@ -48,6 +48,11 @@ if(Python3_Interpreter_FOUND)
   endforeach()
   set_tests_properties(cli.per-file-kill PROPERTIES LABELS "cli;slow")
 
+  # The bash completion the Debian package installs.
+  add_test(NAME cli.completion COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/completion_test.py
+    ${PROJECT_SOURCE_DIR}/packaging/linux/vexa.bash-completion)
+  set_tests_properties(cli.completion PROPERTIES SKIP_RETURN_CODE 77 LABELS cli)
+
   set(VEXA_WIN64_STAGE "" CACHE PATH "stage/vexa folder of a win64 build, for the cli.wine test")
   if(VEXA_WIN64_STAGE)
     add_test(NAME cli.wine COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --win-stage ${VEXA_WIN64_STAGE} wine)
@@ -65,6 +70,7 @@ target_sources(vexa_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/cli/command_line.cpp
   ${PROJECT_SOURCE_DIR}/cli/report_pages.cpp
   ${PROJECT_SOURCE_DIR}/cli/json_text.cpp
+  ${PROJECT_SOURCE_DIR}/cli/cluster_map_text.cpp
   ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp)
 target_include_directories(vexa_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(vexa_tests PRIVATE VEXA_INSTALL_ENGINE_DIR="${VEXA_INSTALL_ENGINE_DIR}")

@@ -203,7 +203,9 @@ enum {
   VEXA_FILE_SOURCE_FAILED = 12,     /* put: the content could not be read */
   VEXA_FILE_TOO_LARGE = 13,         /* put: 4 GiB or more */
   VEXA_FILE_FOLDER_FULL = 14,       /* put: the folder cannot take another entry */
-  VEXA_FILE_SPLIT_ENTRY = 15        /* put: an entry that must change would span two sectors */
+  VEXA_FILE_SPLIT_ENTRY = 15        /* put: an entry that must change would span two sectors;
+                                       contig: the file's entry set spans two sectors, so it
+                                       is never moved */
 };
 
 /* One file as check sees it (40 bytes). */
