@@ -368,13 +368,18 @@ def group_usage(install, work):
                  ["demo", "a", "b"], ["--json", "demo"]):
         result = install.run(*args)
         check(result.returncode == 1, "%s: exit %d, not 1" % (args, result.returncode))
-        check("Usage: vexa" in result.stderr, "%s: no usage on standard error:\n%s" % (args, result.stderr))
+        # The one line that says what is wrong, and where help is: nothing to scroll it away.
+        lines = result.stderr.splitlines()
+        check(len(lines) == 2 and lines[0].startswith("vexa: ") and lines[1] == "Try 'vexa --help'.",
+              "%s: not one line and the pointer to --help:\n%s" % (args, result.stderr))
         check(result.stdout == "", "%s: bad usage printed to standard output" % args)
     result = install.run("--help")
     check(result.returncode == 0 and "Usage: vexa" in result.stdout and "Examples:" in result.stdout, "--help")
     check(os.path.realpath(install.folder) in result.stdout, "--help does not say where reports land")
     result = install.run("--version")
     check(result.returncode == 0 and result.stdout.startswith("vexa "), "--version: %r" % result.stdout)
+    check(install.run("-v").stdout == result.stdout, "-v is not --version")
+    check(install.run("help").stdout == install.run("--help").stdout, "help is not --help")
 
 
 def group_errors(install, work):
@@ -445,7 +450,10 @@ def group_edges(install, work):
 
     # Bare words that are not capitals never start a job; the message says what was meant.
     expect(["ce", "--volume", "C=" + card, "--volume", "E=" + other], 1, "unknown command \"ce\"", "vexa CE")
-    expect(["ls", "--volume", "L=" + card], 1, "vexa LS")
+    # "vexa LS" would defragment L and S: never suggested for "ls".
+    result = expect(["ls", "--volume", "L=" + card], 1, "commands are words", "drive letters alone are capitals")
+    check("vexa LS" not in result.stderr, "ls: suggests a defragmentation of L and S:\n" + result.stderr)
+    expect(["analyze", "C", "--volume", "C=" + card, "--volume", "C=" + other], 1, "--volume C= is given twice")
     expect(["rm", "--volume", "R=" + card], 1, "unknown command \"rm\"")
     expect(["analyse", "C", "--volume", "C=" + card], 1, "did you mean \"analyze\"")
     check(image_hash(card) == before, "a mistyped word changed the image")
@@ -540,6 +548,134 @@ def group_edges(install, work):
     check(install.folder in result.stderr, "the folder is not named:\n" + result.stderr)
     check(image_hash(card) == card_before, "a job ran although its pages could not be saved")
     check(sorted(os.listdir(install.folder)) == pages, "files appeared in the unwritable folder")
+    # check only reads: it runs from that folder all the same.
+    os.chmod(install.folder, 0o555)
+    try:
+        command = [install.program, "check", "C", "--volume", "C=" + card]
+        if os.geteuid() == 0:
+            command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
+        result = subprocess.run(command, capture_output=True, text=True, env=dict(os.environ, HOME=work))
+    finally:
+        os.chmod(install.folder, 0o755)
+    check(result.returncode in (0, 5) and "files checked" in result.stdout,
+          "check from an unwritable folder: exit %d\n%s%s" % (result.returncode, result.stdout, result.stderr))
+    check(sorted(os.listdir(install.folder)) == pages, "check wrote into the unwritable folder")
+
+
+def group_map(install, work):
+    """vexa map on a floppy-sized image small enough for one cluster per cell: the exact
+    text through a pipe, the colours on a terminal, the JSON codes, and --map on jobs."""
+    image = os.path.join(work, "map.img")
+    with open(image, "wb") as f:
+        f.truncate(1000 * 512)
+    run_tool("mkfs.fat", "-F", "12", "-s", "1", "-r", "16", "-f", "1", image)
+    host = os.path.join(work, "map")
+    os.makedirs(host)
+    # A (10 clusters), S1, S2, S3 (2 each) one after another; S2 deleted; B (4) then lies
+    # in S2's hole and after S3: two pieces.
+    for name, clusters in (("A.BIN", 10), ("S1.BIN", 2), ("S2.BIN", 2), ("S3.BIN", 2)):
+        with open(os.path.join(host, name), "wb") as f:
+            f.write(bytes([clusters]) * (clusters * 512))
+        run_tool("mcopy", "-i", image, os.path.join(host, name), "::" + name)
+    run_tool("mdel", "-i", image, "::S2.BIN")
+    with open(os.path.join(host, "B.BIN"), "wb") as f:
+        f.write(b"b" * (4 * 512))
+    run_tool("mcopy", "-i", image, os.path.join(host, "B.BIN"), "::B.BIN")
+    with open(image, "rb") as f:
+        boot = f.read(64)
+    total = int.from_bytes(boot[19:21], "little") - 1 - 1 * 3 - 1  # reserved, one FAT of 3, root of 1 sector
+    check(int.from_bytes(boot[22:24], "little") == 3 and total <= 1000, "unexpected geometry of the map image")
+    # One cluster per cell: cell k holds cluster k + 1. Files in one piece paint every cell
+    # they cover; a file in pieces paints the cell where each piece starts.
+    cells = ["."] * 1000
+    for x in range(2, 12):
+        cells[x - 1] = "o"  # A: clusters 2 to 11
+    for x in (12, 13, 16, 17):
+        cells[x - 1] = "o"  # S1 and S3
+    for x in (14, 18):
+        cells[x - 1] = "#"  # B's pieces start at 14 (S2's hole) and 18
+    check([r for r in mshowfat_runs_of(image, "B.BIN")] == [(14, 15), (18, 19)], "B.BIN does not lie as planned")
+    rows = ["".join(cells[r * 50:(r + 1) * 50]) for r in range(20)]
+    expected = ("Cluster map of C: FAT12, %s in %d clusters of 512 bytes; 1 cluster per cell\n" % (
+        size_text(total * 512), total) + "\n".join(rows) + "\n\n" +
+        "  # Fragmented                              2 cells\n"
+        "  ! Fragmented (recently defragmented)      0 cells\n"
+        "  + Partly contiguous                       0 cells\n"
+        "  o Contiguous                             14 cells\n"
+        "  s System                                  0 cells\n"
+        "  . Free                                  984 cells\n")
+    result = install.run("map", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "map: exit %d\n%s" % (result.returncode, result.stderr))
+    check(result.stdout == expected, "map through a pipe:\n%s\nexpected:\n%s" % (result.stdout, expected))
+    # NO_COLOR keeps the letters on a terminal too; on one, 24-bit colour when COLORTERM says so.
+    env = dict(os.environ, COLORTERM="truecolor", TERM="xterm-256color")
+    shown = run_on_terminal([install.program, "map", "C", "--volume", "C=" + image], env)
+    check("\x1b[38;2;49;179;70m" in shown and "\x1b[38;2;255;114;0m" in shown and "\u2588" in shown,
+          "no 24-bit colours on a terminal:\n%r" % shown[:400])
+    shown = run_on_terminal([install.program, "map", "C", "--volume", "C=" + image], dict(env, NO_COLOR="1"))
+    check("\x1b[38" not in shown and rows[0] in shown, "NO_COLOR: %r" % shown[:400])
+    del env["COLORTERM"]
+    check("\x1b[38;5;" in run_on_terminal([install.program, "map", "C", "--volume", "C=" + image], env),
+          "no 256 colours for xterm-256color")
+    # --json: the 1000 codes (4 contiguous, 5 fragmented, 0 free).
+    result = install.run("--json", "map", "C", "--volume", "C=" + image)
+    answer = json.loads(result.stdout)
+    codes = {".": 0, "o": 4, "#": 5}
+    check(answer["map"] == [codes[c] for c in cells] and answer["clustersPerCell"] == 1 and
+          answer["clusters"] == total and answer["fileSystem"] == "FAT12", str(answer)[:300])
+    # --map on a defragmentation: before (B in pieces) and after (B whole).
+    result = install.run("--json", "--quiet", "defrag", "C", "--map", "--min-free", "0", "--volume", "C=" + image)
+    answer = json.loads(result.stdout)
+    check(answer["mapBefore"] == [codes[c] for c in cells], "mapBefore differs")
+    check(5 not in answer["map"] and answer["map"].count(4) >= 14, "map after: %s" % answer["map"][:40])
+    result = install.run("analyze", "C", "--map", "--volume", "C=" + image)
+    check(result.returncode == 0 and "Cluster map of C: FAT12" in result.stdout and "  . Free" in result.stdout,
+          result.stdout[-600:])
+    check_fsck_clean(image)
+
+
+def mshowfat_runs_of(image, path):
+    out = subprocess.run(["mshowfat", "-i", image, "::" + path], check=True, capture_output=True, text=True,
+                         env=mtools_env()).stdout
+    runs = []
+    for part in out.split("<")[1:]:
+        first, _, last = part.split(">")[0].partition("-")
+        runs.append((int(first), int(last or first)))
+    return runs
+
+
+def size_text(size):
+    """vexa's size text: bytes below 1 KiB, else tenths cut (never rounded up)."""
+    if size < 1024:
+        return "%d bytes" % size
+    units = ["KiB", "MiB", "GiB", "TiB"]
+    unit, scale = 0, 1024
+    while unit < 3 and size // scale >= 1024:
+        scale *= 1024
+        unit += 1
+    tenths = size // (scale // 1024) * 10 // 1024
+    return ("%d %s" % (tenths // 10, units[unit])) if tenths % 10 == 0 else (
+        "%d.%d %s" % (tenths // 10, tenths % 10, units[unit]))
+
+
+def run_on_terminal(command, env):
+    """Standard output of `command` run on a pseudo-terminal, as text."""
+    import pty
+    main, secondary = pty.openpty()
+    process = subprocess.Popen(command, stdout=secondary, stderr=subprocess.DEVNULL, env=vexa_environment(env))
+    os.close(secondary)
+    chunks = []
+    while True:
+        try:
+            data = os.read(main, 65536)
+        except OSError:
+            break
+        if not data:
+            break
+        chunks.append(data)
+    process.wait()
+    os.close(main)
+    return b"".join(chunks).decode("utf-8", "replace")
 
 
 def group_small_volumes(install, work):
@@ -555,6 +691,7 @@ def group_small_volumes(install, work):
         result = install.run("defrag", "C", "--volume", "C=" + image)
         check(result.returncode == 2 and "defragmentation needs 50 MiB free" in result.stderr,
               "%s without --min-free: exit %d\n%s" % (kind, result.returncode, result.stderr))
+        check("--min-free SIZE lowers this rule" in result.stderr, "the way out is not named:\n" + result.stderr)
         check(image_hash(image) == before, "a refused %s was changed" % kind)
         # A minimum above what the volume has is still refused, with both numbers.
         result = install.run("defrag", "C", "--volume", "C=" + image, "--min-free", "100M")
@@ -936,7 +1073,7 @@ def group_left_fragmented(install, work):
 
 GROUPS = {
     "edges": group_edges, "small-volumes": group_small_volumes,
-    "usage": group_usage, "errors": group_errors, "analyze": group_analyze, "defrag": group_defrag,
+    "usage": group_usage, "errors": group_errors, "map": group_map, "analyze": group_analyze, "defrag": group_defrag,
     "optimize": group_optimize, "json": group_json, "stop-analysis": group_stop_analysis,
     "stop-defrag": group_stop_defrag, "stop-in-depth": group_stop_in_depth, "demo": group_demo,
     "two-processes": group_two_processes, "left-fragmented": group_left_fragmented,

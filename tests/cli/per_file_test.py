@@ -5,7 +5,7 @@ mtools (mshowfat for the pieces, mcopy for the bytes, mdir for the names) and ev
 image must pass `fsck.fat -n` afterwards; kill rounds stop the program with SIGKILL at
 many points of a put and a contig.
 
-    per_file_test.py --stage DIR GROUP      GROUP: check, contig, put, kill
+    per_file_test.py --stage DIR GROUP      GROUP: check, contig, put, kill, finishing-pass
 
 Exit 0 passed, 1 failed, 77 skipped (a tool is missing).
 """
@@ -20,8 +20,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_test import (MB, Failure, Install, check, check_fsck_clean, file_hashes, mtools_env,  # noqa: E402
-                      need_tools, run_tool)
+from cli_test import (MB, Failure, Install, check, check_fsck_clean, file_hashes, make_cross_linked_image,  # noqa: E402
+                      mtools_env, need_tools, run_tool)
 
 
 def make_card(path, work, fat_bits, size_mb, cluster_sectors, seed=3):
@@ -136,6 +136,10 @@ def group_check(install, work):
             check(entry["pieces"] == pieces, "FAT%d %s: check says %d pieces, mshowfat %d" % (
                 fat_bits, path, entry["pieces"], pieces))
             check(entry["ok"] == (pieces <= 1), "FAT%d %s: ok is %s" % (fat_bits, path, entry["ok"]))
+            # The file system's own cluster numbers, as mshowfat prints them.
+            runs = mshowfat_runs(image, path)
+            check(entry["firstCluster"] == (runs[0][0] if runs else -1), "FAT%d %s: firstCluster %d, mshowfat %s" % (
+                fat_bits, path, entry["firstCluster"], runs))
         check(any(not e["ok"] for e in files), "FAT%d: the card has no fragmented file" % fat_bits)
         # Every way of naming one file; a folder means every file under it.
         for spelling in ("\\GAMES\\X.ISO", "/games/x.iso", "C:\\GAMES\\X.ISO", "c:/Games/X.iso"):
@@ -151,6 +155,14 @@ def group_check(install, work):
             result.returncode, result.stdout))
         result = install.run("check", "C", "/GAMES/NOPE.ISO", "--volume", "C=" + image)
         check(result.returncode == 1 and "no such file" in result.stderr, "missing file: " + result.stderr)
+        # ".." is resolved as put resolves it; a missing path is an object with "error" too.
+        result = install.run("--json", "check", "C", "/GAMES/Retro Disks/../X.ISO", "--volume", "C=" + image)
+        check(result.returncode == 5 and json.loads(result.stdout)["path"] == "C:\\GAMES\\X.ISO",
+              "..: %d %s %s" % (result.returncode, result.stdout, result.stderr))
+        result = install.run("--json", "check", "C", "/GAMES/NOPE.ISO", "/BOOT.BIN", "--volume", "C=" + image)
+        answers = [json.loads(line) for line in result.stdout.splitlines()]
+        check(result.returncode == 1 and len(answers) == 2 and "no such file" in answers[0]["error"] and
+              answers[1]["path"] == "C:\\BOOT.BIN", "--json missing path: %s" % result.stdout)
         check(file_hashes(image, work) == before, "check changed the image")
     # The text form: one line per file and a summary.
     result = install.run("check", "C", "/GAMES", "--volume", "C=" + image)
@@ -166,6 +178,21 @@ def group_contig(install, work):
     check(result.returncode == 0, "contig: exit %d\n%s%s" % (result.returncode, result.stdout, result.stderr))
     check("made contiguous" in result.stdout and "BOOT.BIN: already in one piece" in result.stdout, result.stdout)
     check(mshowfat_pieces(image, "GAMES/X.ISO") == 1, "X.ISO still in pieces")
+    first = mshowfat_runs(image, "GAMES/X.ISO")[0][0]
+    check("clusters from cluster %s." % format(first, ",") in result.stdout,
+          "contig names another cluster than mshowfat's %d:\n%s" % (first, result.stdout))
+    # A file in one piece: the volume's real free-space figures, and no error.
+    answer = json.loads(install.run("--json", "contig", "C", "/BOOT.BIN", "--volume", "C=" + image).stdout)
+    check(answer["outcome"] == "already contiguous" and answer["largestFreeRun"] > 0 and
+          answer["freeClusters"] >= answer["largestFreeRun"] and answer["error"] is None, str(answer))
+    check(answer["firstCluster"] == mshowfat_runs(image, "BOOT.BIN")[0][0], str(answer))
+    # A damaged volume: named as such, with the check to run; --json says it too.
+    damaged = os.path.join(work, "damaged.img")
+    make_cross_linked_image(damaged, work)
+    result = install.run("--json", "contig", "C", "/A.TXT", "--volume", "C=" + damaged)
+    check(result.returncode == 2 and "cannot be changed by contig" in result.stderr and "fsck.fat" in result.stderr
+          and "cannot be defragmented" not in result.stderr, "damaged: %s" % result.stderr)
+    check("inconsistent" in json.loads(result.stdout)["error"], "damaged --json: " + result.stdout)
     check_fsck_clean(image)
     check(file_hashes(image, work) == before, "contig changed file contents")
 
@@ -190,6 +217,32 @@ def group_contig(install, work):
     check(mshowfat_pieces(full, "GAME.ISO") == 1, "GAME.ISO still in pieces after making room")
     check_fsck_clean(full)
     check(file_hashes(full, work) == before, "making room changed file contents")
+
+
+def group_finishing_pass(install, work):
+    """optimize on a full card: the quick pass finds no run for the game, the packing
+    opens one, and the finishing pass joins the game in the same run."""
+    full = os.path.join(work, "full.img")
+    with open(full, "wb") as f:
+        f.truncate(2 * MB)
+    run_tool("mkfs.fat", "-F", "12", "-s", "1", full)
+    fill_with_holes(full, work, "full", 20)
+    with open(os.path.join(work, "game"), "wb") as f:
+        f.write(random.Random(9).randbytes(150 * 512))
+    run_tool("mcopy", "-i", full, os.path.join(work, "game"), "::GAME.ISO")
+    check(mshowfat_pieces(full, "GAME.ISO") > 1, "GAME.ISO is not in pieces")
+    before = file_hashes(full, work)
+    result = install.run("optimize", "C", "--min-free", "0", "--volume", "C=" + full)
+    check(result.returncode == 0, "optimize: exit %d\n%s%s" % (result.returncode, result.stdout, result.stderr))
+    check("C: 1 more file joined after packing." in result.stdout, "no finishing pass:\n" + result.stdout)
+    check("still in more than one piece" not in result.stdout, "the joined file is still listed:\n" + result.stdout)
+    check(mshowfat_pieces(full, "GAME.ISO") == 1, "GAME.ISO still in pieces after optimize")
+    check_fsck_clean(full)
+    check(file_hashes(full, work) == before, "optimize changed file contents")
+    # Nothing left for a second run: the JSON says none was joined.
+    result = install.run("--json", "--quiet", "optimize", "C", "--min-free", "0", "--volume", "C=" + full)
+    answer = json.loads(result.stdout)
+    check(answer["joinedAfterPacking"] == 0 and answer["leftFragmented"] == [], str(answer)[-300:])
 
 
 def group_put(install, work):
@@ -251,6 +304,24 @@ def group_put(install, work):
     check(result.returncode == 1 and "a FAT file holds less than 4 GiB" in result.stderr,
           "4 GiB: exit %d %s" % (result.returncode, result.stderr))
     check(open(image, "rb").read() == before, "the refused put changed the image")
+    # Names Windows reserves or FAT forbids, a folder or a device as SOURCE: refused, said why.
+    for dest, text in (("/AUX.TXT", "Windows reserves the name AUX"), ("/con", "Windows reserves the name CON"),
+                       ("/A?B.ISO", "cannot contain \"?\""), ("/GAMES/LPT1.bin", "Windows reserves the name LPT1")):
+        result = install.run("--json", "put", "C", big, dest, "--volume", "C=" + image)
+        check(result.returncode == 1 and text in result.stderr and text in json.loads(result.stdout)["error"],
+              "put %s: %d %s %s" % (dest, result.returncode, result.stdout, result.stderr))
+    for source, text in ((work, "is a folder; put copies one file"), ("/dev/null", "is a device, not a file"),
+                         (os.path.join(work, "missing.iso"), "no such file")):
+        result = install.run("put", "C", source, "/X.ISO", "--volume", "C=" + image)
+        check(result.returncode == 1 and text in result.stderr, "put from %s: %s" % (source, result.stderr))
+    check(open(image, "rb").read() == before, "a refused name changed the image")
+    # put names the first cluster as mshowfat does.
+    small = os.path.join(work, "small.bin")
+    with open(small, "wb") as f:
+        f.write(b"x" * 1000)
+    answer = json.loads(install.run("--json", "put", "C", small, "/SMALL.BIN", "--volume", "C=" + image).stdout)
+    check(answer["outcome"] == "done" and answer["firstCluster"] == mshowfat_runs(image, "SMALL.BIN")[0][0]
+          and answer["error"] is None, str(answer))
 
 
 def kill_rounds(install, work, make, args, settle):
@@ -311,7 +382,8 @@ def group_kill(install, work):
     kill_rounds(install, work, fresh, ["contig", "C", "/GAMES/Big Game.iso"], contig_settled)
 
 
-GROUPS = {"check": group_check, "contig": group_contig, "put": group_put, "kill": group_kill}
+GROUPS = {"check": group_check, "contig": group_contig, "put": group_put, "kill": group_kill,
+          "finishing-pass": group_finishing_pass}
 
 
 def main():

@@ -7,7 +7,7 @@
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   set(VEXA_CLI_TEST ${CMAKE_CURRENT_LIST_DIR}/cli_test.py)
-  foreach(group usage edges errors analyze defrag optimize small-volumes json stop-analysis stop-defrag stop-in-depth
+  foreach(group usage edges errors map analyze defrag optimize small-volumes json stop-analysis stop-defrag stop-in-depth
                 left-fragmented)
     add_test(NAME cli.${group}
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
@@ -41,7 +41,7 @@ if(Python3_Interpreter_FOUND)
     set_tests_properties(cli.settings-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
   # check, contig and put, end to end (per_file_test.py); the kill rounds copy large files.
-  foreach(group check contig put kill)
+  foreach(group check contig put kill finishing-pass)
     add_test(NAME cli.per-file-${group}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/per_file_test.py --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.per-file-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
