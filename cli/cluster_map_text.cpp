@@ -78,7 +78,8 @@ std::string ColourOn(const CodeLook& look, MapColours colours) {
   return "";
 }
 
-constexpr char kBlock[] = "\xE2\x96\x88";  // U+2588 FULL BLOCK: one cell
+// U+25A0 BLACK SQUARE: one cell, with a gap around it as the window's grid has.
+constexpr char kCell[] = "\xE2\x96\xA0";
 constexpr char kReset[] = "\x1b[0m";
 
 }  // namespace
@@ -96,7 +97,7 @@ MapColours ChooseMapColours(bool terminal, const char* noColor, const char* colo
 char MapLetter(std::int32_t code) { return LookOf(code).letter; }
 
 std::string MapText(const std::string& title, const std::int32_t (&codes)[VEXA_MAP_CELLS], const MapVolume& volume,
-                    MapColours colours) {
+                    MapColours colours, bool wide) {
   std::string out = title + " " + volume.fileSystem + ", " +
                     SizeText(volume.totalClusters * volume.bytesPerCluster) + " in " +
                     GroupedNumber(volume.totalClusters) + " clusters of " + SizeText(volume.bytesPerCluster) + "; " +
@@ -114,7 +115,8 @@ std::string MapText(const std::string& title, const std::int32_t (&codes)[VEXA_M
       }
       if (open != &look) out += ColourOn(look, colours);
       open = &look;
-      out += kBlock;
+      out += kCell;
+      if (wide && column + 1 < kColumns) out += ' ';
     }
     if (colours != MapColours::kLetters) out += kReset;
     out += "\n";
@@ -123,7 +125,7 @@ std::string MapText(const std::string& title, const std::int32_t (&codes)[VEXA_M
   for (std::size_t i = 0; i < std::size(kLooks); ++i) {
     const CodeLook& look = kLooks[i];
     std::string mark = colours == MapColours::kLetters ? std::string(1, look.letter)
-                                                        : ColourOn(look, colours) + kBlock + kReset;
+                                                        : ColourOn(look, colours) + kCell + kReset;
     char line[96];
     std::snprintf(line, sizeof line, " %-36s %4d %s\n", look.name, counts[i], counts[i] == 1 ? "cell" : "cells");
     out += "  " + mark + line;

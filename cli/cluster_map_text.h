@@ -28,9 +28,11 @@ struct MapVolume {
 
 // The map as text: a heading line, 20 rows of 50 cells, a blank line and the legend (one
 // line per colour with its name and number of cells). `title` leads the heading
-// ("Cluster map of C:", "C: before", ...).
+// ("Cluster map of C:", "C: before", ...). In colour a cell is a small square; `wide`
+// (for a terminal of 100 columns or more) puts a space after each, so the grid keeps the
+// window's proportions. Letters are one to a cell.
 std::string MapText(const std::string& title, const std::int32_t (&codes)[VEXA_MAP_CELLS], const MapVolume& volume,
-                    MapColours colours);
+                    MapColours colours, bool wide = false);
 
 // The 1000 codes as a JSON array, cell 0 first.
 std::string MapCodesJson(const std::int32_t (&codes)[VEXA_MAP_CELLS]);

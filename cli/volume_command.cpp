@@ -64,6 +64,9 @@ std::vector<VolumeMap> TakeMaps(const EngineApi& api, const std::string& letters
   return maps;
 }
 
+// Room for the map's wide form: a space after each cell.
+bool WideTerminal() { return platform::TerminalColumns(platform::ConsoleStream::kOutput) >= 100; }
+
 MapColours TerminalColours() {
   return ChooseMapColours(platform::IsTerminal(platform::ConsoleStream::kOutput), std::getenv("NO_COLOR"),
                           std::getenv("COLORTERM"), std::getenv("TERM"));
@@ -95,7 +98,7 @@ void PrintMaps(const Options& options, const std::vector<VolumeMap>& maps, const
                   MapJsonFields(map, "map").c_str());
     } else if (map.known && results[i].hasAnalysis) {
       std::printf("%s%s", i > 0 ? "\n" : "", MapText(std::string("Cluster map of ") + letter + ":", map.codes,
-                                                       map.volume, colours).c_str());
+                                                       map.volume, colours, WideTerminal()).c_str());
     }
   }
 }
@@ -233,12 +236,12 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
       const std::string letter = std::string(1, result.letter) + ":";
       if (!mapsBefore.empty() && mapsBefore[i].known) {
         std::printf("\n%s\n", MapText(letter + " before the " + JobKindName(kind) + ":", mapsBefore[i].codes,
-                                       mapsBefore[i].volume, colours).c_str());
+                                       mapsBefore[i].volume, colours, WideTerminal()).c_str());
       }
       if (mapsAfter[i].known) {
         const std::string title = kind == JobKind::kAnalyse ? "Cluster map of " + letter
                                                              : letter + " after the " + JobKindName(kind) + ":";
-        std::printf("\n%s\n", MapText(title, mapsAfter[i].codes, mapsAfter[i].volume, colours).c_str());
+        std::printf("\n%s\n", MapText(title, mapsAfter[i].codes, mapsAfter[i].volume, colours, WideTerminal()).c_str());
       }
     }
     if (outcome.stopped) std::printf("Stopped after %.1f s.\n", outcome.seconds);

@@ -563,71 +563,79 @@ def group_edges(install, work):
 
 
 def group_map(install, work):
-    """vexa map on a floppy-sized image small enough for one cluster per cell: the exact
-    text through a pipe, the colours on a terminal, the JSON codes, and --map on jobs."""
+    """vexa map on an image small enough for one cluster per cell: the exact text through
+    a pipe (the engine's codes as letters, the legend counting them), the colours on a
+    terminal, the JSON codes, and --map on jobs."""
     image = os.path.join(work, "map.img")
     with open(image, "wb") as f:
         f.truncate(1000 * 512)
-    run_tool("mkfs.fat", "-F", "12", "-s", "1", "-r", "16", "-f", "1", image)
+    run_tool("mkfs.fat", "-F", "12", "-s", "1", "-r", "64", "-f", "1", image)
     host = os.path.join(work, "map")
     os.makedirs(host)
-    # A (10 clusters), S1, S2, S3 (2 each) one after another; S2 deleted; B (4) then lies
-    # in S2's hole and after S3: two pieces.
-    for name, clusters in (("A.BIN", 10), ("S1.BIN", 2), ("S2.BIN", 2), ("S3.BIN", 2)):
+    # A (10 clusters), then 24 files of one cluster, every other one deleted; B (14
+    # clusters) fills the 12 holes and goes on after them: more pieces than the engine's
+    # map counts as merely split.
+    names = ["A.BIN"] + ["S%02d.BIN" % i for i in range(24)]
+    for name in names:
         with open(os.path.join(host, name), "wb") as f:
-            f.write(bytes([clusters]) * (clusters * 512))
-        run_tool("mcopy", "-i", image, os.path.join(host, name), "::" + name)
-    run_tool("mdel", "-i", image, "::S2.BIN")
+            f.write(b"a" * (10 * 512) if name == "A.BIN" else b"s" * 512)
+    run_tool("mcopy", "-i", image, *[os.path.join(host, n) for n in names], "::")
+    run_tool("mdel", "-i", image, *["::S%02d.BIN" % i for i in range(0, 24, 2)])
     with open(os.path.join(host, "B.BIN"), "wb") as f:
-        f.write(b"b" * (4 * 512))
+        f.write(b"b" * (14 * 512))
     run_tool("mcopy", "-i", image, os.path.join(host, "B.BIN"), "::B.BIN")
+    b_runs = mshowfat_runs_of(image, "B.BIN")
+    check(len(b_runs) == 13 and b_runs[0][0] == 12, "B.BIN does not lie as planned: %s" % b_runs)
     with open(image, "rb") as f:
         boot = f.read(64)
-    total = int.from_bytes(boot[19:21], "little") - 1 - 1 * 3 - 1  # reserved, one FAT of 3, root of 1 sector
-    check(int.from_bytes(boot[22:24], "little") == 3 and total <= 1000, "unexpected geometry of the map image")
-    # One cluster per cell: cell k holds cluster k + 1. Files in one piece paint every cell
-    # they cover; a file in pieces paints the cell where each piece starts.
-    cells = ["."] * 1000
-    for x in range(2, 12):
-        cells[x - 1] = "o"  # A: clusters 2 to 11
-    for x in (12, 13, 16, 17):
-        cells[x - 1] = "o"  # S1 and S3
-    for x in (14, 18):
-        cells[x - 1] = "#"  # B's pieces start at 14 (S2's hole) and 18
-    check([r for r in mshowfat_runs_of(image, "B.BIN")] == [(14, 15), (18, 19)], "B.BIN does not lie as planned")
-    rows = ["".join(cells[r * 50:(r + 1) * 50]) for r in range(20)]
+    reserved = int.from_bytes(boot[14:16], "little")
+    root_sectors = int.from_bytes(boot[17:19], "little") * 32 // 512
+    total = (int.from_bytes(boot[19:21], "little") - reserved - boot[16] * int.from_bytes(boot[22:24], "little")
+             - root_sectors)
+    check(total <= 1000, "the map image has %d clusters: more than one per cell" % total)
+
+    result = install.run("--json", "map", "C", "--volume", "C=" + image)
+    check(result.returncode == 0, "map --json: exit %d\n%s" % (result.returncode, result.stderr))
+    answer = json.loads(result.stdout)
+    codes = answer["map"]
+    check(len(codes) == 1000 and answer["clustersPerCell"] == 1 and answer["clusters"] == total and
+          answer["fileSystem"] == "FAT12" and answer["letter"] == "C", str(answer)[:300])
+    # One cluster per cell: cell k holds cluster k + 1. A starts at cluster 2, B's pieces
+    # at 12 (a hole), 14, ...; nothing lies past B's last cluster.
+    check(codes[1] == 4, "A's first cell is not contiguous: %s" % codes[:20])
+    check(codes[b_runs[0][0] - 1] == 5 and codes[b_runs[1][0] - 1] == 5, "B's pieces are not fragmented: %s" % codes[:40])
+    check(all(c == 0 for c in codes[b_runs[-1][1]:]), "cells past the last file are not free")
+
+    letters = {0: ".", 1: "!", 2: "s", 3: "+", 4: "o", 5: "#"}
+    rows = ["".join(letters[c] for c in codes[r * 50:(r + 1) * 50]) for r in range(20)]
+    legend = [("#", "Fragmented", 5), ("!", "Fragmented (recently defragmented)", 1), ("+", "Partly contiguous", 3),
+              ("o", "Contiguous", 4), ("s", "System", 2), (".", "Free", 0)]
     expected = ("Cluster map of C: FAT12, %s in %d clusters of 512 bytes; 1 cluster per cell\n" % (
-        size_text(total * 512), total) + "\n".join(rows) + "\n\n" +
-        "  # Fragmented                              2 cells\n"
-        "  ! Fragmented (recently defragmented)      0 cells\n"
-        "  + Partly contiguous                       0 cells\n"
-        "  o Contiguous                             14 cells\n"
-        "  s System                                  0 cells\n"
-        "  . Free                                  984 cells\n")
+        size_text(total * 512), total) + "\n".join(rows) + "\n\n" + "".join(
+        "  %s %-36s %4d %s\n" % (mark, name, codes.count(code), "cell" if codes.count(code) == 1 else "cells")
+        for mark, name, code in legend))
     result = install.run("map", "C", "--volume", "C=" + image)
     check(result.returncode == 0, "map: exit %d\n%s" % (result.returncode, result.stderr))
     check(result.stdout == expected, "map through a pipe:\n%s\nexpected:\n%s" % (result.stdout, expected))
-    # NO_COLOR keeps the letters on a terminal too; on one, 24-bit colour when COLORTERM says so.
+
+    # On a terminal: 24-bit colour when COLORTERM says so, 256 for xterm-256color, and
+    # letters again with NO_COLOR.
     env = dict(os.environ, COLORTERM="truecolor", TERM="xterm-256color")
-    shown = run_on_terminal([install.program, "map", "C", "--volume", "C=" + image], env)
-    check("\x1b[38;2;49;179;70m" in shown and "\x1b[38;2;255;114;0m" in shown and "\u2588" in shown,
+    env.pop("NO_COLOR", None)
+    command = [install.program, "map", "C", "--volume", "C=" + image]
+    shown = run_on_terminal(command, env)
+    check("\x1b[38;2;49;179;70m" in shown and "\x1b[38;2;255;114;0m" in shown and "\u25a0" in shown,
           "no 24-bit colours on a terminal:\n%r" % shown[:400])
-    shown = run_on_terminal([install.program, "map", "C", "--volume", "C=" + image], dict(env, NO_COLOR="1"))
+    shown = run_on_terminal(command, dict(env, NO_COLOR="1"))
     check("\x1b[38" not in shown and rows[0] in shown, "NO_COLOR: %r" % shown[:400])
     del env["COLORTERM"]
-    check("\x1b[38;5;" in run_on_terminal([install.program, "map", "C", "--volume", "C=" + image], env),
-          "no 256 colours for xterm-256color")
-    # --json: the 1000 codes (4 contiguous, 5 fragmented, 0 free).
-    result = install.run("--json", "map", "C", "--volume", "C=" + image)
-    answer = json.loads(result.stdout)
-    codes = {".": 0, "o": 4, "#": 5}
-    check(answer["map"] == [codes[c] for c in cells] and answer["clustersPerCell"] == 1 and
-          answer["clusters"] == total and answer["fileSystem"] == "FAT12", str(answer)[:300])
-    # --map on a defragmentation: before (B in pieces) and after (B whole).
+    check("\x1b[38;5;" in run_on_terminal(command, env), "no 256 colours for xterm-256color")
+
+    # --map on a defragmentation: the map before (B in pieces) and after (B whole).
     result = install.run("--json", "--quiet", "defrag", "C", "--map", "--min-free", "0", "--volume", "C=" + image)
     answer = json.loads(result.stdout)
-    check(answer["mapBefore"] == [codes[c] for c in cells], "mapBefore differs")
-    check(5 not in answer["map"] and answer["map"].count(4) >= 14, "map after: %s" % answer["map"][:40])
+    check(answer["mapBefore"] == codes, "mapBefore is not the map of the analysis")
+    check(5 not in answer["map"] and answer["map"] != codes, "map after: %s" % answer["map"][:40])
     result = install.run("analyze", "C", "--map", "--volume", "C=" + image)
     check(result.returncode == 0 and "Cluster map of C: FAT12" in result.stdout and "  . Free" in result.stdout,
           result.stdout[-600:])

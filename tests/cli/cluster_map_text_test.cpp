@@ -50,7 +50,7 @@ TEST(ClusterMapText, ColoursUseTheWindowsCellColoursAtEachDepth) {
   codes[2] = VEXA_COLOR_CONTIGUOUS;
   const std::string full = MapText("C:", codes, SmallVolume(), MapColours::kTrueColour);
   // One escape per run of equal cells: two orange blocks, then green, then white.
-  const std::string block = "\xE2\x96\x88";
+  const std::string block = "\xE2\x96\xA0";
   EXPECT_NE(full.find("\x1b[38;2;255;114;0m" + block + block + "\x1b[38;2;49;179;70m" + block +
                       "\x1b[38;2;255;255;255m" + block),
             std::string::npos);
@@ -63,6 +63,11 @@ TEST(ClusterMapText, ColoursUseTheWindowsCellColoursAtEachDepth) {
   EXPECT_NE(MapText("C:", codes, SmallVolume(), MapColours::k16).find("\x1b[32m"), std::string::npos);
   // Every row ends with a reset, so the colour never bleeds into the next line.
   EXPECT_NE(full.find("\x1b[0m\n"), std::string::npos);
+  // The wide form spaces the cells out (49 gaps a row); letters never are.
+  const std::string wide = MapText("C:", codes, SmallVolume(), MapColours::kTrueColour, true);
+  EXPECT_NE(wide.find(block + " " + block + " \x1b[38;2;49;179;70m" + block + " "), std::string::npos);
+  EXPECT_EQ(MapText("C:", codes, SmallVolume(), MapColours::kLetters, true),
+            MapText("C:", codes, SmallVolume(), MapColours::kLetters, false));
 }
 
 TEST(ClusterMapText, ColourDepthFollowsTheTerminalAndNoColor) {
@@ -81,7 +86,7 @@ TEST(ClusterMapText, JsonHasTheThousandCodesInOrder) {
   codes[999] = 5;
   const std::string json = MapCodesJson(codes);
   EXPECT_EQ(json.substr(0, 6), "[4,0,0");
-  EXPECT_EQ(json.substr(json.size() - 4), ",0,5]");
+  EXPECT_EQ(json.substr(json.size() - 5), ",0,5]");
   EXPECT_EQ(std::count(json.begin(), json.end(), ','), VEXA_MAP_CELLS - 1);
 }
 
