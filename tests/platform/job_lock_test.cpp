@@ -3,6 +3,7 @@
 #include "platform/job_lock.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,6 +55,40 @@ TEST(JobLockPosix, AnotherProcessHoldsItUntilItEnds) {
   EXPECT_TRUE(lock->TryLock()) << "a holder that dies gives the lock back";
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// A user who may not write the folder (check runs from a read-only engine folder) still
+// takes the lock: by reading an existing lock file, which a job elsewhere holds, or with
+// no file at all, which no job of the folder can be holding.
+TEST(JobLockPosix, AFolderTheUserMayNotWriteStillLocks) {
+  vexa::test::TempDir dir;
+  auto holder = CreateMachineJobLock(dir.Path());
+  ASSERT_TRUE(holder->TryLock());
+  holder->Unlock();  // the lock file now exists
+  vexa::test::TempDir empty;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(empty.Path().c_str(), 0555), 0);
+  ASSERT_TRUE(holder->TryLock());  // held by this process while the child tries
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(9);
+    int code = 0;
+    if (CreateMachineJobLock(dir.Path())->TryLock()) code |= 1;  // must fail: held
+    auto fresh = CreateMachineJobLock(empty.Path());
+    if (!fresh->TryLock()) code |= 2;                            // must succeed: no file
+    if (fresh->TryLock()) code |= 4;                             // not re-entrant
+    fresh->Unlock();
+    if (!fresh->TryLock()) code |= 8;
+    ::_exit(code);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  holder->Unlock();
+  ::chmod(dir.Path().c_str(), 0755);
+  ::chmod(empty.Path().c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1 took a held lock, 2 refused a folder without one, 4 re-entrant, 8 not given back";
 }
 
 }  // namespace
