@@ -68,6 +68,11 @@ std::vector<VolumeMap> TakeMaps(const EngineApi& api, const std::string& letters
 bool WideTerminal() { return platform::TerminalColumns(platform::ConsoleStream::kOutput) >= 100; }
 
 MapColours TerminalColours() {
+#ifdef _WIN32
+  // The classic console prints escapes as text unless told otherwise; Windows Terminal
+  // (WT_SESSION) and terminals that set TERM show them.
+  if (std::getenv("WT_SESSION") == nullptr && std::getenv("TERM") == nullptr) return MapColours::kLetters;
+#endif
   return ChooseMapColours(platform::IsTerminal(platform::ConsoleStream::kOutput), std::getenv("NO_COLOR"),
                           std::getenv("COLORTERM"), std::getenv("TERM"));
 }
