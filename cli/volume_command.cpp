@@ -1,18 +1,17 @@
 // One job over the named volumes.
 #include "volume_command.h"
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "cluster_map_text.h"
 #include "engine_session.h"
-#include "finishing_pass.h"
 #include "exit_codes.h"
+#include "finishing_pass.h"
 #include "job_results.h"
-#include "json_text.h"
 #include "job_runner.h"
+#include "json_text.h"
 #include "platform/console.h"
 #include "stop_request.h"
 
@@ -240,13 +239,13 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
       if (!options.map) continue;
       const std::string letter = std::string(1, result.letter) + ":";
       if (!mapsBefore.empty() && mapsBefore[i].known) {
-        std::printf("\n%s\n", MapText(letter + " before the " + JobKindName(kind) + ":", mapsBefore[i].codes,
+        std::printf("\n%s", MapText(letter + " before the " + JobKindName(kind) + ":", mapsBefore[i].codes,
                                        mapsBefore[i].volume, colours, WideTerminal()).c_str());
       }
       if (mapsAfter[i].known) {
         const std::string title = kind == JobKind::kAnalyse ? "Cluster map of " + letter
                                                              : letter + " after the " + JobKindName(kind) + ":";
-        std::printf("\n%s\n", MapText(title, mapsAfter[i].codes, mapsAfter[i].volume, colours, WideTerminal()).c_str());
+        std::printf("\n%s", MapText(title, mapsAfter[i].codes, mapsAfter[i].volume, colours, WideTerminal()).c_str());
       }
     }
     if (outcome.stopped) std::printf("Stopped after %.1f s.\n", outcome.seconds);
