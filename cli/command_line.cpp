@@ -73,9 +73,23 @@ bool ParseSettingsCommand(Command command, const std::vector<std::string>& posit
                           std::string* error) {
   const bool changesOptions = options->folders || options->files || options->types || options->turnOff >= 0 ||
                               options->restart >= 0;
-  if (options->json || options->open || !options->volumes.empty() || options->minFree) {
+  if (options->json || options->open || options->minFree) {
     *error = std::string(command == Command::kOptions ? "options" : "schedule") +
-             " takes no --json, --open, --volume or --min-free";
+             " takes no --json, --open or --min-free";
+    return false;
+  }
+  // Off Windows the scheduled run keeps the volumes given with schedule add.
+#ifdef _WIN32
+  const bool volumesTaken = false;
+#else
+  const bool volumesTaken = command == Command::kSchedule && positional.size() > 1 && positional[1] == "add";
+#endif
+  if (!options->volumes.empty() && !volumesTaken) {
+#ifdef _WIN32
+    *error = std::string(command == Command::kOptions ? "options" : "schedule") + " takes no --volume";
+#else
+    *error = command == Command::kOptions ? "options takes no --volume" : "schedule takes --volume only with add";
+#endif
     return false;
   }
   options->command = command;
@@ -604,7 +618,7 @@ std::string UsageText(const std::string& engineFolder) {
       "       vexa [OPTIONS] demo [DIR]\n"
       "       vexa options [--folders TEXT] [--files TEXT] [--types TEXT]\n"
       "                    [--turn-off on|off] [--restart on|off]\n"
-      "       vexa schedule show|add LETTERS|remove\n"
+      "       vexa schedule show|add LETTERS [--volume L=PATH]...|remove\n"
       "       vexa [OPTIONS] check LETTER [PATH...] [--max-pieces N]\n"
       "       vexa [OPTIONS] contig LETTER PATH... [--make-room]\n"
       "       vexa [OPTIONS] put LETTER SOURCE DEST [--max-pieces N] [--replace]\n"
@@ -633,7 +647,9 @@ std::string UsageText(const std::string& engineFolder) {
       "  schedule add LETTERS\n"
       "                     run \"vexa LETTERS\" every day at 15:00 (the Task Scheduler task\n"
       "                     \"Tolvane Disk Defrag Schedule\" on Windows, a line in your crontab\n"
-      "                     on Linux, with the volume map of the engine's folder)\n"
+      "                     on Linux that runs this vexa program). On Linux every letter must\n"
+      "                     be mapped, by --volume or the volume map; the mappings are kept\n"
+      "                     for the scheduled run in schedule-volumes.ini in the engine's folder\n"
       "  schedule remove    remove the scheduled run\n"
       "  check LETTER [PATH...]\n"
       "                     list each file (every file under a folder; the whole volume when\n"

@@ -2,9 +2,14 @@
 #include "settings_command.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
 
 #include "engine_api.h"
 #include "exit_codes.h"
+#include "platform/library.h"
+#include "volume_setup.h"
 
 namespace cli {
 namespace {
@@ -28,6 +33,62 @@ bool LoadEngine(EngineLibrary& library, const std::string& engineFolder) {
 }
 
 const char* OnOff(int32_t value) { return value != 0 ? "on" : "off"; }
+
+#ifndef _WIN32
+// The volume map the scheduled run reads, kept in the engine's folder: a run started by
+// cron has neither the --volume options nor the environment of the shell that added it.
+constexpr char kScheduleMapName[] = "schedule-volumes.ini";
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+// Checks that every letter of the run is mapped and that cron can hold every path, and
+// writes the letters' mappings to `file`. False, with the reason printed, otherwise.
+bool WriteScheduleMap(const Options& options, const std::string& engineFolder, const std::string& file) {
+  std::vector<std::string> warnings;
+  const std::vector<platform::VolumeMapEntry> map = CombinedVolumeMap(engineFolder, options.volumes, &warnings);
+  for (const std::string& warning : warnings) std::fprintf(stderr, "vexa: %s\n", warning.c_str());
+  std::string unmapped;
+  for (char letter : options.letters) {
+    if (!MapServes(map, letter)) unmapped += letter;
+  }
+  if (!unmapped.empty()) {
+    std::fprintf(stderr,
+                 "vexa: %s %s no image or device to run on; give %s with --volume %c=PATH "
+                 "(or map %s in the volume map)\n",
+                 unmapped.c_str(), unmapped.size() == 1 ? "has" : "have", unmapped.size() == 1 ? "it" : "each",
+                 unmapped[0], unmapped.size() == 1 ? "it" : "them");
+    return false;
+  }
+  const std::string program = platform::ProgramPath();
+  for (const std::string& path : {engineFolder, program}) {
+    if (HasLineBreak(path)) {
+      std::fprintf(stderr, "vexa: a crontab line cannot hold the path \"%s\", which has a line break\n", path.c_str());
+      return false;
+    }
+  }
+  std::string text = "; the volumes of the scheduled run (vexa schedule add)\n[volumes]\n";
+  for (const auto& entry : map) {
+    if (options.letters.find(entry.letter) == std::string::npos) continue;
+    if (HasLineBreak(entry.path)) {
+      std::fprintf(stderr, "vexa: the path of %c has a line break; a volume map cannot hold it\n", entry.letter);
+      return false;
+    }
+    text += std::string(1, entry.letter) + "=" + entry.path + "\n";
+  }
+  // Written beside and renamed, so a failed write leaves the old map whole.
+  const std::string partial = file + ".new";
+  std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  std::error_code error;
+  if (!out || (std::filesystem::rename(partial, file, error), error)) {
+    std::filesystem::remove(partial, error);
+    std::fprintf(stderr, "vexa: cannot write the scheduled run's volume map %s\n", file.c_str());
+    return false;
+  }
+  return true;
+}
+#endif
 
 }  // namespace
 
@@ -84,17 +145,42 @@ int RunScheduleCommand(const Options& options, const std::string& engineFolder) 
       }
       break;
     }
-    case ScheduleAction::kAdd:
+    case ScheduleAction::kAdd: {
+#ifdef _WIN32
       result = api.addSchedule(options.letters.c_str());
+#else
+      // A task that is there already keeps the map it runs with.
+      result = api.readSchedule(nullptr);
+      if (result == VEXA_SCHEDULE_DONE) result = VEXA_SCHEDULE_EXISTS;
+      if (result == VEXA_SCHEDULE_MISSING) {
+        const std::string map = engineFolder + kScheduleMapName;
+        if (!WriteScheduleMap(options, engineFolder, map)) return kExitVolume;
+        // The engine names the map in force in the line it makes.
+        result = platform::SetProcessEnvironment("VEXA_VOLUMES", map.c_str())
+                     ? api.addSchedule(options.letters.c_str())
+                     : VEXA_SCHEDULE_FAILED;
+        if (result != VEXA_SCHEDULE_DONE) {
+          std::error_code error;
+          std::filesystem::remove(map, error);
+        }
+      }
+#endif
       if (result == VEXA_SCHEDULE_DONE) {
         std::printf("Scheduled: vexa %s daily at 15:00.\n", options.letters.c_str());
       } else if (result == VEXA_SCHEDULE_EXISTS) {
         std::fprintf(stderr, "vexa: a run is scheduled already; remove it first (vexa schedule remove)\n");
       }
       break;
+    }
     case ScheduleAction::kRemove:
       result = api.removeSchedule();
-      if (result == VEXA_SCHEDULE_DONE) std::printf("Scheduled run removed.\n");
+      if (result == VEXA_SCHEDULE_DONE) {
+#ifndef _WIN32
+        std::error_code error;
+        std::filesystem::remove(engineFolder + kScheduleMapName, error);
+#endif
+        std::printf("Scheduled run removed.\n");
+      }
       if (result == VEXA_SCHEDULE_MISSING) std::fprintf(stderr, "vexa: there is no scheduled run\n");
       break;
   }

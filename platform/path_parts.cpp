@@ -18,4 +18,9 @@ std::vector<std::string> PathComponents(std::string_view path) {
   return parts;
 }
 
+bool NameReachable(std::string_view name) {
+  constexpr std::string_view kBreaking("\\/\0", 3);
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(kBreaking) == std::string_view::npos;
+}
+
 }  // namespace platform

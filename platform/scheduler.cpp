@@ -83,32 +83,68 @@ std::string CrontabLine(const DailyTask& task) {
   return line + " # " + task.name;
 }
 
-std::optional<DailyTask> ParseCrontabLine(const std::string& line, const std::string& name) {
+namespace {
+
+// The line without the blanks and carriage return an editor may leave at its end.
+std::string TrimmedEnd(const std::string& line) {
+  std::size_t end = line.size();
+  while (end > 0 && (line[end - 1] == ' ' || line[end - 1] == '\t' || line[end - 1] == '\r')) --end;
+  return line.substr(0, end);
+}
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+}  // namespace
+
+bool CrontabLineMarked(const std::string& line, const std::string& name) {
+  const std::string text = TrimmedEnd(line);
   const std::string marker = " # " + name;
-  if (line.size() < marker.size() || line.compare(line.size() - marker.size(), marker.size(), marker) != 0) {
-    return std::nullopt;
+  const std::size_t first = text.find_first_not_of(" \t");
+  // A comment line is no task, even one that ends with the marker.
+  if (first == std::string::npos || text[first] == '#') return false;
+  return text.size() > marker.size() && text.compare(text.size() - marker.size(), marker.size(), marker) == 0;
+}
+
+bool HoldsLineBreak(const DailyTask& task) {
+  if (HasLineBreak(task.name) || HasLineBreak(task.application) || HasLineBreak(task.parameters) ||
+      HasLineBreak(task.workingDirectory)) {
+    return true;
   }
+  return std::any_of(task.environment.begin(), task.environment.end(), HasLineBreak);
+}
+
+std::optional<DailyTask> ParseCrontabLine(const std::string& line, const std::string& name) {
+  if (!CrontabLineMarked(line, name)) return std::nullopt;
+  const std::string text = TrimmedEnd(line);
+  const std::string marker = " # " + name;
   std::vector<std::string> words;
-  if (!SplitWords(line.substr(0, line.size() - marker.size()), words)) return std::nullopt;
-  // minute hour day month weekday cd FOLDER && [NAME=VALUE ...] PROGRAM [PARAMETERS]
-  if (words.size() < 9 || words[5] != "cd" || words[7] != "&&" || words[3] != "*" || words[4] != "*") {
-    return std::nullopt;
-  }
+  if (!SplitWords(text.substr(0, text.size() - marker.size()), words)) return std::nullopt;
+  // minute hour day month weekday (or one "@daily"-style word), then
+  // cd FOLDER && [NAME=VALUE ...] PROGRAM [PARAMETERS]
+  const std::size_t times = !words.empty() && !words[0].empty() && words[0][0] == '@' ? 1 : 5;
+  if (words.size() < times + 4 || words[times] != "cd" || words[times + 2] != "&&") return std::nullopt;
   DailyTask task;
   task.name = name;
   int minute = -1;
   int hour = -1;
-  if (std::sscanf(words[0].c_str(), "%d", &minute) != 1 || std::sscanf(words[1].c_str(), "%d", &hour) != 1 ||
-      minute < 0 || minute > 59 || hour < 0 || hour > 23) {
-    return std::nullopt;
-  }
-  task.startMinute = static_cast<std::uint16_t>(minute);
-  task.startHour = static_cast<std::uint16_t>(hour);
   int interval = 1;
-  if (words[2] != "*" && std::sscanf(words[2].c_str(), "*/%d", &interval) != 1) return std::nullopt;
-  task.daysInterval = static_cast<std::uint16_t>(interval);
-  task.workingDirectory = words[6];
-  std::size_t at = 8;
+  char extra = 0;
+  const bool daily =
+      times == 5 && words[3] == "*" && words[4] == "*" &&
+      std::sscanf(words[0].c_str(), "%d%c", &minute, &extra) == 1 &&
+      std::sscanf(words[1].c_str(), "%d%c", &hour, &extra) == 1 && minute >= 0 && minute <= 59 && hour >= 0 &&
+      hour <= 23 &&
+      (words[2] == "*" || (std::sscanf(words[2].c_str(), "*/%d%c", &interval, &extra) == 1 && interval > 0 &&
+                           interval < 65536));
+  if (daily) {
+    task.startMinute = static_cast<std::uint16_t>(minute);
+    task.startHour = static_cast<std::uint16_t>(hour);
+    task.daysInterval = static_cast<std::uint16_t>(interval);
+  } else {
+    for (std::size_t i = 0; i < times; ++i) task.cronTimes += (i > 0 ? " " : "") + words[i];
+  }
+  task.workingDirectory = words[times + 1];
+  std::size_t at = times + 3;
   // An assignment's name is unquoted, so its word holds "=" before any quoted part.
   while (at < words.size() && words[at].find('=') != std::string::npos &&
          words[at].find('/') > words[at].find('=')) {

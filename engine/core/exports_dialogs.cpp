@@ -39,7 +39,8 @@ std::string Describe(const platform::DailyTask& task) {
   char when[64];
   std::snprintf(when, sizeof when, "%s at %02u:%02u", task.daysInterval > 1 ? "every few days" : "daily",
                 static_cast<unsigned>(task.startHour), static_cast<unsigned>(task.startMinute));
-  text += std::string("Runs: ") + when;
+  // Times the user edited in the crontab are shown as they stand.
+  text += task.cronTimes.empty() ? std::string("Runs: ") + when : "Runs: at the crontab times " + task.cronTimes;
   if (task.beginYear != 0) {
     std::snprintf(when, sizeof when, " from %04u-%02u-%02u", static_cast<unsigned>(task.beginYear),
                   static_cast<unsigned>(task.beginMonth), static_cast<unsigned>(task.beginDay));

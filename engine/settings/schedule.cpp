@@ -1,9 +1,11 @@
 // Scheduled runs: the task's settings and the Schedule buttons.
 #include "settings/schedule.h"
 
+#include <cstdlib>
 #include <ctime>
 
 #include "core/engine.h"
+#include "platform/library.h"
 #include "platform/processes.h"
 
 namespace vexa {
@@ -22,12 +24,13 @@ std::string ScheduleAccount(const std::string& userName) {
 }
 
 platform::DailyTask ScheduleTask(const std::string& workingFolder, const std::string& letters,
-                                 const std::string& userName, int year, int month, int day) {
+                                 const std::string& userName, int year, int month, int day,
+                                 const std::string& program, const std::string& volumeMap) {
   platform::DailyTask task;
   task.name = kScheduleTaskName;
   task.comment = kScheduleComment;
   task.account = ScheduleAccount(userName);
-  task.application = workingFolder + kProgramName;
+  task.application = program.empty() ? workingFolder + kProgramName : program;
   task.parameters = letters;
   task.workingDirectory = workingFolder;
   task.flags = kScheduleFlags;
@@ -39,7 +42,9 @@ platform::DailyTask ScheduleTask(const std::string& workingFolder, const std::st
   task.daysInterval = 1;
 #ifndef _WIN32
   // cron starts the program with an environment of its own: the volume map is named.
-  task.environment.push_back("VEXA_VOLUMES=" + workingFolder + "volumes.ini");
+  task.environment.push_back("VEXA_VOLUMES=" + (volumeMap.empty() ? workingFolder + "volumes.ini" : volumeMap));
+#else
+  (void)volumeMap;
 #endif
   return task;
 }
@@ -58,7 +63,13 @@ platform::DailyTask ScheduleTaskForToday(const std::string& letters) {
     month = local.tm_mon + 1;
     day = local.tm_mday;
   }
+#ifdef _WIN32
   return ScheduleTask(gWorkingFolder, letters, platform::CurrentUserName(), year, month, day);
+#else
+  const char* map = std::getenv("VEXA_VOLUMES");
+  return ScheduleTask(gWorkingFolder, letters, platform::CurrentUserName(), year, month, day, platform::ProgramPath(),
+                      map != nullptr ? map : "");
+#endif
 }
 
 ScheduleButtons ScheduleButtonsFor(platform::TaskPresence presence) {

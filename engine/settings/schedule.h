@@ -2,9 +2,11 @@
 // chosen drive letters (a quick defragmentation), and the Schedule buttons of the
 // advanced dialog (Add, Edit, Remove), apart from their windows.
 //
-// The task runs the command-line program in the working folder ("vexa.exe" on Windows,
-// "vexa" elsewhere) with the letters as its only argument, daily at 15:00 from today, in
-// the working folder; off Windows it also names the working folder's volume map.
+// The task runs the command-line program with the letters as its only argument, daily at
+// 15:00 from today, in the working folder. On Windows the program is "vexa.exe" in the
+// working folder; elsewhere it is the program that asked for the task (the working
+// folder of an installed copy holds no program), and the task names the volume map in
+// force, so the run finds the volumes that were checked when it was added.
 #pragma once
 
 #include <string>
@@ -25,8 +27,11 @@ std::string ScheduleAccount(const std::string& userName);
 
 // The task for `letters` (for example "CE"), made in `workingFolder` (ending with its
 // separator) for `userName`, beginning on the given local date (0s when unknown).
+// `program` and (off Windows) `volumeMap` default to "vexa" and "volumes.ini" in the
+// working folder.
 platform::DailyTask ScheduleTask(const std::string& workingFolder, const std::string& letters,
-                                 const std::string& userName, int year, int month, int day);
+                                 const std::string& userName, int year, int month, int day,
+                                 const std::string& program = {}, const std::string& volumeMap = {});
 // The same for today (local date) and the current user, in the engine's working folder.
 platform::DailyTask ScheduleTaskForToday(const std::string& letters);
 

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the FAT image fuzzer with clang (libFuzzer, ASan, UBSan), makes a seed corpus
-# of small images with mkfs.fat and mtools, and fuzzes for a fixed time.
+# of small images with mkfs.fat and mtools, adds the fixed cases of fuzz/fat/corpus/, and
+# fuzzes for a fixed time.
 # Usage: run_fat_fuzzer.sh SOURCE_DIR WORK_DIR [SECONDS]
 # Exit 77 (skipped) when clang, mkfs.fat or mtools are missing.
 set -eu
@@ -48,6 +49,12 @@ img="$corpus/fat16.img"
 mkfs.fat -C -F 16 -s 1 "$img" 2200 >/dev/null 2>&1
 mcopy -i "$img" "$seeds/b" "::/B.BIN"
 mcopy -i "$img" "$seeds/a" "::/long name.txt"
+
+# Fixed cases: inputs the fuzzer once found faults with, replayed on every run.
+#   folder-loop.img.gz  FAT12 whose folders lead back into their own path
+for found in "$src"/fuzz/fat/corpus/*.img.gz; do
+  gunzip -c "$found" > "$corpus/$(basename "$found" .gz)"
+done
 
 exec "$fuzzer" -max_total_time="$seconds" -max_len=2300000 -timeout=10 -rss_limit_mb=2048 \
   -artifact_prefix="$work/" "$corpus"

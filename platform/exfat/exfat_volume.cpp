@@ -330,7 +330,12 @@ void ExfatVolume::ParseEntries(std::int32_t folder, const std::vector<std::uint8
       break;
     }
     ExfatNode node;
-    if (ParseFileSet(folder, e, count, &node)) {
+    const bool parsed = ParseFileSet(folder, e, count, &node);
+    if (parsed && !NameReachable(node.name)) {
+      // Left out of the tree (its clusters stay claimed); the volume stays read-only.
+      Inconsistent(nullptr, "an entry in " + (isRoot ? std::string("the root folder") : "folder " +
+                   nodes_[static_cast<std::size_t>(folder)].name) + " has a name no path can reach");
+    } else if (parsed) {
       node.parent = folder;
       node.entryOffset = diskOffset(at);
       node.streamOffset = diskOffset(at + kEntrySize);
@@ -426,6 +431,16 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
     Inconsistent(nullptr, "the size of " + what + " is not a whole number of clusters");
     node->firstCluster = 0;
     return true;
+  }
+  if (node->IsFolder()) {
+    for (std::int32_t at = folder; at >= 0; at = nodes_[static_cast<std::size_t>(at)].parent) {
+      if (nodes_[static_cast<std::size_t>(at)].firstCluster != node->firstCluster) continue;
+      // Reading it would lead back into its own path without end: the node stays (the
+      // analysis lists it) as an empty folder.
+      Inconsistent(&FatDamage::folderLoops, what + " leads back into its own path");
+      node->firstCluster = 0;
+      return true;
+    }
   }
   if (!ClaimChain(node->firstCluster, ClustersOf(node->dataLength), node->NoFatChain(), what, nullptr)) {
     // Unusable: the node stays (analysis lists it) without clusters.

@@ -202,12 +202,28 @@ bool FatVolume::WalkTree() {
       Inconsistent(nullptr, "folder " + nodes_[static_cast<std::size_t>(folder)].name + " has no clusters");
       continue;
     }
+    if (LeadsBackIntoItsPath(folder)) {
+      // The entry stays (the analysis lists it) as an empty folder; its clusters are its ancestor's.
+      Inconsistent(&FatDamage::folderLoops,
+                   "folder " + nodes_[static_cast<std::size_t>(folder)].name + " leads back into its own path");
+      continue;
+    }
     if (!ClaimChain(nodes_[static_cast<std::size_t>(folder)].firstCluster, kAnyLength, &chain)) {
       continue;
     }
     if (!ReadFolder(folder, chain, depth, &pending)) return false;
   }
   return true;
+}
+
+bool FatVolume::LeadsBackIntoItsPath(std::int32_t index) const {
+  const std::uint32_t first = nodes_[static_cast<std::size_t>(index)].firstCluster;
+  for (std::int32_t at = nodes_[static_cast<std::size_t>(index)].parent; at != kRoot;
+       at = nodes_[static_cast<std::size_t>(at)].parent) {
+    if (nodes_[static_cast<std::size_t>(at)].firstCluster == first) return true;
+  }
+  // The FAT12 and FAT16 root has no cluster; 0 is caught as a folder without clusters.
+  return layout_.type == FatType::kFat32 && first == layout_.rootCluster;
 }
 
 bool FatVolume::ReadFolder(std::int32_t folder, const std::vector<std::uint32_t>& chain, int depth,
@@ -287,6 +303,12 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
       node.hasLongName = true;
     } else {
       node.name = node.shortName;
+    }
+    if (!NameReachable(node.name)) {
+      // Left out of the tree: its clusters count as lost, and the volume stays read-only.
+      Inconsistent(nullptr, "an entry in " + (isRoot ? std::string("the root folder") : "folder " +
+                   nodes_[static_cast<std::size_t>(folder)].name) + " has a name no path can reach");
+      continue;
     }
     const auto index = static_cast<std::int32_t>(nodes_.size());
     if (node.IsFolder()) {

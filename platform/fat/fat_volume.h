@@ -100,6 +100,9 @@ class FatVolume {
   FatOpenStatus Load();
   bool CheckMirrors();
   bool WalkTree();
+  // Whether folder `index` starts at the first cluster of a folder on its own path (the
+  // root included): reading it would lead back into the path without end.
+  bool LeadsBackIntoItsPath(std::int32_t index) const;
   bool ClaimChain(std::uint32_t first, std::int64_t expected, std::vector<std::uint32_t>* chain);
   bool ReadFolder(std::int32_t folder, const std::vector<std::uint32_t>& chain, int depth,
                   std::vector<std::pair<std::int32_t, int>>* pending);

@@ -18,6 +18,8 @@ std::string FatDamageText(const FatDamage& damage) {
   AddCount(&text, damage.crossLinks, "cross-linked file", "cross-linked files");
   AddCount(&text, damage.brokenChains, "chain that loops or runs out of range", "chains that loop or run out of range");
   AddCount(&text, damage.differingFatCopies, "FAT copy that differs", "FAT copies that differ");
+  AddCount(&text, damage.folderLoops, "folder that leads back into its own path",
+           "folders that lead back into their own path");
   if (damage.otherProblems == 1) {
     if (!text.empty()) text += ", ";
     text += damage.firstOther;

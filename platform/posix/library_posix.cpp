@@ -29,11 +29,15 @@ void UnloadSharedLibrary(LibraryHandle library) {
   if (library != nullptr) ::dlclose(library);
 }
 
-std::string ProgramFolder() {
+std::string ProgramPath() {
   std::vector<char> buffer(4096);
   const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size() - 1) return {};
-  const std::string path(buffer.data(), static_cast<std::size_t>(length));
+  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+std::string ProgramFolder() {
+  const std::string path = ProgramPath();
   const auto cut = path.rfind('/');
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }

@@ -25,12 +25,16 @@ void UnloadSharedLibrary(LibraryHandle library) {
   if (library != nullptr) ::FreeLibrary(reinterpret_cast<HMODULE>(library));
 }
 
-std::string ProgramFolder() {
+std::string ProgramPath() {
   char name[MAX_PATH + 1] = {};
   const DWORD length = ::GetModuleFileNameA(nullptr, name, MAX_PATH);
   // A full buffer means the name was cut; a folder cut from it would be wrong.
   if (length == 0 || length >= MAX_PATH) return {};
-  const std::string path(name, length);
+  return std::string(name, length);
+}
+
+std::string ProgramFolder() {
+  const std::string path = ProgramPath();
   const auto cut = path.find_last_of("\\/");
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }

@@ -35,6 +35,22 @@ TEST(CommandLine, CommandsAreMatchedBeforeLetters) {
   EXPECT_EQ(Parse({"C:E:"}).letters, "CE");
 }
 
+TEST(CommandLine, ScheduleAddAloneTakesTheVolumesOfTheScheduledRun) {
+#ifndef _WIN32
+  const Options add = Parse({"schedule", "add", "ce", "--volume", "E=/dev/sdb1", "--volume", "C=a.img"});
+  EXPECT_EQ(add.scheduleAction, ScheduleAction::kAdd);
+  EXPECT_EQ(add.letters, "CE");
+  ASSERT_EQ(add.volumes.size(), 2u);
+  EXPECT_EQ(add.volumes[0].letter, 'E');
+  EXPECT_EQ(add.volumes[1].path, "a.img");
+  EXPECT_NE(ParseError({"schedule", "show", "--volume", "C=a.img"}).find("--volume only with add"), std::string::npos);
+  EXPECT_NE(ParseError({"schedule", "remove", "--volume", "C=a.img"}).find("--volume only with add"),
+            std::string::npos);
+#endif
+  EXPECT_NE(ParseError({"options", "--volume", "C=a.img"}).find("no --volume"), std::string::npos);
+  EXPECT_NE(ParseError({"schedule", "add", "C", "--json"}).find("no --json"), std::string::npos);
+}
+
 TEST(CommandLine, BareWordsNeverBecomeAJobUnlessAllCapitals) {
   // Lower-case or mixed words are mistyped commands, each with a hint at what was meant.
   const std::string ce = ParseError({"ce"});

@@ -39,7 +39,8 @@ def run(folder, *args, env=None):
 
 
 def read(path, mode="rb"):
-    with open(path, mode) as f:
+    # Text is read with its line ends as they are, so a kept "\r\n" can be checked.
+    with open(path, mode, **({} if "b" in mode else {"newline": ""})) as f:
         return f.read()
 
 
@@ -104,6 +105,7 @@ def group_schedule(folder, work):
     with open(os.path.join(bin_dir, "crontab"), "w") as f:
         f.write("#!/bin/sh\n"
                 "echo \"$*\" >> '%s'\n"
+                "echo 'crontab: warning: the spool is on a slow disk' >&2\n"
                 "case \"$1\" in\n"
                 "  -l) [ -f '%s' ] || { echo \"no crontab for $(id -un)\" >&2; exit 1; }; cat '%s' ;;\n"
                 "  -) cat > '%s' ;;\n"
@@ -116,22 +118,42 @@ def group_schedule(folder, work):
     make_image(os.path.join(folder, "c.img"), work, "A.BIN")
     make_image(os.path.join(folder, "e.img"), work, "B.BIN")
     with open(os.path.join(folder, "volumes.ini"), "w") as f:
-        f.write("[volumes]\nC=c.img\nE=e.img\n")
+        f.write("[volumes]\nC=c.img\n")
+    schedule_map = os.path.join(folder, "schedule-volumes.ini")
 
     code, out, err = run(folder, "schedule", env=env)
     check(code == 0 and out == "No scheduled run.\n", "schedule show without a task (%d %s%s)" % (code, out, err))
-    with open(table, "w") as f:
-        f.write("MAILTO=someone\n30 2 * * 1 /usr/bin/backup --weekly\n")
-    code, out, err = run(folder, "schedule", "add", "ce", env=env)
-    check(code == 0 and "vexa CE daily at 15:00" in out, "schedule add ce: done (%s%s)" % (out, err))
-    lines = read(table, "r").splitlines()
-    check(lines[:2] == ["MAILTO=someone", "30 2 * * 1 /usr/bin/backup --weekly"] and len(lines) == 3,
-          "schedule add: the other lines stay as they were")
-    line = lines[2]
+    others = "MAILTO=someone\r\n30 2 * * 1 /usr/bin/backup --weekly  \\%\n"
+    with open(table, "w", newline="") as f:
+        f.write(others)
+
+    # Nothing to run on: E is in neither the map nor the options.
+    code, _, err = run(folder, "schedule", "add", "ce", env=env)
+    check(code == 2 and "E has no image or device to run on" in err and "--volume E=PATH" in err,
+          "schedule add ce without a mapping for E: refused, exit 2 (%s)" % err.strip())
+    check(read(table, "r") == others and not os.path.exists(schedule_map),
+          "schedule add refused: the table untouched, no map kept")
+    code, _, err = run(folder, "schedule", "add", "C", "--volume", "C=bad\nname.img", env=env)
+    check(code == 2 and "line break" in err, "schedule add with a line break in a path: refused (%s)" % err.strip())
+    check(read(table, "r") == others, "line break refused: the table untouched")
+    code, _, err = run(folder, "schedule", "show", "--volume", "E=e.img", env=env)
+    check(code == 1, "schedule show --volume: bad usage")
+
+    code, out, err = run(folder, "schedule", "add", "ce", "--volume", "E=e.img", env=env)
+    check(code == 0 and "vexa CE daily at 15:00" in out, "schedule add ce --volume E=e.img: done (%s%s)" % (out, err))
+    text = read(table, "r")
+    check(text.startswith(others) and text.count("\n") == 3 and "warning" not in text,
+          "schedule add: the other lines stay byte for byte, crontab's warning is no line of the table")
+    line = text[len(others):].rstrip("\n")
     check(line.startswith("0 15 * * * ") and line.endswith(" # " + NAME), "schedule add: daily at 15:00, marked: " + line)
     check(("'%s' 'CE'" % os.path.join(folder, "vexa")) in line and
-          ("VEXA_VOLUMES='%s'" % os.path.join(folder, "volumes.ini")) in line,
-          "schedule add: runs vexa CE with the folder's volume map")
+          ("VEXA_VOLUMES='%s'" % schedule_map) in line,
+          "schedule add: runs this vexa with CE and the map kept for the schedule")
+    check(read(schedule_map, "r").splitlines()[1:] ==
+          ["[volumes]", "C=" + os.path.join(folder, "c.img"), "E=" + os.path.join(folder, "e.img")],
+          "schedule add: the map keeps C from volumes.ini and E from --volume, with full paths")
+    # The scheduled run needs neither the user's map nor the options of the add.
+    os.remove(os.path.join(folder, "volumes.ini"))
 
     code, out, err = run(folder, "schedule", "show", env=env)
     check(code == 0 and "Parameters: CE\n" in out and "Runs: daily at 15:00\n" in out and
@@ -153,10 +175,21 @@ def group_schedule(folder, work):
                               stderr=subprocess.STDOUT, text=True)
         check(fsck.returncode == 0, "fsck.fat -n %s after the scheduled run" % image)
 
+    # The user moved the run to week days: the line is still ours by its marker.
+    edited = "30 3 * * 1-5 " + line.split(" ", 5)[5]
+    with open(table, "w", newline="") as f:
+        f.write(others + edited + "\n")
+    code, out, err = run(folder, "schedule", "show", env=env)
+    check(code == 0 and "Runs: at the crontab times 30 3 * * 1-5\n" in out, "schedule show of an edited line:\n" + out)
+    code, _, err = run(folder, "schedule", "add", "D", "--volume", "D=c.img", env=env)
+    check(code == 7 and "scheduled already" in err, "schedule add with an edited line there: exit 7 (%s)" % err.strip())
+    check(read(table, "r") == others + edited + "\n" and os.path.exists(schedule_map),
+          "schedule add refused: the edited line and its map kept")
+
     code, out, err = run(folder, "schedule", "remove", env=env)
     check(code == 0, "schedule remove: done (%s)" % err)
-    check(read(table, "r") == "MAILTO=someone\n30 2 * * 1 /usr/bin/backup --weekly\n",
-          "schedule remove: only its own line is gone")
+    check(read(table, "r") == others, "schedule remove: only its own line is gone, the others byte for byte")
+    check(not os.path.exists(schedule_map), "schedule remove: the schedule's map is gone")
     code, _, err = run(folder, "schedule", "remove", env=env)
     check(code == 7 and "no scheduled run" in err, "schedule remove without a task: exit 7")
 

@@ -90,10 +90,67 @@ def install(deb, root):
         fail("dpkg -i into the scratch root failed", result)
 
 
-def as_user(home, command):
-    env = {"HOME": home, "PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}
+def as_user(home, command, path="/usr/bin:/bin", lang="C.UTF-8"):
+    env = {"HOME": home, "PATH": path}
+    if lang:
+        env["LANG"] = lang
     return run(["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"] + command,
                env=env, cwd=home, timeout=900)
+
+
+def check_schedule(vexa, home, data, scratch):
+    """The crontab line `vexa schedule add` writes, run as cron runs it: by sh, in cron's bare
+    environment. A crontab program first on PATH keeps the table in a file."""
+    cron = os.path.join(scratch, "cron")
+    os.makedirs(os.path.join(cron, "bin"))
+    table = os.path.join(cron, "table")
+    with open(os.path.join(cron, "bin", "crontab"), "w") as f:
+        f.write("#!/bin/sh\n"
+                "case \"$1\" in\n"
+                "  -l) [ -f '%s' ] || { echo \"no crontab for $(id -un)\" >&2; exit 1; }; cat '%s' ;;\n"
+                "  -) cat > '%s' ;;\n"
+                "  *) exit 2 ;;\n"
+                "esac\n" % (table, table, table))
+    os.chmod(os.path.join(cron, "bin", "crontab"), 0o755)
+    os.chown(cron, NOBODY, NOBODY)
+    path = os.path.join(cron, "bin") + ":/usr/bin:/bin"
+    images = [os.path.join(folder, "demo.img") for folder, _, names in os.walk(os.path.join(home, ".cache/vexa"))
+              if "demo.img" in names]
+    if len(images) != 1:
+        fail("the demo left no image to schedule a run on: %s" % images)
+
+    result = as_user(home, [vexa, "schedule", "add", "C"], path=path)
+    if result.returncode != 2 or "--volume C=PATH" not in result.stderr or os.path.exists(table):
+        fail("schedule add with no volume mapped was not refused (exit 2, crontab untouched)", result)
+    result = as_user(home, [vexa, "schedule", "add", "C", "--volume", "C=" + images[0]], path=path)
+    if result.returncode != 0:
+        fail("schedule add C --volume C=IMAGE failed", result)
+    with open(table) as f:
+        lines = f.read().splitlines()
+    if len(lines) != 1 or not lines[0].endswith(" # Tolvane Disk Defrag Schedule"):
+        fail("the crontab does not hold the one marked line: %s" % lines)
+    line = lines[0]
+    if (" '%s' 'C'" % vexa) not in line:
+        fail("the line does not run the installed program %s: %s" % (vexa, line))
+    print("schedule add: " + line)
+
+    # The command of the line exactly as written, as cron starts it.
+    for page in ("defragreport.html", "defragreport1.html"):
+        if os.path.exists(data + page):
+            os.remove(data + page)
+    command = line.split(" ", 5)[5]
+    result = as_user(home, ["/bin/sh", "-c", command], lang=None)
+    if result.returncode != 0:
+        fail("the scheduled command failed: " + command, result)
+    if not os.path.isfile(data + "defragreport1.html"):
+        fail("the scheduled command did not defragment the mapped image (no defragreport1.html)", result)
+    print("the scheduled line ran as written: exit 0, the mapped image defragmented")
+
+    result = as_user(home, [vexa, "schedule", "remove"], path=path)
+    with open(table) as f:
+        left = f.read()
+    if result.returncode != 0 or left != "" or os.path.exists(data + "schedule-volumes.ini"):
+        fail("schedule remove left the line or its map behind: %r" % left, result)
 
 
 def main():
@@ -155,6 +212,7 @@ def main():
         if outside:
             fail("the run wrote outside the user's data and cache folders: %s" % outside)
         print("demo as an unprivileged user: %d files in its folders, installed files unchanged" % len(written))
+        check_schedule(vexa, home, data, scratch)
 
         result = run(["dpkg", "--root=" + root, "--log=/dev/null", "--purge", PACKAGE])
         if result.returncode != 0:

@@ -49,6 +49,49 @@ TEST(CrontabLine, QuotesAndPercentSignsInPathsSurviveTheRoundTrip) {
   EXPECT_EQ(ParseCrontabLine(line, task.name), task);
 }
 
+TEST(CrontabLine, TheMarkerFindsTheLineAfterItsTimesWereEdited) {
+  const DailyTask task = SampleTask("/home/jane/.local/share/tolvane-disk-defrag/");
+  const std::string line = CrontabLine(task);
+  const std::string command = line.substr(line.find(" cd "));
+
+  // Another time of day is still the daily form.
+  DailyTask later = task;
+  later.startHour = 4;
+  later.startMinute = 30;
+  EXPECT_EQ(ParseCrontabLine("30 4 * * *" + command, task.name), later);
+  // Week days, lists and "@daily" are kept as written; the command is read all the same.
+  for (const std::string times : {"30 3 * * 1-5", "0 8,20 * * *", "@daily", "*/10 * * * *"}) {
+    const std::string edited = times + command;
+    EXPECT_TRUE(CrontabLineMarked(edited, task.name)) << edited;
+    const std::optional<DailyTask> read = ParseCrontabLine(edited, task.name);
+    ASSERT_TRUE(read.has_value()) << edited;
+    EXPECT_EQ(read->cronTimes, times);
+    EXPECT_EQ(read->application, task.application);
+    EXPECT_EQ(read->parameters, "CE");
+    EXPECT_EQ(read->environment, task.environment);
+  }
+  // An editor's carriage return or blanks after the marker still mark it.
+  EXPECT_TRUE(CrontabLineMarked(line + "\r", task.name));
+  EXPECT_TRUE(CrontabLineMarked(line + "  ", task.name));
+  // A commented-out line, another task's line and a bare marker are not ours.
+  EXPECT_FALSE(CrontabLineMarked("# " + line, task.name));
+  EXPECT_FALSE(CrontabLineMarked("  #" + line, task.name));
+  EXPECT_FALSE(CrontabLineMarked(line + " Two", task.name));
+  EXPECT_FALSE(CrontabLineMarked(" # " + task.name, task.name));
+}
+
+TEST(CrontabLine, ALineBreakInAnyTextIsFound) {
+  const DailyTask task = SampleTask("/home/jane/x/");
+  EXPECT_FALSE(HoldsLineBreak(task));
+  for (int field = 0; field < 4; ++field) {
+    DailyTask broken = task;
+    std::string* texts[] = {&broken.application, &broken.parameters, &broken.workingDirectory,
+                            &broken.environment[0]};
+    texts[field]->insert(1, field % 2 == 0 ? "\n" : "\r");
+    EXPECT_TRUE(HoldsLineBreak(broken)) << field;
+  }
+}
+
 #ifndef _WIN32
 // A crontab program on PATH that keeps the table in a file, as Debian's does in its spool.
 class CrontabSchedulerTest : public ::testing::Test {
@@ -89,6 +132,55 @@ TEST_F(CrontabSchedulerTest, AddsReadsAndRemovesItsLineAndKeepsTheOthers) {
   EXPECT_EQ(scheduler.Remove(task.name), SchedulerResult::kDone);
   EXPECT_EQ(vexa::test::ReadFile(dir.File("table")), "MAILTO=jane\n5 4 * * * /usr/bin/backup\n");
   EXPECT_EQ(scheduler.Check(task.name), TaskPresence::kMissing);
+}
+
+TEST_F(CrontabSchedulerTest, OtherLinesAreKeptByteForByteAndAnEditedLineIsStillOurs) {
+  Scheduler& scheduler = SystemScheduler();
+  const DailyTask task = SampleTask(dir.Path());
+  // Carriage returns, tabs, a comment and a last line without its line feed.
+  const std::string others = "MAILTO=jane\r\n# nightly\tbackup\n\n5 4 * * * /usr/bin/backup  % 'x' \\%";
+  vexa::test::WriteFile(dir.File("table"), others);
+  ASSERT_EQ(scheduler.Create(task, false), SchedulerResult::kDone);
+  EXPECT_EQ(vexa::test::ReadFile(dir.File("table")), others + "\n" + CrontabLine(task) + "\n");
+
+  // The user moved the run to week days at 03:30: still found, never added twice.
+  const std::string line = CrontabLine(task);
+  const std::string edited = "30 3 * * 1-5" + line.substr(line.find(" cd "));
+  vexa::test::WriteFile(dir.File("table"), others + "\n" + edited + "\n");
+  EXPECT_EQ(scheduler.Check(task.name), TaskPresence::kExists);
+  EXPECT_EQ(scheduler.Create(task, false), SchedulerResult::kExists);
+  const std::optional<DailyTask> read = scheduler.Read(task.name);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->cronTimes, "30 3 * * 1-5");
+  EXPECT_EQ(read->application, task.application);
+  EXPECT_EQ(scheduler.Remove(task.name), SchedulerResult::kDone);
+  EXPECT_EQ(vexa::test::ReadFile(dir.File("table")), others + "\n");
+}
+
+TEST_F(CrontabSchedulerTest, AWarningOnStandardErrorIsNoLineOfTheTable) {
+  vexa::test::WriteFile(dir.File("crontab"),
+                        "#!/bin/sh\n"
+                        "table='" + dir.File("table") + "'\n"
+                        "echo 'crontab: warning: the spool is on a slow disk' >&2\n"
+                        "case \"$1\" in\n"
+                        "  -l) cat \"$table\" ;;\n"
+                        "  -) cat > \"$table\" ;;\n"
+                        "esac\n");
+  vexa::test::WriteFile(dir.File("table"), "5 4 * * * /usr/bin/backup\n");
+  Scheduler& scheduler = SystemScheduler();
+  const DailyTask task = SampleTask(dir.Path());
+  ASSERT_EQ(scheduler.Create(task, false), SchedulerResult::kDone);
+  EXPECT_EQ(vexa::test::ReadFile(dir.File("table")), "5 4 * * * /usr/bin/backup\n" + CrontabLine(task) + "\n");
+  EXPECT_EQ(scheduler.Remove(task.name), SchedulerResult::kDone);
+  EXPECT_EQ(vexa::test::ReadFile(dir.File("table")), "5 4 * * * /usr/bin/backup\n");
+}
+
+TEST_F(CrontabSchedulerTest, ATaskWithALineBreakIsRefusedAndTheTableLeftAlone) {
+  vexa::test::WriteFile(dir.File("table"), "5 4 * * * /usr/bin/backup\n");
+  DailyTask task = SampleTask(dir.Path());
+  task.environment = {"VEXA_VOLUMES=/tmp/a\n* * * * * rm -rf ~ # x"};
+  EXPECT_EQ(SystemScheduler().Create(task, false), SchedulerResult::kFailed);
+  EXPECT_EQ(vexa::test::ReadFile(dir.File("table")), "5 4 * * * /usr/bin/backup\n");
 }
 
 TEST_F(CrontabSchedulerTest, AFailingCrontabMakesTheSchedulerUnavailable) {

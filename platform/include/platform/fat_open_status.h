@@ -44,11 +44,14 @@ struct FatDamage {
   std::uint32_t brokenChains = 0;        // chains that loop back into themselves, leave the data
                                          // area, or run into a free or bad cluster
   std::uint32_t differingFatCopies = 0;  // FAT copies that differ from the copy in use
+  std::uint32_t folderLoops = 0;         // folders whose first cluster is that of a folder on
+                                         // their own path: the tree would lead back on itself
   std::uint32_t otherProblems = 0;       // anything else: sizes, dot entries, folder depth, ...
   std::string firstOther;                // the first of the other problems, for diagnostics
 
   bool Any() const {
-    return lostClusters != 0 || crossLinks != 0 || brokenChains != 0 || differingFatCopies != 0 || otherProblems != 0;
+    return lostClusters != 0 || crossLinks != 0 || brokenChains != 0 || differingFatCopies != 0 || folderLoops != 0 ||
+           otherProblems != 0;
   }
 };
 

@@ -28,6 +28,9 @@ void UnloadSharedLibrary(LibraryHandle library);
 // The folder of the running program's file, ending with the platform's separator;
 // empty when it cannot be found.
 std::string ProgramFolder();
+// The running program's file (/proc/self/exe resolved; GetModuleFileNameA on Windows);
+// empty when it cannot be found.
+std::string ProgramPath();
 
 // File name of the engine library in its folder ("vexa.dll" on Windows, "libvexa.so"
 // elsewhere).

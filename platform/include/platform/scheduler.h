@@ -28,6 +28,9 @@ struct DailyTask {
   std::uint16_t daysInterval = 1;
   // Off Windows: environment settings put before the command ("VEXA_VOLUMES=/path").
   std::vector<std::string> environment;
+  // Off Windows, as read back: the crontab line's times when someone made them other
+  // than daily at one time ("30 3 * * 1-5"); empty when startHour and startMinute say it.
+  std::string cronTimes;
 
   bool operator==(const DailyTask&) const = default;
 };
@@ -88,6 +91,13 @@ class FakeScheduler : public Scheduler {
 // "# " and the task's name as the marker that finds the line again.
 std::string CrontabLine(const DailyTask& task);
 // The task a crontab line made by CrontabLine holds, or nothing for any other line.
+// Times edited by the user are kept in cronTimes.
 std::optional<DailyTask> ParseCrontabLine(const std::string& line, const std::string& name);
+// Whether `line` is the crontab line of task `name`: a command line that ends with its
+// marker, whatever else was edited in it.
+bool CrontabLineMarked(const std::string& line, const std::string& name);
+// Whether a text of `task` holds a line break, which would end the crontab line early
+// and start another: such a task cannot be written to a crontab.
+bool HoldsLineBreak(const DailyTask& task);
 
 }  // namespace platform

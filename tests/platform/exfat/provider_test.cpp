@@ -232,6 +232,111 @@ TEST(ExfatOpenTest, CountsLostClustersAndNamesOtherDamage) {
   EXPECT_EQ(damage.firstOther, "an entry set in folder Folder One has a wrong checksum");
 }
 
+// The entry set checksum of the set whose File entry is at `file`, rewritten after a patch.
+void FixSetChecksum(std::string& d, std::size_t file) {
+  const std::size_t count = static_cast<std::uint8_t>(d[file + 1]) + std::size_t{1};
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < count * 32; ++i) {
+    if (i == 2 || i == 3) continue;
+    sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + static_cast<std::uint8_t>(d[file + i]));
+  }
+  d[file + 2] = static_cast<char>(sum & 0xFF);
+  d[file + 3] = static_cast<char>(sum >> 8);
+}
+
+// A folder whose first cluster is that of a folder on its own path (its parent, or the
+// root) is cut there and named; the volume is analysed but never written.
+TEST(ExfatOpenTest, AFolderLeadingBackIntoItsPathIsCutThereAndNamed) {
+  EXFAT_REQUIRE_TOOLS();
+  struct Case {
+    const char* name;
+    const char* folder;  // the folder made to lead back
+    const char* target;  // the folder it leads back to; null: the root
+    const char* gone;    // a file no longer reached
+  };
+  const Case cases[] = {
+      {"parent", "deeper", "Folder One", "Folder One/deeper/Piecewise.bin"},
+      {"root", "Folder One", nullptr, "Folder One/small3.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    exfattest::ScratchDir dir;
+    const std::string image = exfattest::CopyOfFixture(dir, "exfat_mixed_4k");
+    std::string bytes = fattest::ReadAll(image);
+    const std::size_t file = FileEntryOf(bytes, c.folder);
+    ASSERT_NE(file, 0u);
+    const std::uint32_t target = c.target != nullptr ? Get32(bytes, FileEntryOf(bytes, c.target) + 32 + 20)
+                                                     : Get32(bytes, 96);  // the root folder's first cluster
+    Put32(bytes, file + 32 + 20, target);
+    FixSetChecksum(bytes, file);
+    fattest::WriteAll(image, bytes);
+
+    FatOpenStatus status;
+    platform::fat::FatDamage damage;
+    auto m = OpenFatVolume('C', image, &status, &damage);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(status, FatOpenStatus::kReadOnlyExfatInconsistent);
+    EXPECT_EQ(damage.folderLoops, 1u);
+    EXPECT_EQ(damage.crossLinks, 0u) << "the loop is named as a loop, not as a cross-link";
+    EXPECT_NE(platform::fat::FatDamageText(damage).find("1 folder that leads back into its own path"),
+              std::string::npos)
+        << platform::fat::FatDamageText(damage);
+    const auto seen = fattest::Walk(*m, 'C');
+    EXPECT_EQ(seen.count(std::string(c.folder == std::string("deeper") ? "Folder One/deeper/" : "Folder One/")), 1u);
+    EXPECT_EQ(seen.count(c.gone), 0u);
+    EXPECT_EQ(seen.count("contiguous.bin"), 1u);
+    for (const auto& [path, seenFile] : seen) EXPECT_LT(path.size(), 80u) << path;
+
+    const Handle volume = m->OpenVolume('C');
+    const Handle moved = m->OpenFileForQuery("C:\\contiguous.bin");
+    ASSERT_NE(moved, kInvalidHandle);
+    EXPECT_EQ(m->MoveFile(volume, {moved, 0, fattest::FindFreeRun(*m, volume, 4), 4}), kErrorWriteProtect);
+    m.reset();
+    EXPECT_EQ(fattest::ReadAll(image), bytes);
+  }
+}
+
+// A name that is "." or holds a separator would lead a path back to the folder or
+// elsewhere: such an entry is left out of the tree and named.
+TEST(ExfatOpenTest, AnEntryNoPathCanReachIsLeftOutAndNamed) {
+  EXFAT_REQUIRE_TOOLS();
+  for (const char16_t* name : {u".", u"..", u"A\\B", u"X/"}) {
+    exfattest::ScratchDir dir;
+    const std::string image = exfattest::CopyOfFixture(dir, "exfat_mixed_4k");
+    std::string bytes = fattest::ReadAll(image);
+    const std::size_t file = FileEntryOf(bytes, "deeper");
+    ASSERT_NE(file, 0u);
+    // "deeper" has one File Name entry, room for 15 units: the new name and zeros.
+    const std::u16string wide(name);
+    bytes[file + 32 + 3] = static_cast<char>(wide.size());
+    std::uint16_t hash = 0;
+    for (std::size_t u = 0; u < 15; ++u) {
+      const char16_t unit = u < wide.size() ? wide[u] : u'\0';
+      bytes[file + 64 + 2 + 2 * u] = static_cast<char>(unit & 0xFF);
+      bytes[file + 64 + 3 + 2 * u] = static_cast<char>(unit >> 8);
+      if (u >= wide.size()) continue;
+      for (const std::uint8_t b : {static_cast<std::uint8_t>(unit & 0xFF), static_cast<std::uint8_t>(unit >> 8)}) {
+        hash = static_cast<std::uint16_t>(((hash & 1) ? 0x8000 : 0) + (hash >> 1) + b);
+      }
+    }
+    bytes[file + 32 + 4] = static_cast<char>(hash & 0xFF);
+    bytes[file + 32 + 5] = static_cast<char>(hash >> 8);
+    FixSetChecksum(bytes, file);
+    fattest::WriteAll(image, bytes);
+
+    FatOpenStatus status;
+    platform::fat::FatDamage damage;
+    auto m = OpenFatVolume('C', image, &status, &damage);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(status, FatOpenStatus::kReadOnlyExfatInconsistent);
+    EXPECT_EQ(damage.firstOther, "an entry in folder Folder One has a name no path can reach");
+    const auto seen = fattest::Walk(*m, 'C');
+    EXPECT_EQ(seen.count("Folder One/small3.txt"), 1u);
+    EXPECT_EQ(seen.count("Folder One/deeper/Piecewise.bin"), 0u);
+    for (const auto& [path, seenFile] : seen) EXPECT_LT(path.size(), 80u) << path;
+  }
+}
+
 TEST(ExfatOpenTest, RefusesWhatIsNoExfatVolume) {
   EXFAT_REQUIRE_TOOLS();
   exfattest::ScratchDir dir;

@@ -3,6 +3,9 @@
 // are never written; validation counts what it found by kind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "fat_image_patch.h"
 #include "fat_tools.h"
 #include "platform/fat_image_builder.h"
@@ -72,8 +75,9 @@ const Corruption kCorruptions[] = {
      FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
     {"entry_points_past_the_end", [](auto& b) { SetCluster(b, "B       BIN", 0xFFF0); },
      FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0}},
+    // SUB leads back to DIR, its parent: a folder loop (counted apart), SUB's own cluster lost.
     {"folder_cycle", [](auto& b) { SetCluster(b, "SUB        ", 32); },
-     FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 0, 0, 0}},
     {"size_longer_than_chain",
      [](auto& b) { fattest::Put32(b, fattest::EntryOffset(b, "A       BIN") + 28, 2048 * 5); },
      FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 0, 1}},
@@ -154,6 +158,97 @@ TEST(FatVolumeTest, FolderCycleOnFat32EndsTheWalk) {
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
   EXPECT_EQ(fattest::Walk(*m, 'C').count("DIR/C.BIN"), 1u);
+}
+
+// A folder whose first cluster is that of a folder on its own path would give every
+// walker an endless tree: it is cut there, named, and the volume kept read-only.
+TEST(FatVolumeTest, AFolderLeadingBackIntoItsPathIsCutThereAndNamed) {
+  struct Case {
+    const char* name;
+    FatType type;
+    std::function<void(std::vector<std::uint8_t>&)> apply;
+    const char* cut;  // the folder listed empty
+  };
+  auto deeper = [](FatType type) {
+    // DIR/SUB/DEEP, with DEEP leading back to DIR, two levels up.
+    const bool fat32 = type == FatType::kFat32;
+    auto b = FatImageBuilder::Create(
+        {type, fat32 ? 34u << 20 : type == FatType::kFat12 ? 4u << 20 : 9u << 20, fat32 ? 512u : 2048u, ""}, nullptr);
+    EXPECT_NE(b, nullptr);
+    EXPECT_TRUE(b->AddFolder("DIR", {{30, 1}}));
+    EXPECT_TRUE(b->AddFile("DIR/C.BIN", fattest::RandomBytes(b->BytesPerCluster(), 3), {{31, 1}}));
+    EXPECT_TRUE(b->AddFolder("DIR/SUB", {{32, 1}}));
+    EXPECT_TRUE(b->AddFolder("DIR/SUB/DEEP", {{33, 1}}));
+    EXPECT_TRUE(b->AddFile("DIR/SUB/DEEP/D.BIN", fattest::RandomBytes(100, 4), {{34, 1}}));
+    EXPECT_TRUE(b->AddFile("A.BIN", fattest::RandomBytes(b->BytesPerCluster() * 3, 1), {{10, 3}}));
+    std::vector<std::uint8_t> image;
+    EXPECT_TRUE(b->Build(&image));
+    return image;
+  };
+  auto dirCluster = [](const std::vector<std::uint8_t>& b) {
+    return fattest::Get16(b, fattest::EntryOffset(b, "DIR        ") + 26);
+  };
+  const Case cases[] = {
+      {"fat16 parent", FatType::kFat16, [&](auto& b) { SetCluster(b, "SUB        ", dirCluster(b)); }, "DIR/SUB/"},
+      {"fat32 parent", FatType::kFat32, [&](auto& b) { SetCluster(b, "SUB        ", dirCluster(b)); }, "DIR/SUB/"},
+      {"fat16 grandparent", FatType::kFat16, [&](auto& b) { SetCluster(b, "DEEP       ", dirCluster(b)); },
+       "DIR/SUB/DEEP/"},
+      {"fat12 grandparent", FatType::kFat12, [&](auto& b) { SetCluster(b, "DEEP       ", dirCluster(b)); },
+       "DIR/SUB/DEEP/"},
+      {"fat32 root", FatType::kFat32, [](auto& b) { SetCluster(b, "DEEP       ", fattest::Get32(b, 44)); },
+       "DIR/SUB/DEEP/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> image = deeper(c.type);
+    c.apply(image);
+    FatOpenStatus status;
+    FatDamage damage;
+    auto io = std::make_unique<WriteLimitIo>(std::make_unique<MemoryFatIo>(image), 0);
+    WriteLimitIo* writes = io.get();
+    auto m = OpenFatVolume('C', std::move(io), &status, &damage);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
+    EXPECT_EQ(damage.folderLoops, 1u);
+    EXPECT_EQ(damage.crossLinks, 0u) << "the loop is named as a loop, not as a cross-link";
+    EXPECT_NE(FatDamageText(damage).find("1 folder that leads back into its own path"), std::string::npos)
+        << FatDamageText(damage);
+
+    // The walk ends; the looping folder is listed, empty; everything else is there.
+    const auto seen = fattest::Walk(*m, 'C');
+    EXPECT_EQ(seen.count("A.BIN"), 1u);
+    EXPECT_EQ(seen.count("DIR/C.BIN"), 1u);
+    EXPECT_EQ(seen.count(c.cut), 1u);
+    EXPECT_EQ(seen.count("DIR/SUB/DEEP/D.BIN"), 0u);
+    for (const auto& [path, file] : seen) EXPECT_LT(path.size(), 40u) << path;
+
+    // Writes are refused and none reach the image.
+    const Handle v = m->OpenVolume('C');
+    const Handle a = m->OpenFileForQuery("C:\\A.BIN");
+    ASSERT_NE(a, kInvalidHandle);
+    EXPECT_EQ(m->MoveFile(v, {a, 0, 1000, 1}), kErrorWriteProtect);
+    EXPECT_EQ(writes->WritesSeen(), 0u);
+  }
+}
+
+// An entry whose name is blank would make "DIR\\" + name the folder itself: a walker
+// would list DIR inside DIR without end. Such an entry is left out and named.
+TEST(FatVolumeTest, AnEntryNoPathCanReachIsLeftOutAndNamed) {
+  std::vector<std::uint8_t> image = BaseImage();
+  const std::size_t at = fattest::EntryOffset(image, "SUB        ");
+  ASSERT_NE(at, 0u);
+  std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(at), 11, ' ');
+  FatOpenStatus status;
+  FatDamage damage;
+  auto m = OpenFatVolume('C', std::make_unique<MemoryFatIo>(image), &status, &damage);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
+  EXPECT_NE(FatDamageText(damage).find("an entry in folder DIR has a name no path can reach"), std::string::npos)
+      << FatDamageText(damage);
+  EXPECT_EQ(damage.lostClusters, 1u) << "SUB's cluster, owned by no entry that is kept";
+  const auto seen = fattest::Walk(*m, 'C');
+  EXPECT_EQ(seen.count("DIR/C.BIN"), 1u);
+  EXPECT_EQ(seen.size(), 4u) << "A.BIN, B.BIN, DIR/ and DIR/C.BIN only";
 }
 
 TEST(FatVolumeTest, MismatchedLongNamesFallBackToTheShortName) {
