@@ -3,6 +3,7 @@
 #include "platform/volume_identity.h"
 
 #include <algorithm>
+#include <string>
 
 namespace platform {
 namespace {
@@ -70,6 +71,9 @@ std::string VolumeUsersText(const std::vector<VolumeUser>& users) {
       case VolumeUser::Kind::kHolder:
         AddOnce(&parts, "held by " + user.holder + " (" + user.device + ")");
         break;
+      case VolumeUser::Kind::kProcess:
+        AddOnce(&parts, "open in " + user.holder + " (pid " + std::to_string(user.pid) + ")");
+        break;
     }
   }
   return Join(parts, ", ");
@@ -80,6 +84,11 @@ std::string VolumeReleaseText(const std::vector<VolumeUser>& users) {
   std::vector<std::string> steps;
   for (const VolumeUser& user : users) {
     if (user.kind == VolumeUser::Kind::kMount) AddOnce(&steps, "umount " + user.mountPoint);
+  }
+  for (const VolumeUser& user : users) {
+    if (user.kind == VolumeUser::Kind::kProcess) {
+      AddOnce(&steps, "end " + user.holder + " (pid " + std::to_string(user.pid) + ") or its mount");
+    }
   }
   for (const VolumeUser& user : users) {
     if (user.kind == VolumeUser::Kind::kHolder) AddOnce(&steps, "remove " + user.holder);

@@ -2,6 +2,7 @@
 // their holders) and /proc/self/mountinfo (mounts, FUSE mounts of a file included).
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -169,6 +170,37 @@ void AddHolders(const fs::path& folder, const VolumeIdentity& volume, const Syst
   }
 }
 
+// Other processes with the image file, or a device on its bytes, open. Processes that
+// cannot be looked into (another user's, for an unprivileged caller) are passed over.
+void AddProcesses(const VolumeIdentity& volume, const SystemRoots& roots, std::vector<VolumeUser>* users) {
+  const std::string self = std::to_string(::getpid());
+  for (const fs::path& process : SortedEntries(roots.proc)) {
+    const std::string pid = process.filename().string();
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    bool uses = false;
+    for (const fs::path& fd : SortedEntries(process / "fd")) {
+      struct stat st {};
+      if (::stat(fd.c_str(), &st) != 0) continue;
+      VolumeIdentity opened;
+      if (S_ISREG(st.st_mode) && volume.kind == VolumeIdentity::Kind::kFile) {
+        opened = OfFile(st, fd.string());
+      } else if (S_ISBLK(st.st_mode)) {
+        opened = OfBlockDevice(::major(st.st_rdev), ::minor(st.st_rdev), roots, 0);
+      }
+      if (SameBytes(opened, volume)) {
+        uses = true;
+        break;
+      }
+    }
+    if (!uses) continue;
+    VolumeUser user;
+    user.kind = VolumeUser::Kind::kProcess;
+    user.holder = FirstLine(process / "comm");
+    user.pid = static_cast<std::uint32_t>(std::stoul(pid));
+    users->push_back(user);
+  }
+}
+
 }  // namespace
 
 VolumeIdentity IdentifyVolume(const std::string& path, const SystemRoots& roots) { return OfPath(path, roots, 0); }
@@ -226,6 +258,7 @@ std::vector<VolumeUser> VolumeUsers(const VolumeIdentity& volume, const SystemRo
     if (source.rfind(roots.dev, 0) == 0) user.device = source;
     users.push_back(user);
   }
+  AddProcesses(volume, roots, &users);
   return users;
 }
 

@@ -29,6 +29,7 @@ class FakeMachine {
   FakeMachine() {
     roots.sys = dir.File("sys");
     roots.mountinfo = dir.File("mountinfo");
+    roots.proc = dir.File("proc");
     image = dir.File("a.img");
     other = dir.File("b.img");
     Sized(image, 8 * kMiB);
@@ -45,6 +46,15 @@ class FakeMachine {
     Partition("sda", "sda2", "8:2", 50 * kMiB, 50 * kMiB);
     fs::create_directories(roots.sys + "/devices/pci/block/sda/sda2/holders/dm-0");
     WriteFile(roots.mountinfo, "");
+    fs::create_directories(roots.proc);
+  }
+
+  // A process `pid` named `name` with `target` open.
+  void Process(int pid, const std::string& name, const std::string& target) {
+    const std::string folder = roots.proc + "/" + std::to_string(pid);
+    fs::create_directories(folder + "/fd");
+    WriteFile(folder + "/comm", name + "\n");
+    fs::create_symlink(target, folder + "/fd/3");
   }
 
   void Mounts(const std::string& lines) { WriteFile(roots.mountinfo, lines); }
@@ -171,6 +181,22 @@ TEST(VolumeIdentityTest, UsersAreLoopDevicesMountsAndHoldersOnTheSameBytes) {
             "held by dm-0 (/dev/sda2), mounted at / (/dev/sda1)");
   EXPECT_EQ(VolumeUsersText(VolumeUsers(IdentifyBlockDevice(8, 2, m.roots), m.roots)), "held by dm-0 (/dev/sda2)");
   EXPECT_TRUE(VolumeUsers(IdentifyBlockDevice(9, 9, m.roots), m.roots).empty());
+}
+
+TEST(VolumeIdentityTest, AProcessWithTheImageOpenIsAUserWhateverItsMountSays) {
+  FakeMachine m;
+  const std::string link = m.dir.File("link.img");
+  ASSERT_EQ(::link(m.image.c_str(), link.c_str()), 0);
+  // A FUSE driver whose mount shows no source, by another name of the image; another
+  // process with a different image; this very process is never its own user.
+  m.Process(4242, "fusefat", link);
+  m.Process(4243, "cat", m.other);
+  m.Process(static_cast<int>(::getpid()), "self", m.image);
+  const VolumeIdentity other = IdentifyVolume(m.other, m.roots);
+  const std::vector<VolumeUser> users = VolumeUsers(IdentifyBlockDevice(7, 4, m.roots), m.roots);
+  EXPECT_EQ(VolumeUsersText(users), "attached to /dev/loop3, open in fusefat (pid 4242)");
+  EXPECT_EQ(VolumeReleaseText(users), "end fusefat (pid 4242) or its mount, then losetup -d /dev/loop3");
+  EXPECT_EQ(VolumeUsersText(VolumeUsers(other, m.roots)), "attached to /dev/loop5, open in cat (pid 4243)");
 }
 
 }  // namespace

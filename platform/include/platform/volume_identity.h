@@ -19,6 +19,8 @@ namespace platform {
 struct SystemRoots {
   std::string sys = "/sys";
   std::string mountinfo = "/proc/self/mountinfo";
+  // Where each process's open files are listed (PID/fd/N, PID/comm).
+  std::string proc = "/proc";
   // Prefixed to a block device's name to form the path shown to the user.
   std::string dev = "/dev/";
 };
@@ -53,17 +55,20 @@ VolumeIdentity IdentifyBlockDevice(std::uint32_t major, std::uint32_t minor, con
 
 // Something else that uses a volume's bytes.
 struct VolumeUser {
-  enum class Kind { kLoop, kMount, kHolder };
+  enum class Kind { kLoop, kMount, kHolder, kProcess };
   Kind kind = Kind::kLoop;
   std::string device;      // the device in front of the bytes ("/dev/loop3"); empty for a mount of the file itself
   std::string mountPoint;  // kMount: where it is mounted
-  std::string holder;      // kHolder: the device stacked on it ("dm-0")
+  std::string holder;      // kHolder: the device stacked on it ("dm-0"); kProcess: the program's name
+  std::uint32_t pid = 0;   // kProcess: the process that has the image or device open
 };
 
 // Everything on this machine that uses bytes of `volume`, apart from `volume`'s own
 // disk: loop devices attached to them (mounted or not), mounts whose source reaches them
-// (kernel and FUSE mounts, of a device or of the file itself), and devices stacked on a
-// disk or partition that holds them. Empty for a kUnknown volume. Any thread.
+// (kernel and FUSE mounts, of a device or of the file itself), devices stacked on a disk
+// or partition that holds them, and other processes that have a path to them open (a
+// FUSE driver whose mount does not name its source among them). Empty for a kUnknown
+// volume. Any thread.
 std::vector<VolumeUser> VolumeUsers(const VolumeIdentity& volume, const SystemRoots& roots = {});
 
 // "a.img through /dev/loop3": how the shared bytes of two paths are named in a refusal.
