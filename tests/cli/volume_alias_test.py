@@ -223,7 +223,10 @@ def check_in_use(vexa, card, work):
         for job in write_jobs(image, "C", card, source) + write_jobs(device, "D", card, source):
             expect(vexa.run(*job), 2, named, release)
         for letter, path in (("C", image), ("D", device)):
-            expect(vexa.run("analyze", letter, "--volume", letter + "=" + path), 0, named, "the figures may change")
+            analysis = vexa.run("analyze", letter, "--volume", letter + "=" + path)
+            if letter == "D" and analysis.returncode == 2 and "block device is mounted or in use" in analysis.stderr:
+                continue  # a driver that claims the device (the kernel's, exfat-fuse's) keeps it from us
+            expect(analysis, 0, named, "the figures may change")
             result = vexa.run("check", letter, "--volume", letter + "=" + path)
             check(result.returncode in (0, 5) and "the figures may change" in result.stderr,
                   "check of a mounted volume (exit %d):\n%s" % (result.returncode, result.stdout + result.stderr))
