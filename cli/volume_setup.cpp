@@ -1,6 +1,7 @@
 // The run's volume map and the checks before the engine loads.
 #include "volume_setup.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -90,6 +91,18 @@ void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const 
       const std::vector<platform::VolumeUser> users = platform::VolumeUsers(identities[i]);
       if (users.empty()) continue;
       const std::string volume = std::string("volume ") + letter + ": (" + entry.path + ") is in use elsewhere: ";
+      const bool onlyProcesses = std::all_of(users.begin(), users.end(), [](const platform::VolumeUser& user) {
+        return user.kind == platform::VolumeUser::Kind::kProcess;
+      });
+      if (onlyProcesses) {
+        // Another process of ours holds the volume's lock: told as such by the open below.
+        FatOpenStatus status = FatOpenStatus::kOk;
+        platform::fat::FatDamage damage;
+        if (platform::fat::OpenFatVolume(letter, entry.path, &status, &damage) == nullptr &&
+            status == FatOpenStatus::kInUse) {
+          continue;
+        }
+      }
       if (needWritable) {
         problems->push_back({letter, volume + platform::VolumeUsersText(users) + "; release it first: " +
                                          platform::VolumeReleaseText(users)});
