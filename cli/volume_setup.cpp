@@ -1,12 +1,14 @@
 // The run's volume map and the checks before the engine loads.
 #include "volume_setup.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "platform/fat_provider.h"
 #include "platform/library.h"
+#include "platform/volume_identity.h"
 
 namespace cli {
 namespace {
@@ -52,28 +54,73 @@ bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter) {
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
                         bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes) {
   using platform::fat::FatOpenStatus;
-  if (needWritable) {
-    // Two letters on one image or device would each move clusters the other thinks
-    // it knows: the file system would be destroyed.
-    for (const auto& a : map) {
-      for (const auto& b : map) {
-        if (a.letter >= b.letter || letters.find(a.letter) == std::string::npos ||
-            letters.find(b.letter) == std::string::npos) {
-          continue;
-        }
-        std::error_code code;
-        if (a.path == b.path || std::filesystem::equivalent(a.path, b.path, code)) {
-          const std::string text = std::string("volumes ") + a.letter + ": and " + b.letter +
-                                   ": are the same image or device (" + a.path + "); defragment it under one letter";
-          problems->push_back({a.letter, text});
-          problems->push_back({b.letter, text});
-        }
+  // A volume is known by the bytes that hold it: two letters on one image or device,
+  // by whatever paths, would each move clusters the other thinks it knows, and even an
+  // analysis of one would read the other's half-made moves.
+  std::vector<platform::VolumeIdentity> identities(map.size());
+  for (std::size_t i = 0; i < map.size(); ++i) {
+    if (letters.find(map[i].letter) != std::string::npos) identities[i] = platform::IdentifyVolume(map[i].path);
+  }
+  std::string refusedTwice;  // letters already refused as one of a pair
+  for (std::size_t i = 0; i < map.size(); ++i) {
+    for (std::size_t j = 0; j < map.size(); ++j) {
+      const auto& a = map[i];
+      const auto& b = map[j];
+      if (a.letter >= b.letter || letters.find(a.letter) == std::string::npos ||
+          letters.find(b.letter) == std::string::npos) {
+        continue;
       }
+      std::error_code code;
+      const bool samePath = a.path == b.path || std::filesystem::equivalent(a.path, b.path, code);
+      if (!samePath && !platform::SameBytes(identities[i], identities[j])) continue;
+      const std::string text = std::string(1, a.letter) + " and " + b.letter + " are the same volume (" +
+                               platform::SameVolumeName(a.path, b.path, identities[i]) + ")";
+      problems->push_back({a.letter, text});
+      problems->push_back({b.letter, text});
+      refusedTwice += a.letter;
+      refusedTwice += b.letter;
     }
   }
   for (char letter : letters) {
+    for (std::size_t i = 0; i < map.size(); ++i) {
+      const auto& entry = map[i];
+      if (entry.letter != letter || refusedTwice.find(letter) != std::string::npos) continue;
+      // Loop devices and mounts elsewhere on these bytes: a write job would change the
+      // file system under them (and they under it); an analysis may read figures that
+      // change while it runs.
+      const std::vector<platform::VolumeUser> users = platform::VolumeUsers(identities[i]);
+      if (users.empty()) continue;
+      const std::string volume = std::string("volume ") + letter + ": (" + entry.path + ") is in use elsewhere: ";
+      const bool onlyProcesses = std::all_of(users.begin(), users.end(), [](const platform::VolumeUser& user) {
+        return user.kind == platform::VolumeUser::Kind::kProcess;
+      });
+      if (onlyProcesses) {
+        // Another process of ours holds the volume's lock: told as such by the open below.
+        FatOpenStatus status = FatOpenStatus::kOk;
+        platform::fat::FatDamage damage;
+        if (platform::fat::OpenFatVolume(letter, entry.path, &status, &damage) == nullptr &&
+            status == FatOpenStatus::kInUse) {
+          continue;
+        }
+      }
+      if (needWritable) {
+        problems->push_back({letter, volume + platform::VolumeUsersText(users) + "; release it first: " +
+                                         platform::VolumeReleaseText(users)});
+      } else {
+        notes->push_back(volume + platform::VolumeUsersText(users) + "; the figures may change while they are read");
+      }
+    }
+  }
+  const auto refused = [&](char letter) {
+    for (const VolumeProblem& problem : *problems) {
+      if (problem.letter == letter) return true;
+    }
+    return false;
+  };
+  for (char letter : letters) {
     for (const auto& entry : map) {
-      if (entry.letter != letter) continue;
+      // Nothing is opened (nor read) of a volume already refused.
+      if (entry.letter != letter || refused(letter)) continue;
       FatOpenStatus status = FatOpenStatus::kOk;
       platform::fat::FatDamage damage;
       // Opened and closed at once: the engine opens it again when it loads.

@@ -25,10 +25,13 @@ std::vector<platform::VolumeMapEntry> CombinedVolumeMap(const std::string& engin
                                                         std::vector<std::string>* warnings = nullptr);
 
 // Opens every letter of `letters` that `map` serves, as the engine will, and closes it
-// again. Appends one problem per volume to *problems: an image or device that cannot be
-// opened (and why), or, when `needWritable`, one that would only open read-only (and
-// why, with the damage validation found). Appends to *notes a line per read-only volume
-// an analysis will only read.
+// again. Appends one problem per volume to *problems: two letters whose bytes overlap
+// (one image or device by two paths; before anything is opened), an image or device
+// that cannot be opened (and why), or, when `needWritable`, one that loop devices,
+// mounts or stacked devices elsewhere use (naming them and how to release them) or that
+// would only open read-only (and why, with the damage validation found). Appends to
+// *notes a line per read-only volume an analysis will only read, and per volume in use
+// elsewhere whose figures may change under the analysis.
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
                         bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes);
 

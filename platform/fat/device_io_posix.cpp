@@ -4,11 +4,18 @@
 // with O_EXCL, which Linux grants only when no file system or other exclusive holder
 // has the device. Anything that cannot be opened for writing is opened read-only, and so
 // is an image file with no write permission bit at all.
+//
+// One process at a time works on a volume's bytes, whichever path reaches them: an image
+// file is locked whole (flock, and an open-file-description byte-range lock), and a loop
+// device or a partition of one also takes that byte-range lock on its backing file over
+// the bytes it shows. So an image and its loop device exclude each other, within one
+// process too, while two partitions of one image do not.
 #ifndef _WIN32
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +23,7 @@
 #include <sstream>
 
 #include "platform/fat_io.h"
+#include "platform/volume_identity.h"
 
 namespace platform::fat {
 namespace {
@@ -28,8 +36,13 @@ class PosixDeviceIo final : public FatIo {
   // any of the writes before it may or may not be on the disk, as before.
   static constexpr std::size_t kEarlyWriteback = 256 * 1024;
 
-  PosixDeviceIo(int fd, std::uint64_t size, bool writable) : fd_(fd), size_(size), writable_(writable) {}
-  ~PosixDeviceIo() override { ::close(fd_); }
+  // `lockFd` (or -1) holds the lock on the file behind a loop device; closed with this.
+  PosixDeviceIo(int fd, int lockFd, std::uint64_t size, bool writable)
+      : fd_(fd), lockFd_(lockFd), size_(size), writable_(writable) {}
+  ~PosixDeviceIo() override {
+    ::close(fd_);
+    if (lockFd_ >= 0) ::close(lockFd_);
+  }
 
   std::uint64_t Size() const override { return size_; }
   bool Writable() const override { return writable_; }
@@ -72,6 +85,7 @@ class PosixDeviceIo final : public FatIo {
 
  private:
   int fd_;
+  int lockFd_;
   std::uint64_t size_;
   bool writable_;
 };
@@ -108,6 +122,54 @@ bool IsMounted(dev_t rdev) {
     }
   }
   return false;
+}
+
+// Locks bytes [start, end) of the file open as `fd` (end 0: to its end and beyond), for
+// writing or reading as the descriptor allows. The lock belongs to the open file
+// description, so it is refused to another open of the file in this process as well.
+// False when another holds a conflicting lock; *error then has errno.
+bool LockRange(int fd, bool writable, std::uint64_t start, std::uint64_t end, int* error) {
+  struct flock lock {};
+  lock.l_type = writable ? F_WRLCK : F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(start);
+  lock.l_len = end == 0 || end == UINT64_MAX ? 0 : static_cast<off_t>(end - start);
+  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  *error = errno;
+  return false;
+}
+
+// For a block device whose bytes live in a file (a loop device or a partition of one):
+// opens that file and locks the bytes the device shows. *lockFd is -1 when there is no
+// such file or it cannot be opened (then nothing else can reach it through its path
+// either). False with *status set when another holds those bytes.
+bool LockBackingFile(const struct stat& st, bool writable, int* lockFd, FatOpenStatus* status) {
+  *lockFd = -1;
+  const VolumeIdentity id = IdentifyBlockDevice(major(st.st_rdev), minor(st.st_rdev));
+  if (id.kind != VolumeIdentity::Kind::kFile) return true;
+  bool lockWritable = writable;
+  int fd = writable ? ::open(id.file.c_str(), O_RDWR | O_CLOEXEC) : -1;
+  if (fd < 0) {
+    lockWritable = false;
+    fd = ::open(id.file.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  if (fd < 0) return true;
+  struct stat held {};
+  // The name may lead elsewhere by now (the file renamed or replaced): lock only the
+  // file the device holds.
+  if (::fstat(fd, &held) != 0 || held.st_ino != id.inode || major(held.st_dev) != id.major ||
+      minor(held.st_dev) != id.minor) {
+    ::close(fd);
+    return true;
+  }
+  int error = 0;
+  if (!LockRange(fd, lockWritable, id.start, id.end, &error)) {
+    ::close(fd);
+    *status = error == EAGAIN || error == EACCES ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
+    return false;
+  }
+  *lockFd = fd;
+  return true;
 }
 
 FatOpenStatus StatusOfErrno(int error) {
@@ -160,14 +222,26 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
                                    : FatOpenStatus::kAccessDenied;
     return nullptr;
   }
+  int lockFd = -1;
+  int lockError = 0;
+  if (!device && !LockRange(fd, writable, 0, 0, &lockError)) {
+    ::close(fd);
+    *status = lockError == EAGAIN || lockError == EACCES ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
+    return nullptr;
+  }
+  if (device && !LockBackingFile(st, writable, &lockFd, status)) {
+    ::close(fd);
+    return nullptr;
+  }
   const off_t end = ::lseek(fd, 0, SEEK_END);
   if (end < 0) {
     ::close(fd);
+    if (lockFd >= 0) ::close(lockFd);
     *status = FatOpenStatus::kReadError;
     return nullptr;
   }
   *status = writable ? FatOpenStatus::kOk : FatOpenStatus::kReadOnlyNoWriteAccess;
-  return std::make_unique<PosixDeviceIo>(fd, static_cast<std::uint64_t>(end), writable);
+  return std::make_unique<PosixDeviceIo>(fd, lockFd, static_cast<std::uint64_t>(end), writable);
 }
 
 }  // namespace platform::fat

@@ -405,7 +405,8 @@ def group_errors(install, work):
     expect(["analyze", "C", "--volume", "C=" + not_fat], 2, "not a FAT file system")
     expect(["defrag", "C", "--volume", "C=" + corrupt], 2, "cannot be defragmented", "inconsistent", "fsck.fat")
     expect(["optimize", "C", "--volume", "C=" + corrupt], 2, "inconsistent")
-    expect(["defrag", "CE", "--volume", "C=" + good, "--volume", "E=" + good], 2, "same image")
+    expect(["defrag", "CE", "--volume", "C=" + good, "--volume", "E=" + good], 2,
+           "C and E are the same volume (good.img)")
     # Bad input never starts a job half-way: the good volume of the pair is untouched.
     expect(["defrag", "CE", "--volume", "C=" + good, "--volume", "E=" + corrupt], 2, "volume E:")
     expect(["CQ", "--volume", "C=" + good], 2, "volume Q: does not exist")

@@ -53,6 +53,17 @@ if(Python3_Interpreter_FOUND)
     ${PROJECT_SOURCE_DIR}/packaging/linux/vexa.bash-completion)
   set_tests_properties(cli.completion PROPERTIES SKIP_RETURN_CODE 77 LABELS cli)
 
+  # One volume by two paths (an image, its loop devices, a partition of it) and images
+  # attached or mounted elsewhere, on real loop devices and mounts (root; else skipped).
+  if(NOT WIN32)
+    foreach(group fat exfat)
+      add_test(NAME cli.volume-alias-${group}
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/volume_alias_test.py --stage ${VEXA_ENGINE_DIR} ${group})
+      set_tests_properties(cli.volume-alias-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600
+        ENVIRONMENT "VEXA_TEST_SLOW_CARD=$<TARGET_FILE:vexa_slow_card>")
+    endforeach()
+  endif()
+
   set(VEXA_WIN64_STAGE "" CACHE PATH "stage/vexa folder of a win64 build, for the cli.wine test")
   if(VEXA_WIN64_STAGE)
     add_test(NAME cli.wine COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --win-stage ${VEXA_WIN64_STAGE} wine)
