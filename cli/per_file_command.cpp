@@ -14,54 +14,15 @@
 #include "json_text.h"
 #include "left_fragmented.h"
 #include "platform/console.h"
+#include "platform/utf.h"
 #include "platform/win_types.h"
 #include "stop_request.h"
 
 namespace cli {
-namespace {
 
-// Names on the volume are single-byte (Latin-1) texts; a Linux terminal and command
-// line speak UTF-8. Windows passes its own code page through unchanged.
-std::string ToVolumeText(const std::string& text) {
-#ifdef _WIN32
-  return text;
-#else
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() &&
-               (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
-      out += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
-      ++i;
-    } else {
-      return text;  // beyond Latin-1: left as typed
-    }
-  }
-  return out;
-#endif
-}
-
-}  // namespace
-
-std::string FromVolumeText(const std::string& text) {
-#ifdef _WIN32
-  return text;
-#else
-  std::string out;
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-#endif
-}
+// Names on the volume reach us as the terminal shows them: UTF-8 on Linux (the
+// providers convert to and from the UTF-16 on disk), the code page on Windows.
+std::string FromVolumeText(const std::string& text) { return text; }
 
 namespace {
 
@@ -105,6 +66,31 @@ class ExitCode {
 };
 
 void Error(const std::string& text) { std::fprintf(stderr, "vexa: %s\n", FromVolumeText(text).c_str()); }
+
+// True when `text` can name something on a volume; otherwise says why. Off Windows
+// names are UTF-8, and bytes that are not cannot be stored or matched as typed.
+bool NameTextOk(const std::string& text) {
+#ifdef _WIN32
+  (void)text;
+  return true;
+#else
+  if (platform::IsValidUtf8(text)) return true;
+  std::string shown;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t from = at;
+    char32_t c;
+    if (platform::NextCodePoint(text, &at, &c)) {
+      shown.append(text, from, at - from);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[at++]));
+      shown += hex;
+    }
+  }
+  Error(shown + ": not valid UTF-8; names on the volume are written in UTF-8");
+  return false;
+#endif
+}
 
 // The exit code and message of an outcome every command shares; kExitDone when the
 // outcome is the command's own to explain.
@@ -163,7 +149,11 @@ int RunCheck(const EngineApi& api, const Options& o) {
   if (!o.json && !o.quiet) std::printf("%7s  %15s  %s\n", "pieces", "bytes", "file");
   const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{o.letters + ":\\"} : o.paths;
   for (const std::string& path : paths) {
-    const std::int32_t outcome = api.checkFiles(ToVolumeText(path).c_str(), &CheckVisit, &run);
+    if (!NameTextOk(path)) {
+      exit.Add(kExitUsage);
+      continue;
+    }
+    const std::int32_t outcome = api.checkFiles(path.c_str(), &CheckVisit, &run);
     exit.Add(CommonOutcome(outcome, path, nullptr));
     if (outcome == VEXA_FILE_BUSY) break;
     if (outcome == VEXA_FILE_STOPPED || StopRequestCount() > 0) {
@@ -226,7 +216,7 @@ VexaLeftFile ContigLeft(const EngineApi& api, const std::string& path, std::int3
       if (r.error == platform::kErrorWriteProtect) {
         left.reason = VEXA_LEFT_READ_ONLY;
       } else if (r.error == platform::kErrorAccessDenied &&
-                 api.checkFiles(ToVolumeText(path).c_str(), &AttributesVisit, &attributes) == VEXA_FILE_DONE &&
+                 api.checkFiles(path.c_str(), &AttributesVisit, &attributes) == VEXA_FILE_DONE &&
                  (attributes & platform::kAttributeSystem) != 0) {
         left.reason = VEXA_LEFT_SYSTEM;
       }
@@ -241,10 +231,14 @@ VexaLeftFile ContigLeft(const EngineApi& api, const std::string& path, std::int3
 int RunContig(const EngineApi& api, const Options& o) {
   ExitCode exit;
   for (const std::string& path : o.paths) {
+    if (!NameTextOk(path)) {
+      exit.Add(kExitUsage);
+      continue;
+    }
     MovedList moved{&o, ""};
     VexaFileResult r{};
     const std::int32_t outcome =
-        api.makeContiguous(ToVolumeText(path).c_str(), o.makeRoom ? 1 : 0, &ContigMoved, &moved, &r);
+        api.makeContiguous(path.c_str(), o.makeRoom ? 1 : 0, &ContigMoved, &moved, &r);
     const VexaLeftFile left = ContigLeft(api, path, outcome, r);
     if (o.json) {
       const std::string reason = left.reason == 0 ? "null" : JsonString(LeftReasonName(left.reason));
@@ -362,12 +356,14 @@ int RunPut(const EngineApi& api, const Options& o) {
 
   std::string dest = o.paths[0];
   if (dest.back() == '\\') dest += source.name;
+  if (!NameTextOk(dest)) return kExitUsage;
   VexaFileResult r{};
-  std::int32_t outcome = api.putFile(ToVolumeText(dest).c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
+  std::int32_t outcome = api.putFile(dest.c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
                                      &ReadSource, &source, &r);
   if (outcome == VEXA_FILE_IS_FOLDER) {
     dest += "\\" + source.name;
-    outcome = api.putFile(ToVolumeText(dest).c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
+    if (!NameTextOk(dest)) return kExitUsage;
+    outcome = api.putFile(dest.c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
                           &ReadSource, &source, &r);
   }
   if (source.shownPercent >= 0) std::printf("\n");
