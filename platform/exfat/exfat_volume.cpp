@@ -352,7 +352,7 @@ void ExfatVolume::ParseEntries(std::int32_t folder, const std::vector<std::uint8
 }
 
 bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std::size_t count, ExfatNode* node) {
-  const std::string where = folder == kRoot ? std::string("the root folder") : "folder " + FolderPath(folder);
+  const std::string where = folder == kRoot ? std::string("the root folder") : "folder " + nodes_[folder].name;
   for (std::size_t i = 1; i < count; ++i) {
     if ((set[i * kEntrySize] & (kTypeInUse | kTypeSecondary)) != (kTypeInUse | kTypeSecondary)) {
       Inconsistent(nullptr, "an entry set in " + where + " is cut short");
@@ -385,7 +385,8 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
     }
   }
   if (!platform::NameFromUtf16(node->wideName, &node->name)) {
-    Inconsistent(nullptr, "a name in " + where + " is not valid UTF-16 (" + node->name + ")");
+    const std::string path = folder == kRoot ? std::string("the root folder") : "folder " + FolderPath(folder);
+    Inconsistent(nullptr, "a name in " + path + " is not valid UTF-16 (" + node->name + ")");
   }
   if (haveUpcase_ && NameHash(node->wideName, upcase_) != Le16(stream + kStreamNameHash)) {
     Inconsistent(nullptr, "the name hash of " + node->name + " is wrong");
