@@ -83,6 +83,31 @@ def lfn_entries(image, start, length):
     return out
 
 
+def give_long_name(image, short11, attribute, name):
+    """Gives the entry `short11` (the last of its folder, with free slots after it in
+    its cluster) the long name `name`: LFN entries where it stood, the entry after them."""
+    with open(image, "r+b") as f:
+        data = f.read()
+        at = data.index(short11 + bytes([attribute]))
+        entry = data[at:at + 32]
+        units = name.encode("utf-16-le")
+        units += b"\0\0" if len(units) // 2 % 13 else b""
+        while len(units) // 2 % 13:
+            units += b"\xff\xff"
+        parts = len(units) // 26
+        check(data[at + 32:at + 32 * (parts + 1)] == bytes(32 * parts), "no room after " + repr(short11))
+        total = 0
+        for c in short11:
+            total = (((total & 1) << 7) + (total >> 1) + c) & 0xFF
+        out = b""
+        for k in range(parts, 0, -1):
+            chunk = units[(k - 1) * 26:k * 26]
+            out += bytes([k | (0x40 if k == parts else 0)]) + chunk[0:10] + b"\x0f\x00" + bytes([total]) + \
+                chunk[10:22] + b"\0\0" + chunk[22:26]
+        f.seek(at)
+        f.write(out + entry)
+
+
 def enumerate_entries(image, start, length):
     """(slot index, first 11 bytes) of every folder entry slot."""
     with open(image, "rb") as f:
@@ -110,8 +135,8 @@ def group_fat(install, work):
     need_tools("mkfs.fat", "mcopy", "mdir", "mmd", "fsck.fat")
     image = os.path.join(work, "names.img")
     with open(image, "wb") as f:
-        f.truncate(16 * MB)
-    run_tool("mkfs.fat", "-F", "16", "-n", "NAMES", image)
+        f.truncate(64 * MB)  # the engine defragments with 50 MiB free
+    run_tool("mkfs.fat", "-F", "16", "-s", "8", "-n", "NAMES", image)
     volume = "C=" + image
     env = utf8_env()
     latin = host_file(work, "latin.bin", 5000, 1)
@@ -144,6 +169,40 @@ def group_fat(install, work):
         lines = json_lines(result.stdout)
         check(result.returncode == 0 and [l["path"] for l in lines] == ["C:\\" + stored],
               "%s: %d %s %s" % (typed, result.returncode, result.stdout, result.stderr))
+
+    # Long names: a file of 255 CJK characters (765 bytes of UTF-8) in a folder of 200,
+    # in pieces: listed with its whole path (more than 999 bytes), then joined. mtools
+    # takes no names this long, so its entries are given their long names here.
+    long_folder = "\u6587" * 200
+    long_file = "\u66f8" * 251 + ".bin"
+    gap = host_file(work, "gap", 4096, 8)
+    for name in ("GAPA.BIN", "GAPB.BIN", "GAPC.BIN"):
+        subprocess.run(["mcopy", "-i", image, gap, "::" + name], check=True, env=env)
+    subprocess.run(["mmd", "-i", image, "::LONGDIR"], check=True, env=env)
+    subprocess.run(["mdel", "-i", image, "::GAPB.BIN"], check=True, env=env)
+    big = host_file(work, "big", 30000, 9)
+    subprocess.run(["mcopy", "-i", image, big, "::LONGDIR/LONG.BIN"], check=True, env=env)
+    give_long_name(image, b"LONG    BIN", 0x20, long_file)
+    give_long_name(image, b"LONGDIR    ", 0x10, long_folder)
+    check_fsck_clean(image)
+    long_path = "C:\\" + long_folder + "\\" + long_file
+
+    def long_pieces():
+        result = vexa(install, "--json", "check", "C", "--volume", volume)
+        lines = [l for l in json_lines(result.stdout) if l["path"] == long_path]
+        check(len(lines) == 1, "the long name is not listed whole: %s" % result.stdout[-3000:])
+        return lines[0]["pieces"]
+
+    check(long_pieces() > 1, "the long-named file is not in pieces: the fixture is wrong")
+    result = vexa(install, "defrag", "C", "--volume", volume)
+    check(result.returncode == 0, "defrag: %d %s %s" % (result.returncode, result.stdout, result.stderr))
+    check(long_pieces() == 1, "the long-named file was not joined")
+    check_fsck_clean(image)
+    out = os.path.join(work, "back")
+    subprocess.run(["mcopy", "-n", "-i", image, "::LONGDIR/LONG.BIN", out], check=True, env=env)
+    with open(out, "rb") as a, open(big, "rb") as b:
+        check(a.read() == b.read(), "the long-named file reads back other bytes")
+    os.remove(out)
 
     # put: the UTF-8 name stored as UTF-16 with the alias Windows forms.
     sources = {}
