@@ -349,6 +349,30 @@ def group_exfat(install, work):
           "an invalid name: %d %r" % (result.returncode, result.stderr))
     check(image_hash(image) == before_hash, "a refused put changed the image")
 
+    # A lone surrogate on disk (the entry set's checksum made right again): an error
+    # that names the folder, and no write job.
+    with open(image, "r+b") as f:
+        data = f.read()
+        unit = data.index((japanese[0][:-4]).encode("utf-16-le")) + 2 * (len(japanese[0]) - 5)
+        name_entry = unit - (unit % 32)
+        start = name_entry - 64
+        check(data[start] == 0x85 and data[name_entry] == 0xC1, "the entry set of %s was not found" % japanese[0])
+        entry_set = bytearray(data[start:start + 32 * (data[start + 1] + 1)])
+        entry_set[unit - start:unit - start + 2] = b"\x00\xd8"
+        total = 0
+        for i, byte in enumerate(entry_set):
+            if i not in (2, 3):
+                total = (((total << 15) | (total >> 1)) + byte) & 0xFFFF
+        entry_set[2:4] = struct.pack("<H", total)
+        f.seek(start)
+        f.write(entry_set)
+    result = install.run("analyze", "C", "--volume", volume)
+    text = result.stdout + result.stderr
+    check("a name in folder \\" + folder + " is not valid UTF-16" in text, "lone surrogate: %d %s" % (result.returncode, text))
+    result = install.run("defrag", "C", "--volume", volume)
+    check(result.returncode != 0 and "not valid UTF-16" in result.stderr,
+          "defrag with a lone surrogate: %d %s %s" % (result.returncode, result.stdout, result.stderr))
+
 
 GROUPS = {"fat": group_fat, "exfat": group_exfat}
 
