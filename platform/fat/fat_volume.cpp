@@ -247,8 +247,9 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
     if ((entry.attributes & kAttrVolumeLabel) != 0) {
       names->Reset();
       if (isRoot && label_.empty()) {
-        label_.assign(reinterpret_cast<const char*>(entry.name), 11);
-        while (!label_.empty() && label_.back() == ' ') label_.pop_back();
+        std::string oem(reinterpret_cast<const char*>(entry.name), 11);
+        while (!oem.empty() && oem.back() == ' ') oem.pop_back();
+        label_ = NameFromOem(oem);
       }
       continue;
     }
