@@ -97,6 +97,13 @@ void CutToWholeCharacters(char* text) {
 
 #endif
 
+bool PathSafeName(std::string_view name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\\' || c == '/' || c == '*' || c == '?') return false;
+  }
+  return true;
+}
+
 bool SameNameText(std::string_view a, std::string_view b) {
   return a == b || FoldNameText(a) == FoldNameText(b);
 }

@@ -250,6 +250,21 @@ def group_fat(install, work):
     check(result.returncode != 0 and "not valid UTF-16" in result.stderr,
           "defrag of a volume with a lone surrogate: %d %s %s" % (result.returncode, result.stdout, result.stderr))
 
+    # A long name no path can carry (a '/' written by something else): named, not skipped.
+    image = os.path.join(work, "slash.img")
+    with open(image, "wb") as f:
+        f.truncate(16 * MB)
+    run_tool("mkfs.fat", "-F", "16", image)
+    subprocess.run(["mmd", "-i", image, "::DOCS"], check=True, env=env)
+    subprocess.run(["mcopy", "-i", image, broken, "::DOCS/Slash name.bin"], check=True, env=env)
+    with open(image, "r+b") as f:
+        raw = f.read()
+        f.seek(raw.index("name.".encode("utf-16-le")))
+        f.write("/".encode("utf-16-le"))
+    result = vexa(install, "analyze", "C", "--volume", "C=" + image)
+    text = result.stdout + result.stderr
+    check("a long name in folder \\DOCS holds a character no path can carry" in text, "slash: %s" % text)
+
 
 def install_env(install):
     env = dict(os.environ)

@@ -21,6 +21,11 @@ TEST(NameText, LinuxNamesAreUtf8) {
   EXPECT_EQ(NameFromOem("\x80" "A\x8E.TXT"), "\xC3\x87" "A\xC3\x84.TXT");  // ÇAÄ.TXT
 }
 
+TEST(NameText, PathSafeNamesHoldNoSeparatorWildcardOrControl) {
+  EXPECT_TRUE(PathSafeName("\xE6\x97\xA5 a:b.txt"));
+  for (const char* bad : {"a\\b", "a/b", "a*", "?", "tab\there"}) EXPECT_FALSE(PathSafeName(bad)) << bad;
+}
+
 TEST(NameText, SameNameInAnyCase) {
   EXPECT_TRUE(SameNameText("\xC3\x91" "and\xC3\xBA.bin", "\xC3\xB1" "AND\xC3\x9A.BIN"));
   EXPECT_TRUE(SameNameText("Readme", "README"));
