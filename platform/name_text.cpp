@@ -97,9 +97,9 @@ void CutToWholeCharacters(char* text) {
 
 #endif
 
-bool PathSafeName(std::string_view name) {
-  for (char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == '\\' || c == '/' || c == '*' || c == '?') return false;
+bool PathSafeName(std::u16string_view name) {
+  for (char16_t c : name) {
+    if (c < 0x20 || c == u'\\' || c == u'/' || c == u'*' || c == u'?') return false;
   }
   return true;
 }

@@ -387,7 +387,7 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
   if (!platform::NameFromUtf16(node->wideName, &node->name)) {
     const std::string path = folder == kRoot ? std::string("the root folder") : "folder " + FolderPath(folder);
     Inconsistent(nullptr, "a name in " + path + " is not valid UTF-16 (" + node->name + ")");
-  } else if (!platform::PathSafeName(node->name)) {
+  } else if (!platform::PathSafeName(node->wideName)) {
     const std::string path = folder == kRoot ? std::string("the root folder") : "folder " + FolderPath(folder);
     Inconsistent(nullptr, "a name in " + path + " holds a character no path can carry");
   }

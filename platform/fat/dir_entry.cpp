@@ -6,6 +6,7 @@
 // the short name is shown, as Windows does.
 #include "dir_entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "le.h"
@@ -134,7 +135,13 @@ std::uint64_t FoldedNameHash(std::int32_t folder, std::string_view name) {
     h *= 0x100000001b3ull;
   };
   for (int i = 0; i < 4; ++i) mix(static_cast<std::uint8_t>(static_cast<std::uint32_t>(folder) >> (8 * i)));
-  for (char c : FoldNameText(name)) mix(static_cast<std::uint8_t>(c));
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) {
+    // The common case, folded in place.
+    for (char c : name) mix(static_cast<std::uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+  } else {
+    for (char c : FoldNameText(name)) mix(static_cast<std::uint8_t>(c));
+  }
   return h;
 }
 

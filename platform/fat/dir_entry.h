@@ -83,8 +83,8 @@ class LongNameCollector {
 bool SameName(const std::string& a, const std::string& b);
 // The name in the one case SameName compares in, for lookups by key.
 std::string FoldName(const std::string& name);
-// A 64-bit hash of `folder` (a node index) and `name` folded as FoldName folds it,
-// without making the folded text: names that SameName finds equal hash alike.
+// A 64-bit hash of `folder` (a node index) and `name` folded as FoldName folds it
+// (an ASCII name without making the folded text): names that SameName finds equal hash alike.
 std::uint64_t FoldedNameHash(std::int32_t folder, std::string_view name);
 
 // --- making entries (image builder) ---

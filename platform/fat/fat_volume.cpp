@@ -287,7 +287,7 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
     if (names->Take(entry.name, &longName)) {
       if (!NameFromUtf16(longName, &node.name)) {
         Inconsistent(nullptr, "a long name in folder " + FolderPath(folder) + " is not valid UTF-16 (" + node.name + ")");
-      } else if (!PathSafeName(node.name)) {
+      } else if (!PathSafeName(longName)) {
         Inconsistent(nullptr, "a long name in folder " + FolderPath(folder) + " holds a character no path can carry");
       }
       node.hasLongName = true;

@@ -22,8 +22,8 @@ TEST(NameText, LinuxNamesAreUtf8) {
 }
 
 TEST(NameText, PathSafeNamesHoldNoSeparatorWildcardOrControl) {
-  EXPECT_TRUE(PathSafeName("\xE6\x97\xA5 a:b.txt"));
-  for (const char* bad : {"a\\b", "a/b", "a*", "?", "tab\there"}) EXPECT_FALSE(PathSafeName(bad)) << bad;
+  EXPECT_TRUE(PathSafeName(u"\u65E5 a:b.txt"));
+  for (const char16_t* bad : {u"a\\b", u"a/b", u"a*", u"?", u"tab\there"}) EXPECT_FALSE(PathSafeName(bad));
 }
 
 TEST(NameText, SameNameInAnyCase) {

@@ -29,9 +29,9 @@ std::string NameFromOem(std::string_view oem);
 // forms are equal.
 std::string FoldNameText(std::string_view name);
 
-// True when the name text `name` can stand in a path: it holds none of \ / * ? and no
-// control character (every file system here forbids them; a damaged entry may not).
-bool PathSafeName(std::string_view name);
+// True when the on-disk name `name` can stand in a path: it holds none of \ / * ? and
+// no control character (every file system here forbids them; a damaged entry may not).
+bool PathSafeName(std::u16string_view name);
 
 // True when `a` and `b` are the same name in any case.
 bool SameNameText(std::string_view a, std::string_view b);
