@@ -265,6 +265,22 @@ def group_fat(install, work):
     text = result.stdout + result.stderr
     check("a long name in folder \\DOCS holds a character no path can carry" in text, "slash: %s" % text)
 
+    # Two long names that are one name in any case: named, never merged into one file.
+    image = os.path.join(work, "twins.img")
+    with open(image, "wb") as f:
+        f.truncate(16 * MB)
+    run_tool("mkfs.fat", "-F", "16", image)
+    subprocess.run(["mmd", "-i", image, "::DOCS"], check=True, env=env)
+    for name in ("File one.bin", "File onf.bin"):
+        subprocess.run(["mcopy", "-i", image, broken, "::DOCS/" + name], check=True, env=env)
+    with open(image, "r+b") as f:
+        raw = f.read()
+        f.seek(raw.index("onf".encode("utf-16-le")) + 4)
+        f.write("E".encode("utf-16-le"))
+    result = vexa(install, "analyze", "C", "--volume", "C=" + image)
+    text = result.stdout + result.stderr
+    check("folder \\DOCS holds two entries named File one.bin" in text, "twins: %s" % text)
+
 
 def install_env(install):
     env = dict(os.environ)
