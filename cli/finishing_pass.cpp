@@ -16,7 +16,7 @@ int JoinAfterPacking(const EngineApi& api, std::vector<LeftFile>* left) {
     }
     if (StopRequestCount() > 0) break;
     VexaFileResult r{};
-    const std::int32_t outcome = api.makeContiguous(ToVolumeText(file->path).c_str(), 0, nullptr, nullptr, &r);
+    const std::int32_t outcome = api.makeContiguous(file->path.c_str(), 0, nullptr, nullptr, &r);
     if (outcome == VEXA_FILE_DONE && r.pieces <= 1) {
       ++joined;
       file = left->erase(file);

@@ -15,50 +15,15 @@
 #include "json_text.h"
 #include "left_fragmented.h"
 #include "platform/console.h"
+#include "platform/utf.h"
 #include "platform/win_types.h"
 #include "stop_request.h"
 
 namespace cli {
-// Names on the volume are single-byte (Latin-1) texts; a Linux terminal and command
-// line speak UTF-8. Windows passes its own code page through unchanged.
-std::string ToVolumeText(const std::string& text) {
-#ifdef _WIN32
-  return text;
-#else
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() &&
-               (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
-      out += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
-      ++i;
-    } else {
-      return text;  // beyond Latin-1: left as typed
-    }
-  }
-  return out;
-#endif
-}
 
-std::string FromVolumeText(const std::string& text) {
-#ifdef _WIN32
-  return text;
-#else
-  std::string out;
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-#endif
-}
+// Names on the volume reach us as the terminal shows them: UTF-8 on Linux (the
+// providers convert to and from the UTF-16 on disk), the code page on Windows.
+std::string FromVolumeText(const std::string& text) { return text; }
 
 namespace {
 
@@ -102,6 +67,30 @@ class ExitCode {
 };
 
 void Error(const std::string& text) { std::fprintf(stderr, "vexa: %s\n", FromVolumeText(text).c_str()); }
+
+// Why `text` cannot name anything on a volume; empty when it can. Off Windows names are
+// UTF-8, and bytes that are not cannot be stored or matched as typed.
+std::string NameTextProblem(const std::string& text) {
+#ifdef _WIN32
+  (void)text;
+  return {};
+#else
+  if (platform::IsValidUtf8(text)) return {};
+  std::string shown;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t from = at;
+    char32_t c;
+    if (platform::NextCodePoint(text, &at, &c)) {
+      shown.append(text, from, at - from);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[at++]));
+      shown += hex;
+    }
+  }
+  return shown + ": not valid UTF-8; names on the volume are written in UTF-8";
+#endif
+}
 
 // What went wrong with one path: the exit code and the sentence; kExitDone and no text
 // when nothing did.
@@ -185,7 +174,12 @@ int RunCheck(const EngineApi& api, const Options& o, std::int64_t clusterBase) {
   const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{o.letters + ":\\"} : o.paths;
   bool busy = false;
   for (const std::string& path : paths) {
-    const std::int32_t outcome = api.checkFiles(ToVolumeText(path).c_str(), &CheckVisit, &run);
+    if (const std::string why = NameTextProblem(path); !why.empty()) {
+      Report(o, path, {kExitUsage, why});
+      exit.Add(kExitUsage);
+      continue;
+    }
+    const std::int32_t outcome = api.checkFiles(path.c_str(), &CheckVisit, &run);
     const Failure failure = CommonFailure(outcome, path, nullptr);
     Report(o, path, failure);
     exit.Add(failure.exit);
@@ -259,7 +253,7 @@ VexaLeftFile ContigLeft(const EngineApi& api, const std::string& path, std::int3
       if (r.error == platform::kErrorWriteProtect) {
         left.reason = VEXA_LEFT_READ_ONLY;
       } else if (r.error == platform::kErrorAccessDenied &&
-                 api.checkFiles(ToVolumeText(path).c_str(), &AttributesVisit, &attributes) == VEXA_FILE_DONE &&
+                 api.checkFiles(path.c_str(), &AttributesVisit, &attributes) == VEXA_FILE_DONE &&
                  (attributes & platform::kAttributeSystem) != 0) {
         left.reason = VEXA_LEFT_SYSTEM;
       }
@@ -294,10 +288,15 @@ Failure ContigFailure(std::int32_t outcome, const std::string& path, const VexaF
 int RunContig(const EngineApi& api, const Options& o, std::int64_t clusterBase) {
   ExitCode exit;
   for (const std::string& path : o.paths) {
+    if (const std::string why = NameTextProblem(path); !why.empty()) {
+      Report(o, path, {kExitUsage, why});
+      exit.Add(kExitUsage);
+      continue;
+    }
     MovedList moved{&o, clusterBase, ""};
     VexaFileResult r{};
     const std::int32_t outcome =
-        api.makeContiguous(ToVolumeText(path).c_str(), o.makeRoom ? 1 : 0, &ContigMoved, &moved, &r);
+        api.makeContiguous(path.c_str(), o.makeRoom ? 1 : 0, &ContigMoved, &moved, &r);
     const VexaLeftFile left = ContigLeft(api, path, outcome, r);
     const Failure failure = ContigFailure(outcome, path, r, o.makeRoom);
     if (o.json) {
@@ -463,18 +462,20 @@ int RunPut(const EngineApi& api, const Options& o, std::int64_t clusterBase) {
   source.progress = !o.quiet && !o.json && platform::IsTerminal(platform::ConsoleStream::kOutput);
 
   if (dest.back() == '\\') dest += source.name;
+  if (const std::string why = NameTextProblem(dest); !why.empty()) return refuse({kExitUsage, why});
   if (const std::string why = FileNameProblem(LastName(dest)); !why.empty()) {
     return refuse({kExitUsage, dest + ": " + why});
   }
   VexaFileResult r{};
-  std::int32_t outcome = api.putFile(ToVolumeText(dest).c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
+  std::int32_t outcome = api.putFile(dest.c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
                                      &ReadSource, &source, &r);
   if (outcome == VEXA_FILE_IS_FOLDER) {
     dest += "\\" + source.name;
+    if (const std::string why = NameTextProblem(dest); !why.empty()) return refuse({kExitUsage, why});
     if (const std::string why = FileNameProblem(source.name); !why.empty()) {
       return refuse({kExitUsage, dest + ": " + why});
     }
-    outcome = api.putFile(ToVolumeText(dest).c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
+    outcome = api.putFile(dest.c_str(), source.size, lastWrite, o.maxPieces, o.replace ? 1 : 0,
                           &ReadSource, &source, &r);
   }
   if (source.shownPercent >= 0) std::printf("\n");

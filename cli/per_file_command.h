@@ -14,11 +14,8 @@ namespace cli {
 // `engineFolder`; returns the exit code. Main thread.
 int RunPerFileCommand(const Options& options, const std::string& engineFolder);
 
-// A name as typed (UTF-8 on Linux) as the volume stores it (single-byte, Latin-1);
-// beyond Latin-1 it is left as typed.
-std::string ToVolumeText(const std::string& text);
-
-// A name as the volume stores it (single-byte) as the terminal shows it.
+// A name as the engine hands it out, as the terminal shows it: the providers already
+// speak UTF-8 on Linux and the code page on Windows, so it passes unchanged.
 std::string FromVolumeText(const std::string& text);
 
 // The sentence for a file no free run can take: "X.ISO needs 1,024,000 contiguous

@@ -7,6 +7,7 @@
 #include "core/job_control.h"
 #include "core/text.h"
 #include "core/work_context.h"
+#include "platform/name_text.h"
 
 namespace vexa {
 namespace {
@@ -57,7 +58,7 @@ struct Walk {
   }
 
   void Entry(const std::string& prefix, const platform::WIN32_FIND_DATAA& data, bool folderSystem) {
-    const bool overlong = prefix.size() + std::strlen(data.cFileName) > kMaxWalkPath;
+    const bool overlong = platform::NameTextLength(prefix) + platform::NameTextLength(data.cFileName) > kMaxWalkPath;
     if (overlong && !rules.countOverlongEntries) return;
     const std::uint32_t attributes = data.dwFileAttributes;
     const bool readOnly = (attributes & platform::kAttributeReadOnly) != 0;
@@ -107,7 +108,7 @@ struct Walk {
       data.cFileName[sizeof data.cFileName - 1] = 0;
       if (data.cFileName[0] == '.') continue;
       const std::string full = folder + "\\" + data.cFileName;
-      if (full.size() > kMaxWalkPath) continue;
+      if (platform::NameTextLength(full) > kMaxWalkPath) continue;
       if (data.dwFileAttributes & platform::kAttributeDirectory) {
         ExcludedFolder(full, folderSystem);
       } else if ((data.dwFileAttributes & platform::kAttributeSparseFile) == 0) {

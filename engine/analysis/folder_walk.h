@@ -35,8 +35,9 @@ class Search {
   platform::Handle handle_;
 };
 
-// Longest full path (folder prefix + entry name) the walk forms, in characters; longer
-// entries are passed over.
+// Longest full path (folder prefix + entry name) the walk forms, in characters as
+// Windows counts them (platform::NameTextLength: UTF-8 names on Linux are not cut
+// shorter than the same names on Windows); longer entries are passed over.
 inline constexpr std::size_t kMaxWalkPath = 999;
 
 // A file the walk hands to its pass. The path is valid for the call only.

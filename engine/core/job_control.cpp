@@ -12,6 +12,7 @@
 #include "core/engine.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "platform/name_text.h"
 #include "defrag/defrag_worker.h"
 
 namespace vexa {
@@ -207,6 +208,7 @@ void FillStatus(VexaWorkingStatus& status) {
   status.letter = gJob.currentLetter.load(kRelaxed);
   status.reserved = 0;
   gWork.currentName.CopyTo(status.currentName, sizeof status.currentName);
+  platform::CutToWholeCharacters(status.currentName);
   status.padding1[0] = status.padding1[1] = 0;
   std::memset(status.padding2, 0, sizeof status.padding2);
 

@@ -9,6 +9,7 @@
 
 #include "analysis/free_runs.h"
 #include "core/shared_text.h"
+#include "platform/win_types.h"
 
 namespace vexa {
 
@@ -36,7 +37,7 @@ struct WorkContext {
   // Set once an analysis has marked any cell; cell updates of the moves need it.
   bool currentCellSet = false;
   bool stopped = false;  // a walk, a file's moves or the in-depth pass noticed a stop
-  SharedText<260> currentName;  // name of the directory entry found last
+  SharedText<platform::kFindNameSize> currentName;  // name of the directory entry found last
 
   // --- moves (read by the status call) ---
   std::atomic<bool> optimizing{false};

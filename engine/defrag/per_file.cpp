@@ -24,6 +24,7 @@
 #include "core/volume_table.h"
 #include "core/work_context.h"
 #include "defrag/in_depth_pass.h"
+#include "platform/name_text.h"
 #include "platform/path_parts.h"
 
 namespace vexa {
@@ -65,6 +66,16 @@ std::uint64_t FindSize(const platform::WIN32_FIND_DATAA& data) {
   return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
 
+// Names typed and stored are the same name in any case: by Unicode simple case folding
+// off Windows (names are UTF-8 there), as the A-functions compare on Windows.
+bool SameEntryName(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  return EqualsNoCase(a, b);
+#else
+  return platform::SameNameText(a, b);
+#endif
+}
+
 bool IsFolder(const platform::WIN32_FIND_DATAA& data) {
   return (data.dwFileAttributes & platform::kAttributeDirectory) != 0;
 }
@@ -90,7 +101,7 @@ bool Resolve(const std::string& path, Resolved* out) {
     do {
       const std::string stored = FindName(data);
       const std::string alias(data.cAlternateFileName, strnlen(data.cAlternateFileName, sizeof data.cAlternateFileName));
-      found = stored != "." && stored != ".." && (EqualsNoCase(stored, name) || (!alias.empty() && EqualsNoCase(alias, name)));
+      found = stored != "." && stored != ".." && (SameEntryName(stored, name) || (!alias.empty() && SameEntryName(alias, name)));
     } while (!found && gMachine->FindNext(search, &data));
     gMachine->FindClose(search);
     if (!found) return false;

@@ -35,6 +35,7 @@
 #include "../fat/short_alias.h"
 #include "exfat_volume.h"
 #include "platform/new_file_runs.h"
+#include "platform/name_text.h"
 #include "platform/path_parts.h"
 #include "platform/win_types.h"
 
@@ -120,7 +121,7 @@ std::uint32_t ExfatVolume::CreateFileInRuns(const std::string& path, const NewFi
   if (folder < 0 || !Node(folder).IsFolder()) return kErrorPathNotFound;
   if (!file.read) return kErrorInvalidParameter;
   std::u16string wide;
-  for (char c : name) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+  if (!platform::NameToUtf16(name, &wide)) return kErrorInvalidName;
 
   const std::int32_t existing = Find(folderPath + "\\" + name);
   if (existing >= 0) {

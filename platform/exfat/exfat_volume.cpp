@@ -11,6 +11,7 @@
 
 #include "../fat/dir_entry.h"
 #include "../fat/le.h"
+#include "platform/name_text.h"
 #include "platform/path_parts.h"
 
 namespace platform::exfat {
@@ -309,7 +310,8 @@ void ExfatVolume::ParseEntries(std::int32_t folder, const std::vector<std::uint8
         const std::size_t units = std::min<std::size_t>(e[1], kLabelMaxUnits);
         std::u16string label;
         for (std::size_t i = 0; i < units; ++i) label += static_cast<char16_t>(Le16(e + 2 + 2 * i));
-        label_ = platform::fat::NarrowName(label);
+        // The label is shown, never looked up: a stand-in for a broken unit will do.
+        (void)platform::NameFromUtf16(label, &label_);
       }
       at += kEntrySize;
       continue;
@@ -387,7 +389,13 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
       node->wideName += static_cast<char16_t>(Le16(n + 2 + 2 * u));
     }
   }
-  node->name = platform::fat::NarrowName(node->wideName);
+  if (!platform::NameFromUtf16(node->wideName, &node->name)) {
+    const std::string path = folder == kRoot ? std::string("the root folder") : "folder " + FolderPath(folder);
+    Inconsistent(nullptr, "a name in " + path + " is not valid UTF-16 (" + node->name + ")");
+  } else if (!platform::PathSafeName(node->wideName)) {
+    const std::string path = folder == kRoot ? std::string("the root folder") : "folder " + FolderPath(folder);
+    Inconsistent(nullptr, "a name in " + path + " holds a character no path can carry");
+  }
   if (haveUpcase_ && NameHash(node->wideName, upcase_) != Le16(stream + kStreamNameHash)) {
     Inconsistent(nullptr, "the name hash of " + node->name + " is wrong");
   }
@@ -462,16 +470,34 @@ void ExfatVolume::CheckBitmap() {
 }
 
 std::string ExfatVolume::Key(std::int32_t folder, const std::u16string& name) const {
-  std::u16string upper = name;
-  for (char16_t& c : upper) c = upcase_.Upper(c);
-  return std::to_string(folder) + '\\' + platform::fat::NarrowName(upper);
+  // Every unit of the up-cased name, so names that differ anywhere have different keys.
+  std::string key = std::to_string(folder) + '\\';
+  for (char16_t c : name) {
+    const char16_t u = upcase_.Upper(c);
+    key += static_cast<char>(u & 0xFF);
+    key += static_cast<char>(u >> 8);
+  }
+  return key;
 }
 
 void ExfatVolume::IndexNames() {
   names_.reserve(nodes_.size());
   for (std::size_t i = 1; i < nodes_.size(); ++i) {
-    names_.emplace(Key(nodes_[i].parent, nodes_[i].wideName), static_cast<std::int32_t>(i));
+    const ExfatNode& node = nodes_[i];
+    if (!names_.emplace(Key(node.parent, node.wideName), static_cast<std::int32_t>(i)).second) {
+      // A path could reach only one of them.
+      const std::string where = node.parent == kRoot ? std::string("the root folder") : "folder " + FolderPath(node.parent);
+      Inconsistent(nullptr, where + " holds two entries named " + node.name);
+    }
   }
+}
+
+std::string ExfatVolume::FolderPath(std::int32_t folder) const {
+  std::string path;
+  for (std::int32_t at = folder; at > kRoot; at = nodes_[static_cast<std::size_t>(at)].parent) {
+    path = "\\" + nodes_[static_cast<std::size_t>(at)].name + path;
+  }
+  return path.empty() ? std::string("\\") : path;
 }
 
 std::int32_t ExfatVolume::Find(const std::string& path) const {
@@ -484,7 +510,7 @@ std::int32_t ExfatVolume::Find(const std::string& path) const {
       continue;
     }
     std::u16string wide;
-    for (char c : part) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+    if (!platform::NameToUtf16(part, &wide)) return -1;
     const auto it = names_.find(Key(at, wide));
     if (it == names_.end()) return -1;
     at = it->second;

@@ -28,7 +28,7 @@
 namespace platform::exfat {
 
 struct ExfatNode {
-  std::string name;        // as Windows shows it (single-byte text)
+  std::string name;        // as the seam carries it (name_text.h)
   std::u16string wideName;
   std::uint16_t attributes = 0;
   std::uint32_t createTime = 0;  // exFAT timestamps: DOS date in the high word, time in the low
@@ -130,6 +130,8 @@ class ExfatVolume {
   void CheckBitmap();
   void IndexNames();
   std::string Key(std::int32_t folder, const std::u16string& name) const;
+  // The path of folder `folder` from the root ("\\" for the root), for messages.
+  std::string FolderPath(std::int32_t folder) const;
   std::uint64_t ClustersOf(std::uint64_t bytes) const {
     return (bytes + layout_.bytesPerCluster - 1) / layout_.bytesPerCluster;
   }

@@ -6,9 +6,11 @@
 // the short name is shown, as Windows does.
 #include "dir_entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "le.h"
+#include "platform/name_text.h"
 
 namespace platform::fat {
 namespace {
@@ -19,12 +21,6 @@ constexpr int kLfnCharOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 
 char Upper(char c) {
   const auto u = static_cast<unsigned char>(c);
   if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
-  return c;
-}
-
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
   return c;
 }
 
@@ -84,7 +80,7 @@ std::string ShortNameText(const DirEntry& e) {
   };
   if ((e.caseFlags & kLowerBase) != 0) lower(base);
   if ((e.caseFlags & kLowerExtension) != 0) lower(ext);
-  return ext.empty() ? base : base + "." + ext;
+  return NameFromOem(ext.empty() ? base : base + "." + ext);
 }
 
 std::uint8_t ShortNameChecksum(const std::uint8_t name[11]) {
@@ -127,26 +123,9 @@ bool LongNameCollector::Take(const std::uint8_t shortName[11], std::u16string* n
   return true;
 }
 
-std::string NarrowName(const std::u16string& name) {
-  std::string out;
-  out.reserve(name.size());
-  for (char16_t c : name) out += c < 0x100 && c != 0 ? static_cast<char>(c) : '?';
-  return out;
-}
+bool SameName(const std::string& a, const std::string& b) { return SameNameText(a, b); }
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
-std::string FoldName(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
-  return folded;
-}
+std::string FoldName(const std::string& name) { return FoldNameText(name); }
 
 std::uint64_t FoldedNameHash(std::int32_t folder, std::string_view name) {
   // FNV-1a over the folder's index and the folded bytes.
@@ -156,7 +135,13 @@ std::uint64_t FoldedNameHash(std::int32_t folder, std::string_view name) {
     h *= 0x100000001b3ull;
   };
   for (int i = 0; i < 4; ++i) mix(static_cast<std::uint8_t>(static_cast<std::uint32_t>(folder) >> (8 * i)));
-  for (char c : name) mix(FoldCase(static_cast<unsigned char>(c)));
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) {
+    // The common case, folded in place.
+    for (char c : name) mix(static_cast<std::uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+  } else {
+    for (char c : FoldNameText(name)) mix(static_cast<std::uint8_t>(c));
+  }
   return h;
 }
 
@@ -211,7 +196,11 @@ void MakeShortAlias(const std::string& longName, int n, std::uint8_t out[11]) {
 std::vector<std::array<std::uint8_t, kDirEntrySize>> EncodeLongName(const std::string& longName,
                                                                       std::uint8_t checksum) {
   std::u16string wide;
-  for (char c : longName) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+  if (!NameToUtf16(longName, &wide)) {
+    // Not name text: kept byte for byte, so nothing is lost.
+    wide.clear();
+    for (char c : longName) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+  }
   const std::size_t parts = (wide.size() + 12) / 13;
   std::vector<std::array<std::uint8_t, kDirEntrySize>> entries;
   for (std::size_t k = parts; k >= 1; --k) {

@@ -52,7 +52,8 @@ struct DirEntry {
 DirEntry DecodeDirEntry(const std::uint8_t* p);
 void EncodeDirEntry(const DirEntry& e, std::uint8_t* p);
 
-// The 8.3 name as Windows shows it ("README.TXT", or "readme.txt" with both case flags).
+// The 8.3 name as Windows shows it ("README.TXT", or "readme.txt" with both case flags),
+// as name text (on Linux its bytes read as code page 437).
 std::string ShortNameText(const DirEntry& e);
 
 // The checksum of an 8.3 name that every LFN entry of the name carries.
@@ -78,16 +79,12 @@ class LongNameCollector {
   bool valid_ = false;
 };
 
-// Converts a long name to single-byte text as the A-functions return it: Latin-1
-// characters kept, others shown as '?'.
-std::string NarrowName(const std::u16string& name);
-
-// Case-insensitive comparison of single-byte names (ASCII and Latin-1 letters).
+// Case-insensitive comparison of names as the seam carries them (name_text.h).
 bool SameName(const std::string& a, const std::string& b);
 // The name in the one case SameName compares in, for lookups by key.
 std::string FoldName(const std::string& name);
-// A 64-bit hash of `folder` (a node index) and `name` folded as FoldName folds it,
-// without making the folded text: names that SameName finds equal hash alike.
+// A 64-bit hash of `folder` (a node index) and `name` folded as FoldName folds it
+// (an ASCII name without making the folded text): names that SameName finds equal hash alike.
 std::uint64_t FoldedNameHash(std::int32_t folder, std::string_view name);
 
 // --- making entries (image builder) ---
@@ -97,7 +94,7 @@ std::uint64_t FoldedNameHash(std::int32_t folder, std::string_view name);
 bool StoreAsShortName(const std::string& name, std::uint8_t out[11], std::uint8_t* caseFlags);
 // The alias NAME~n.EXT for a long name.
 void MakeShortAlias(const std::string& longName, int n, std::uint8_t out[11]);
-// The LFN entries for `longName`, in on-disk order (last part first).
+// The LFN entries for the name text `longName`, in on-disk order (last part first).
 std::vector<std::array<std::uint8_t, kDirEntrySize>> EncodeLongName(const std::string& longName,
                                                                       std::uint8_t checksum);
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "le.h"
+#include "platform/name_text.h"
 #include "platform/path_parts.h"
 
 namespace platform::fat {
@@ -262,8 +263,9 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
     if ((entry.attributes & kAttrVolumeLabel) != 0) {
       names->Reset();
       if (isRoot && label_.empty()) {
-        label_.assign(reinterpret_cast<const char*>(entry.name), 11);
-        while (!label_.empty() && label_.back() == ' ') label_.pop_back();
+        std::string oem(reinterpret_cast<const char*>(entry.name), 11);
+        while (!oem.empty() && oem.back() == ' ') oem.pop_back();
+        label_ = NameFromOem(oem);
       }
       continue;
     }
@@ -299,7 +301,11 @@ bool FatVolume::ParseEntries(std::int32_t folder, const std::uint8_t* data, std:
     }
     std::u16string longName;
     if (names->Take(entry.name, &longName)) {
-      node.name = NarrowName(longName);
+      if (!NameFromUtf16(longName, &node.name)) {
+        Inconsistent(nullptr, "a long name in folder " + FolderPath(folder) + " is not valid UTF-16 (" + node.name + ")");
+      } else if (!PathSafeName(longName)) {
+        Inconsistent(nullptr, "a long name in folder " + FolderPath(folder) + " holds a character no path can carry");
+      }
       node.hasLongName = true;
     } else {
       node.name = node.shortName;
@@ -378,6 +384,15 @@ void FatVolume::CheckLostChains() {
   }
 }
 
+std::string FatVolume::FolderPath(std::int32_t folder) const {
+  if (folder == kRoot) return "\\";
+  std::string path;
+  for (std::int32_t at = folder; at > kRoot; at = nodes_[static_cast<std::size_t>(at)].parent) {
+    path = "\\" + nodes_[static_cast<std::size_t>(at)].name + path;
+  }
+  return path;
+}
+
 void FatVolume::IndexNames() {
   names_.reserve(nodes_.size() * 2);
   for (std::size_t i = 1; i < nodes_.size(); ++i) {
@@ -392,6 +407,18 @@ void FatVolume::IndexNames() {
   }
   // Stable, so among equal names the first one indexed is found first.
   std::stable_sort(names_.begin(), names_.end(), [](const NameSlot& a, const NameSlot& b) { return a.key < b.key; });
+  // Two entries of one folder that are the same name in any case would let a path
+  // reach only the first: the volume is not served as it is.
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (names_[i].shortName) continue;
+    const FatNode& a = nodes_[static_cast<std::size_t>(names_[i].node)];
+    for (std::size_t j = i + 1; j < names_.size() && names_[j].key == names_[i].key; ++j) {
+      const FatNode& b = nodes_[static_cast<std::size_t>(names_[j].node)];
+      if (!names_[j].shortName && b.parent == a.parent && SameName(a.name, b.name)) {
+        Inconsistent(nullptr, "folder " + FolderPath(a.parent) + " holds two entries named " + a.name);
+      }
+    }
+  }
 }
 
 void FatVolume::AddNode(FatNode node) {

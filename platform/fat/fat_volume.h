@@ -111,6 +111,8 @@ class FatVolume {
                     std::vector<std::pair<std::int32_t, int>>* pending);
   void CheckLostChains();
   void IndexNames();
+  // The path of folder `folder` from the root ("\\" for the root), for messages.
+  std::string FolderPath(std::int32_t folder) const;
   // Records one problem of a counted kind (a member of damage_), or, with null, of the others.
   void Inconsistent(std::uint32_t FatDamage::*kind, const std::string& why);
   bool InChain(std::uint32_t first, std::int64_t length, std::uint32_t cluster) const;

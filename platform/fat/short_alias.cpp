@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "dir_entry.h"
+#include "platform/case_fold.h"
+#include "platform/cp437.h"
+#include "platform/name_text.h"
 
 namespace platform::fat {
 namespace {
@@ -21,10 +24,22 @@ bool ShortNameSymbol(char c) { return c != 0 && std::strchr("!#$%&'()-@^_`{}~", 
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 // One character of the basis name: upper case, or '_' (and *lossy) when 8.3 names
-// cannot hold it. Single-byte names carry Latin-1, which has no fixed OEM form here.
-char BasisChar(char c, bool* lossy) {
-  const char u = UpperAscii(c);
-  if ((u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || ShortNameSymbol(u)) return u;
+// cannot hold it. Off Windows a character beyond ASCII is kept when its upper case
+// has an exact code page 437 form, as Windows keeps a valid OEM character; on Windows
+// single-byte names carry Latin-1, which has no fixed OEM form here.
+char BasisChar(char16_t c, bool* lossy) {
+  if (c < 0x80) {
+    const char u = UpperAscii(static_cast<char>(c));
+    if ((u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || ShortNameSymbol(u)) return u;
+  } else {
+#ifndef _WIN32
+    const char32_t upper = c >= 0xD800 && c <= 0xDFFF ? c : SimpleUpperCase(c);
+    std::uint8_t oem = 0;
+    if (upper <= 0xFFFF && UnicodeToCp437(static_cast<char16_t>(upper), &oem) && oem >= 0x80) {
+      return static_cast<char>(oem);
+    }
+#endif
+  }
   *lossy = true;
   return '_';
 }
@@ -34,7 +49,8 @@ char BasisChar(char c, bool* lossy) {
 bool CleanLongName(const std::string& name, std::string* cleaned) {
   std::string n = name;
   while (!n.empty() && (n.back() == ' ' || n.back() == '.')) n.pop_back();
-  if (n.empty() || n.size() > kMaxLongName) return false;
+  std::u16string wide;
+  if (n.empty() || !NameToUtf16(n, &wide) || wide.size() > kMaxLongName) return false;
   for (char c : n) {
     if (BadLongNameChar(c)) return false;
   }
@@ -49,18 +65,21 @@ bool NameNewEntry(const std::string& name, const std::function<bool(const std::u
   out->caseFlags = 0;
   out->needsLongName = true;
 
-  // The basis name.
+  // The basis name, formed from the name's UTF-16 units (a surrogate pair counts as
+  // two characters, each lossy, as Windows counts them).
+  std::u16string wide;
+  if (!NameToUtf16(name, &wide)) return false;
   bool lossy = false;
   std::size_t start = 0;
-  while (start < name.size() && (name[start] == '.' || name[start] == ' ')) ++start;
-  const std::size_t lastDot = name.rfind('.');
-  const bool hasExtension = lastDot != std::string::npos && lastDot >= start;
-  const std::size_t baseEnd = hasExtension ? lastDot : name.size();
+  while (start < wide.size() && (wide[start] == u'.' || wide[start] == u' ')) ++start;
+  const std::size_t lastDot = wide.rfind(u'.');
+  const bool hasExtension = lastDot != std::u16string::npos && lastDot >= start;
+  const std::size_t baseEnd = hasExtension ? lastDot : wide.size();
   std::string base;
   std::string extension;
   bool fits = start == 0;
   for (std::size_t i = start; i < baseEnd; ++i) {
-    if (name[i] == ' ' || name[i] == '.') {
+    if (wide[i] == u' ' || wide[i] == u'.') {
       fits = false;
       continue;
     }
@@ -68,11 +87,11 @@ bool NameNewEntry(const std::string& name, const std::function<bool(const std::u
       fits = false;
       continue;
     }
-    base += BasisChar(name[i], &lossy);
+    base += BasisChar(wide[i], &lossy);
   }
   if (hasExtension) {
-    for (std::size_t i = lastDot + 1; i < name.size(); ++i) {
-      if (name[i] == ' ') {
+    for (std::size_t i = lastDot + 1; i < wide.size(); ++i) {
+      if (wide[i] == u' ') {
         fits = false;
         continue;
       }
@@ -80,7 +99,7 @@ bool NameNewEntry(const std::string& name, const std::function<bool(const std::u
         fits = false;
         continue;
       }
-      extension += BasisChar(name[i], &lossy);
+      extension += BasisChar(wide[i], &lossy);
     }
   }
   if (base.empty()) {

@@ -47,6 +47,12 @@ if(Python3_Interpreter_FOUND)
     set_tests_properties(cli.per-file-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
   endforeach()
   set_tests_properties(cli.per-file-kill PROPERTIES LABELS "cli;slow")
+  # Names beyond ASCII on FAT (mtools) and exFAT (exfat-fuse, root) images.
+  foreach(group fat exfat)
+    add_test(NAME cli.names-${group}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/names_test.py --stage ${VEXA_ENGINE_DIR} ${group})
+    set_tests_properties(cli.names-${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
+  endforeach()
 
   # The bash completion the Debian package installs.
   add_test(NAME cli.completion COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/completion_test.py

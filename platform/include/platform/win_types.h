@@ -111,6 +111,18 @@ struct FILETIME {
   std::uint32_t dwHighDateTime;
 };
 
+// Room for a name in a directory entry below, terminating zero included. Windows
+// gives MAX_PATH and 14 bytes of single-byte text; off Windows names are UTF-8, so a
+// long name of 255 UTF-16 units takes up to 765 bytes and an 8.3 name read as code
+// page 437 up to 35.
+#ifdef _WIN32
+inline constexpr std::size_t kFindNameSize = 260;
+inline constexpr std::size_t kFindAlternateNameSize = 14;
+#else
+inline constexpr std::size_t kFindNameSize = 768;
+inline constexpr std::size_t kFindAlternateNameSize = 36;
+#endif
+
 // One directory entry as FindFirstFileA/FindNextFileA report it.
 struct WIN32_FIND_DATAA {
   std::uint32_t dwFileAttributes;
@@ -121,12 +133,14 @@ struct WIN32_FIND_DATAA {
   std::uint32_t nFileSizeLow;
   std::uint32_t dwReserved0;
   std::uint32_t dwReserved1;
-  char cFileName[260];          // NUL-terminated, at most 259 characters
-  char cAlternateFileName[14];  // 8.3 name, or empty
+  char cFileName[kFindNameSize];                   // NUL-terminated
+  char cAlternateFileName[kFindAlternateNameSize];  // 8.3 name, or empty
 };
-static_assert(sizeof(WIN32_FIND_DATAA) == 320);
 static_assert(offsetof(WIN32_FIND_DATAA, nFileSizeHigh) == 28);
 static_assert(offsetof(WIN32_FIND_DATAA, cFileName) == 44);
+#ifdef _WIN32
+static_assert(sizeof(WIN32_FIND_DATAA) == 320);
+#endif
 
 // GetDiskFreeSpaceA figures.
 struct DiskFreeSpace {
