@@ -47,19 +47,6 @@ inline constexpr ControlSpec kMainControls[] = {
     {"img4", Kind::kPicture, nullptr, 128, 591, 14, 14, "img4", nullptr},
 };
 
-// Image buttons whose pictures change with their job marker (marker 2: a job runs).
-struct MarkerPictures {
-  const char* button;
-  const char* idleNormal;
-  const char* idleHighlighted;
-  const char* busyNormal;
-  const char* busyHighlighted;
-};
-inline constexpr MarkerPictures kMarkerPictures[] = {
-    {"BtnAnalyze", "BtnAnalyze1", "BtnAnalyze", "StopAnalyze1", "StopAnalyze"},
-    {"BtnDeframent", "BtnDeframent1", "BtnDeframent", "StopDefragment1", "StopDefragment"},
-};
-
 // TFrm_Report, the defragmentation chooser: 500 x 340, region (0,0)-(502,342).
 inline constexpr int kChooserWidth = 500;
 inline constexpr int kChooserHeight = 340;
