@@ -327,7 +327,7 @@ class Case:
     from another folder, a fragmented FAT32 image mapped as E:, a recorder of the reports
     handed to the shell, a display, and screenshots in a folder of the case's own."""
 
-    def __init__(self, args, work, name):
+    def __init__(self, args, work, name, floppy=False):
         self.name = name
         self.session = Session(args, work, os.path.join(args.artifacts, name))
         install = os.path.join(work, "DefragShell")
@@ -338,9 +338,14 @@ class Case:
         self.session.program = os.path.join(install, "DefragShell.exe")
         self.engine = os.path.join(install, "vexa")
         self.image = os.path.join(self.engine, "card.img")
-        cli_test.make_fragmented_image(self.image, work)
+        if floppy:
+            # Three clusters a map cell: the pieces of the larger files outnumber the small
+            # files in many cells, which the map paints orange.
+            cli_test.make_small_fragmented_image(self.image, work, "floppy")
+        else:
+            cli_test.make_fragmented_image(self.image, work)
         self.hashes = cli_test.file_hashes(self.image, work)
-        check(len(cli_test.fragmented_files(self.image)) > 50, "the test image is not fragmented")
+        check(len(cli_test.fragmented_files(self.image)) > (20 if floppy else 50), "the test image is not fragmented")
         with open(os.path.join(self.engine, "volumes.ini"), "w") as f:
             f.write("[volumes]\r\nE=card.img\r\n")
         # The engine opens reports through the shell; wine hands them to this recorder.
@@ -429,18 +434,20 @@ def case_start(case, work):
     time.sleep(1)
     minimised, _ = session.probe()
     session.screenshot("minimised")
-    check(minimised is not None and minimised[:2] != moved[:2], "MinBtn left the window at %s" % (minimised,))
+    # Windows parks a minimised window at -32000,-32000 (without a window manager the X
+    # window itself stays on the screenshot).
+    check(minimised is not None and minimised[0] <= -30000 and minimised[1] <= -30000,
+          "MinBtn left the window at %s" % (minimised,))
 
 
 def case_analysis(case, work):
-    """An analysis of E: the map shows the engine's codes, fragmented (orange) cells among
-    them; the report reaches the shell."""
+    """An analysis of E (a fragmented FAT12 floppy image): the map shows the engine's
+    codes, fragmented (orange) cells among them; the report reaches the shell."""
     session = case.session
     case.start()
     case.tick_e()
-    seen = case.analyse()
+    case.analyse()
     shot = session.screenshot("analysed")
-    check("Scanning  E drive." in seen, "state texts of the analysis: %s" % seen)
     check(wait_for_reports(case.opened, "analysisreport", 1), "the analysis report did not reach the shell")
     shown = map_codes(session.pixels(shot))
     session.close_program()
@@ -634,7 +641,7 @@ def run(args, work):
         if shutil.which(tool) is None:
             print("skipped: missing " + tool)
             sys.exit(SKIP)
-    case = Case(args, work, args.case)
+    case = Case(args, work, args.case, floppy=args.case == "analysis")
     try:
         CASES[args.case](case, work)
     finally:
