@@ -358,10 +358,11 @@ class Case:
         self.session.wine("reg", "add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/d", recorder, "/f")
         self.boxes = None
 
-    def slow_card(self, work):
-        """From the next start on, the image is a card that writes about 20 KB a second,
-        so that a defragmentation lasts long enough to be closed and stopped."""
-        self.session.card = slow_card.environment(work, "2000,20000,writes", self.image)
+    def slow_card(self, work, bytes_per_second=20000):
+        """From the next start on, the image is a card that writes `bytes_per_second`:
+        at 20 KB a second a defragmentation lasts long enough to be closed and stopped,
+        at 200 KB long enough for its state texts to be read."""
+        self.session.card = slow_card.environment(work, "2000,%d,writes" % bytes_per_second, self.image)
 
     def start(self):
         """Starts the program; finds the rows C, E and Z (wine's own drives and the image)
@@ -597,6 +598,7 @@ def whole_defragmentation(case, work, in_depth):
     """A defragmentation of E to its end: its state texts, its report page, every file in
     one piece (and, in depth, files moved forward), fsck clean and contents unchanged."""
     session = case.session
+    case.slow_card(work, 200000)
     case.start()
     case.tick_e()
     if in_depth:
