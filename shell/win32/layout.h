@@ -2,7 +2,13 @@
 // size and picture in one place, read by the code that creates the controls.
 #pragma once
 
+#include <windows.h>
+
 namespace shell::win32 {
+
+// The windows' colours: the side column's background and the text ink.
+inline constexpr COLORREF kSide = RGB(0xEE, 0xF2, 0xF7);
+inline constexpr COLORREF kInk = RGB(0x1B, 0x2B, 0x40);
 
 enum class Kind { kPicture, kImageButton, kTextButton, kLabel, kPanel, kListView, kTreeView, kMap };
 

@@ -31,8 +31,6 @@ constexpr char kPanelClass[] = "TolvanePanel";
 constexpr char kMapClass[] = "TolvaneMapPanel";
 constexpr char kTitle[] = "Tolvane Disk Defrag";
 constexpr int kFirstId = 100;
-constexpr COLORREF kSide = RGB(0xEE, 0xF2, 0xF7);
-constexpr COLORREF kInk = RGB(0x1B, 0x2B, 0x40);
 
 char DecimalSeparator() {
   char text[8] = {};
@@ -89,7 +87,6 @@ MainWindow* MainWindow::Create(HINSTANCE instance) {
   auto* self = new MainWindow;
   gMain = self;
   self->programFolder_ = ProgramFolder();
-  self->sideBrush_ = ::CreateSolidBrush(kSide);
   self->runner_ = std::make_unique<JobRunner>(
       self->engine_,
       JobHooks{[](Notice notice, int job) {

@@ -85,7 +85,6 @@ class MainWindow {
   std::unique_ptr<JobRunner> runner_;
   std::unique_ptr<JobButtons> buttons_;   // the job state the buttons paint
   std::string programFolder_;     // ends with '\'
-  HBRUSH sideBrush_ = nullptr;
 };
 
 // The one main window of the program (set by Create); its window procedures find it here.
