@@ -9,6 +9,18 @@
 
 namespace shell {
 
+JobExport ExportFor(JobKind kind, const JobExports& exports) {
+  switch (kind) {
+    case JobKind::kAnalyse:
+      return exports.analyse;
+    case JobKind::kDefragment:
+      return exports.quick;
+    case JobKind::kInDepth:
+      return exports.inDepth;
+  }
+  return nullptr;
+}
+
 struct JobRunner::Job {
   int id = 0;
   JobKind kind = JobKind::kAnalyse;
@@ -149,16 +161,18 @@ void JobRunner::JobThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> j
   // never a job the user stopped.
   if (!analysis && !job->stopRequested.load() && !job->refused.load()) {
     try {
-      const bool turnOff = shared->engine.Logout() && shared->hooks.turnOff;
-      const bool restart = shared->engine.Restart() && shared->hooks.restart;
+      const bool turnOff = shared->engine.Logout() && shared->hooks.power;
+      const bool restart = shared->engine.Restart() && shared->hooks.power;
       if (turnOff || restart) shared->engine.SaveState();
-      if (turnOff) shared->hooks.turnOff();
-      if (restart) shared->hooks.restart();
+      if (turnOff) shared->hooks.power(platform::PowerRequest::kTurnOff);
+      if (restart) shared->hooks.power(platform::PowerRequest::kRestart);
     } catch (...) {
     }
   }
   shared->liveThreads.fetch_sub(1, std::memory_order_acq_rel);
 }
+
+bool JobRunner::JobRunning() const { return current_ != nullptr && current_->running.load(); }
 
 bool JobRunner::LastJobRefused() const { return current_ != nullptr && current_->refused.load(); }
 

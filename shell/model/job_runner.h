@@ -24,12 +24,25 @@
 #include <string>
 
 #include "model/cluster_map.h"
+#include "platform/power.h"
 #include "vexa/vexa.h"
 
 namespace shell {
 
 // DefragShell's job kinds; each calls the engine export of job mode kind - 1.
 enum class JobKind { kAnalyse = 1, kDefragment = 2, kInDepth = 3 };
+
+// The engine's three job exports, named by the job each runs.
+using JobExport = std::int32_t(VEXA_CALL*)(const char* letters);
+struct JobExports {
+  JobExport analyse;  // DLL_AnalyseVolume
+  JobExport quick;    // DLL_DefragVolume
+  JobExport inDepth;  // DLL_OptimizedDefragVolume
+};
+
+// The export a job of `kind` calls: the analysis for kind 1, the quick defragmentation
+// for kind 2, the in-depth one for kind 3.
+JobExport ExportFor(JobKind kind, const JobExports& exports);
 
 // The four notifications to the main window. The values are the codes of the window's
 // private message.
@@ -65,12 +78,11 @@ struct Display {
 
 // Callbacks into the program. `notify` sends a notice to the main window and returns
 // when the window has handled it (`job` is the id of the job it comes from, 0 for the
-// main thread's own colour refresh); `turnOff` and `restart` ask the system to end the
-// session. They are called on the job and polling threads.
+// main thread's own colour refresh); `power` asks the system to end the session (the
+// program passes platform::RequestPower). They are called on the job and polling threads.
 struct JobHooks {
   std::function<void(Notice notice, int job)> notify;
-  std::function<void()> turnOff;
-  std::function<void()> restart;
+  std::function<void(platform::PowerRequest request)> power;
 };
 
 // Timing of the polling thread; tests shorten it.
@@ -79,7 +91,20 @@ struct PollTiming {
   int finalPollDelayMs = 200;
 };
 
-class JobRunner {
+// What the window's buttons need of the jobs (JobRunner; a scripted one in tests).
+// Main thread.
+class JobControl {
+ public:
+  virtual ~JobControl() = default;
+  // Starts a job; false, and nothing starts, while a thread of the previous job lives.
+  [[nodiscard]] virtual bool Start(JobKind kind, const std::string& letters) = 0;
+  virtual void RequestStop() = 0;
+  virtual bool ThreadsAlive() const = 0;
+  virtual bool LastJobRefused() const = 0;
+  virtual int LastJob() const = 0;
+};
+
+class JobRunner final : public JobControl {
  public:
   // `engine` and the hooks must outlive every job thread (see ThreadsAlive).
   JobRunner(JobEngine& engine, JobHooks hooks, PollTiming timing = {});
@@ -90,20 +115,25 @@ class JobRunner {
   // Starts a job of `kind` over `letters` (at most 26 are kept) and makes its first
   // letter the current drive. False, and nothing starts, while a thread of the previous
   // job is alive. Main thread.
-  [[nodiscard]] bool Start(JobKind kind, const std::string& letters);
+  [[nodiscard]] bool Start(JobKind kind, const std::string& letters) override;
 
   // Asks the engine to stop and ends the polling loop of the running job. Main thread.
-  void RequestStop();
+  void RequestStop() override;
 
   // True while a thread of the last job is alive. Any thread.
-  bool ThreadsAlive() const;
+  bool ThreadsAlive() const override;
+
+  // The last job's running flag: set from its start until its engine call has returned
+  // (and the finished notice was sent) or a stop was requested. Main thread, or the
+  // last job's own threads.
+  bool JobRunning() const;
 
   // True when the engine refused the last job because another process runs an engine
   // job on this computer (read it on that job's finished notice). Main thread.
-  bool LastJobRefused() const;
+  bool LastJobRefused() const override;
 
   // Id of the last job started (1, 2, ...), 0 before the first. Main thread.
-  int LastJob() const { return lastJob_; }
+  int LastJob() const override { return lastJob_; }
 
   // Colour refresh: copies the engine's codes for `letter` and sends the map notice.
   // `job` as for JobHooks::notify. Main thread between jobs, or the polling thread.

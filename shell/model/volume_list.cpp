@@ -34,4 +34,6 @@ std::string DriveLetterString(const std::vector<VolumeRow>& rows) {
   return letters;
 }
 
+bool HitsTickBox(unsigned hitFlags) { return (hitFlags & kHitOnItem) == kHitOnStateIcon; }
+
 }  // namespace shell

@@ -28,4 +28,15 @@ struct VolumeRow {
 // The letters of the ticked rows in list order, no separators, at most 26.
 std::string DriveLetterString(const std::vector<VolumeRow>& rows);
 
+// The list view's hit-test flags (LVHT_*, pinned against commctrl.h by the window).
+inline constexpr unsigned kHitOnIcon = 0x2;
+inline constexpr unsigned kHitOnLabel = 0x4;
+inline constexpr unsigned kHitOnStateIcon = 0x8;
+inline constexpr unsigned kHitOnItem = kHitOnIcon | kHitOnLabel | kHitOnStateIcon;
+
+// True when a press with these hit-test flags is on a row's check box, which toggles
+// the tick. With full-row select a press on a sub-item's text reports all three "on
+// item" bits, the state-icon bit among them: that is a press on the row, not the box.
+bool HitsTickBox(unsigned hitFlags);
+
 }  // namespace shell

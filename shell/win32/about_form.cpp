@@ -24,7 +24,7 @@ void PaintPicture(HWND window) {
                              CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, "Arial");
   HGDIOBJ oldFont = ::SelectObject(dc, font);
   ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, RGB(0x1B, 0x2B, 0x40));
+  ::SetTextColor(dc, kInk);
   const char version[] = "Version " VEXA_VERSION;
   ::TextOutA(dc, 30, 116, version, static_cast<int>(sizeof version - 1));
   ::SelectObject(dc, oldFont);

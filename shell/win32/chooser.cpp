@@ -1,6 +1,7 @@
 // TFrm_Report: a borderless, rounded window with two big image buttons.
 #include "win32/chooser.h"
 
+#include "model/job_buttons.h"
 #include "win32/controls.h"
 #include "win32/jpeg_picture.h"
 #include "win32/layout.h"
@@ -42,9 +43,7 @@ LRESULT CALLBACK ChooserProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND: {
       const int index = LOWORD(wParam) - kFirstId;
       if (index < 0 || index >= static_cast<int>(std::size(kChooserControls))) break;
-      const std::string_view name = kChooserControls[index].name;
-      if (name == "BtnQuickD") chooser->start(JobKind::kDefragment);
-      if (name == "BtnDepthD") chooser->start(JobKind::kInDepth);
+      if (const auto kind = ChooserKind(kChooserControls[index].name)) chooser->start(*kind);
       chooser->done = true;
       return 0;
     }

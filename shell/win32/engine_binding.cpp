@@ -6,15 +6,10 @@
 namespace shell::win32 {
 
 std::int32_t EngineBinding::RunJob(JobKind kind, const char* letters) {
-  switch (kind) {
-    case JobKind::kAnalyse:
-      return DLL_AnalyseVolume(letters);
-    case JobKind::kDefragment:
-      return DLL_DefragVolume(letters);
-    case JobKind::kInDepth:
-      return DLL_OptimizedDefragVolume(letters);
-  }
-  return 0;
+  const JobExport run = ExportFor(kind, {.analyse = DLL_AnalyseVolume,
+                                         .quick = DLL_DefragVolume,
+                                         .inDepth = DLL_OptimizedDefragVolume});
+  return run != nullptr ? run(letters) : 0;
 }
 
 void EngineBinding::Stop() { DLL_WorkingStop(); }

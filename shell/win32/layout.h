@@ -2,7 +2,13 @@
 // size and picture in one place, read by the code that creates the controls.
 #pragma once
 
+#include <windows.h>
+
 namespace shell::win32 {
+
+// The windows' colours: the side column's background and the text ink.
+inline constexpr COLORREF kSide = RGB(0xEE, 0xF2, 0xF7);
+inline constexpr COLORREF kInk = RGB(0x1B, 0x2B, 0x40);
 
 enum class Kind { kPicture, kImageButton, kTextButton, kLabel, kPanel, kListView, kTreeView, kMap };
 
@@ -45,19 +51,6 @@ inline constexpr ControlSpec kMainControls[] = {
     {"Image2", Kind::kPicture, nullptr, 11, 591, 14, 14, "Image2", nullptr},
     {"img3", Kind::kPicture, nullptr, 76, 591, 14, 14, "img3", nullptr},
     {"img4", Kind::kPicture, nullptr, 128, 591, 14, 14, "img4", nullptr},
-};
-
-// Image buttons whose pictures change with their job marker (marker 2: a job runs).
-struct MarkerPictures {
-  const char* button;
-  const char* idleNormal;
-  const char* idleHighlighted;
-  const char* busyNormal;
-  const char* busyHighlighted;
-};
-inline constexpr MarkerPictures kMarkerPictures[] = {
-    {"BtnAnalyze", "BtnAnalyze1", "BtnAnalyze", "StopAnalyze1", "StopAnalyze"},
-    {"BtnDeframent", "BtnDeframent1", "BtnDeframent", "StopDefragment1", "StopDefragment"},
 };
 
 // TFrm_Report, the defragmentation chooser: 500 x 340, region (0,0)-(502,342).

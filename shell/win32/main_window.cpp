@@ -5,7 +5,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "model/status_texts.h"
 #include "model/volume_list.h"
@@ -24,13 +23,14 @@
 namespace shell::win32 {
 namespace {
 
+static_assert(kHitOnIcon == LVHT_ONITEMICON && kHitOnLabel == LVHT_ONITEMLABEL &&
+              kHitOnStateIcon == LVHT_ONITEMSTATEICON && kHitOnItem == LVHT_ONITEM);
+
 constexpr char kMainClass[] = "TFrm_Main";
 constexpr char kPanelClass[] = "TolvanePanel";
 constexpr char kMapClass[] = "TolvaneMapPanel";
 constexpr char kTitle[] = "Tolvane Disk Defrag";
 constexpr int kFirstId = 100;
-constexpr COLORREF kSide = RGB(0xEE, 0xF2, 0xF7);
-constexpr COLORREF kInk = RGB(0x1B, 0x2B, 0x40);
 
 char DecimalSeparator() {
   char text[8] = {};
@@ -87,14 +87,13 @@ MainWindow* MainWindow::Create(HINSTANCE instance) {
   auto* self = new MainWindow;
   gMain = self;
   self->programFolder_ = ProgramFolder();
-  self->sideBrush_ = ::CreateSolidBrush(kSide);
   self->runner_ = std::make_unique<JobRunner>(
       self->engine_,
       JobHooks{[](Notice notice, int job) {
                  ::SendMessageA(gMain->window_, kNoticeBase + static_cast<UINT>(notice), static_cast<WPARAM>(job), 0);
                },
-               [] { platform::RequestPower(platform::PowerRequest::kTurnOff); },
-               [] { platform::RequestPower(platform::PowerRequest::kRestart); }});
+               platform::RequestPower});
+  self->buttons_ = std::make_unique<JobButtons>(*self->runner_);
   self->window_ = ::CreateWindowExA(0, kMainClass, kTitle, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
                                     kMainLeft, kMainTop, kMainWidth, kMainHeight, nullptr, nullptr, instance, nullptr);
   if (self->window_ == nullptr) return nullptr;
@@ -246,13 +245,27 @@ std::string MainWindow::DriveLetterString() const {
 
 void MainWindow::Message(const char* text) const { ::MessageBoxA(window_, text, kTitle, MB_OK); }
 
-void MainWindow::SetMarker(const char* button, int marker) {
-  for (const MarkerPictures& m : kMarkerPictures) {
-    if (std::strcmp(m.button, button) != 0) continue;
-    (std::strcmp(button, "BtnAnalyze") == 0 ? analyzeMarker_ : defragMarker_) = marker;
-    SetImageButtonPictures(controls_.at(button), Picture(marker ? m.busyNormal : m.idleNormal),
-                           Picture(marker ? m.busyHighlighted : m.idleHighlighted));
+void MainWindow::PaintButtons() {
+  const ButtonLook analyze = buttons_->AnalyzeLook();
+  const ButtonLook defrag = buttons_->DefragLook();
+  SetImageButtonPictures(controls_.at("BtnAnalyze"), Picture(analyze.normal), Picture(analyze.highlighted));
+  SetImageButtonPictures(controls_.at("BtnDeframent"), Picture(defrag.normal), Picture(defrag.highlighted));
+}
+
+// Paints what the job state decided, in the order ButtonStep names.
+void MainWindow::Apply(const ButtonStep& step) {
+  if (step.clearFiles) {
+    ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    files_.clear();
   }
+  PaintButtons();
+  if (step.progress != Progress::kKeep) ShowProgress(step.progress == Progress::kShow);
+  if (const char* stopping = buttons_->StoppingText()) SetStatusLabels(stopping, "", "");
+  if (step.message != nullptr) Message(step.message);
+  if (step.openChooser) {
+    RunChooser(window_, [this](JobKind kind) { Apply(buttons_->StartDefragmentation(kind, DriveLetterString())); });
+  }
+  if (step.close) ::DestroyWindow(window_);
 }
 
 void MainWindow::ShowProgress(bool show) {
@@ -277,111 +290,31 @@ void MainWindow::SetProgressWidth(int width) {
   ::UpdateWindow(controls_.at("ImageZJ"));
 }
 
-void MainWindow::AnalyzeClicked() {
-  if (defragMarker_ != 0) return;
-  if (analyzeMarker_ != 0) {
-    SetMarker("BtnAnalyze", 0);
-    ShowProgress(false);
-    runner_->RequestStop();
-    return;
-  }
-  ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-  files_.clear();
-  const std::string letters = DriveLetterString();
-  if (letters.find_first_not_of(' ') == std::string::npos) {
-    Message("Please select the drive(s) that you want to Analyze.");
-    return;
-  }
-  if (runner_->ThreadsAlive()) {
-    Message("The previous job is still stopping. Please wait.");
-    return;
-  }
-  SetMarker("BtnAnalyze", 2);
-  ShowProgress(true);
-  if (!runner_->Start(JobKind::kAnalyse, letters)) {
-    SetMarker("BtnAnalyze", 0);
-    ShowProgress(false);
-    Message("The previous job is still stopping. Please wait.");
-  }
-}
-
-void MainWindow::DefragmentClicked() {
-  if (analyzeMarker_ != 0) return;
-  if (defragMarker_ != 0) {
-    SetMarker("BtnDeframent", 0);
-    ShowProgress(false);
-    runner_->RequestStop();
-    return;
-  }
-  ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-  files_.clear();
-  const std::string letters = DriveLetterString();
-  if (letters.find_first_not_of(' ') == std::string::npos) {
-    Message("Please select the drive(s) that you want to defrag.");
-    return;
-  }
-  if (runner_->ThreadsAlive()) {
-    Message("The previous job is still stopping. Please wait.");
-    return;
-  }
-  RunChooser(window_, [this](JobKind kind) { StartDefragmentation(kind); });
-}
-
-void MainWindow::StartDefragmentation(JobKind kind) {
-  SetMarker("BtnDeframent", 2);
-  ShowProgress(true);
-  if (!runner_->Start(kind, DriveLetterString())) {
-    SetMarker("BtnDeframent", 0);
-    ShowProgress(false);
-    Message("The previous job is still stopping. Please wait.");
-  }
-}
-
 void MainWindow::OnNotice(int code, int job) {
   switch (static_cast<Notice>(code)) {
     case Notice::kStatus: {
-      const Display display = runner_->Snapshot();
-      SetStatusLabels(display.stateText, display.clusterText, display.fileText);
-      SetProgressWidth(display.progressLength);
+      const StatusLine line = buttons_->Status(runner_->Snapshot());
+      SetStatusLabels(line.state, line.cluster, line.file);
+      SetProgressWidth(line.progressLength);
       break;
     }
     case Notice::kMap:
       RepaintMap();
       break;
     case Notice::kAnalysisFinished:
-      if (job != runner_->LastJob()) break;
-      SetMarker("BtnAnalyze", 0);
-      ShowProgress(false);
-      if (runner_->LastJobRefused()) Message("Another defragmentation job is running on this computer.");
-      break;
     case Notice::kDefragFinished:
-      if (job != runner_->LastJob()) break;
-      SetMarker("BtnDeframent", 0);
-      ShowProgress(false);
-      if (runner_->LastJobRefused()) Message("Another defragmentation job is running on this computer.");
+      Apply(buttons_->Finished(static_cast<Notice>(code), job));
       break;
   }
-}
-
-bool MainWindow::MayClose() const {
-  if (JobRuns()) {
-    Message("You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.");
-    return false;
-  }
-  if (runner_->ThreadsAlive()) {
-    Message("The previous job is still stopping. Please wait.");
-    return false;
-  }
-  return true;
 }
 
 void MainWindow::OnCommand(const std::string& name) {
   if (name == "BtnAnalyze") {
-    AnalyzeClicked();
+    Apply(buttons_->AnalyzeClicked(DriveLetterString()));
   } else if (name == "BtnDeframent") {
-    DefragmentClicked();
+    Apply(buttons_->DefragmentClicked(DriveLetterString()));
   } else if (name == "CloseBtn") {
-    if (MayClose()) ::DestroyWindow(window_);
+    Apply(buttons_->CloseClicked());
   } else if (name == "MinBtn") {
     ::ShowWindow(window_, SW_MINIMIZE);
   } else if (name == "Label1") {
@@ -417,7 +350,7 @@ void MainWindow::OnListClick(const NMITEMACTIVATE& click) {
   LVHITTESTINFO hit{};
   hit.pt = click.ptAction;
   int row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-  if (row < 0 || (hit.flags & LVHT_ONITEMSTATEICON) == 0) {
+  if (row < 0 || !HitsTickBox(hit.flags)) {
     // Some list views report the click point late or not at all: ask again with the
     // position the mouse had when the click message was posted.
     const DWORD position = ::GetMessagePos();
@@ -426,7 +359,7 @@ void MainWindow::OnListClick(const NMITEMACTIVATE& click) {
     ::ScreenToClient(list_, &hit.pt);
     row = static_cast<int>(::SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
   }
-  if (row >= 0 && (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
+  if (row >= 0 && HitsTickBox(hit.flags)) {
     // Ticking is allowed during a job; it only affects the next one.
     LVITEMA item{};
     item.mask = LVIF_STATE;
@@ -507,14 +440,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
     }
     case kCheckAdministrator:
-      if (!platform::IsAdministrator()) {
-        Message("Please login with administrator pribileges and try again.");
-        ::DestroyWindow(window_);
-      }
+      Apply(WindowShown(platform::IsAdministrator()));
       return 0;
     case WM_CLOSE:
       // Alt+F4, the system menu and WM_CLOSE are refused during a job like CloseBtn.
-      if (MayClose()) ::DestroyWindow(window_);
+      Apply(buttons_->CloseClicked());
       return 0;
     case WM_ENDSESSION:
       // The session ends (after the turn-off or restart request): leave through the

@@ -15,6 +15,7 @@
 
 #include "model/cluster_map.h"
 #include "model/file_list.h"
+#include "model/job_buttons.h"
 #include "model/job_runner.h"
 #include "win32/engine_binding.h"
 
@@ -47,18 +48,14 @@ class MainWindow {
   void OnListClick(const NMITEMACTIVATE& click);
   void OnTreeClick();
   void OnNotice(int code, int job);
-  bool JobRuns() const { return analyzeMarker_ != 0 || defragMarker_ != 0; }
-  bool Busy() const { return JobRuns() || runner_->ThreadsAlive(); }
-  void AnalyzeClicked();
-  void DefragmentClicked();
-  void StartDefragmentation(JobKind kind);
-  void SetMarker(const char* button, int marker);
+  bool Busy() const { return buttons_->Busy(); }
+  void Apply(const ButtonStep& step);
+  void PaintButtons();
   void ShowProgress(bool show);
   void SetStatusLabels(const std::string& state, const std::string& cluster, const std::string& file);
   void SetProgressWidth(int width);
   std::string DriveLetterString() const;
   void Message(const char* text) const;
-  bool MayClose() const;
   void OpenHelp() const;
 
   // main_window_map.cpp
@@ -78,8 +75,6 @@ class MainWindow {
   HWND list_ = nullptr;
   HWND tree_ = nullptr;
   HWND map_ = nullptr;
-  int analyzeMarker_ = 0;
-  int defragMarker_ = 0;
   bool dragging_ = false;
   POINT dragPoint_{};
   MapCells cells_;
@@ -88,8 +83,8 @@ class MainWindow {
   std::uint32_t* canvasBits_ = nullptr;
   EngineBinding engine_;
   std::unique_ptr<JobRunner> runner_;
+  std::unique_ptr<JobButtons> buttons_;   // the job state the buttons paint
   std::string programFolder_;     // ends with '\'
-  HBRUSH sideBrush_ = nullptr;
 };
 
 // The one main window of the program (set by Create); its window procedures find it here.

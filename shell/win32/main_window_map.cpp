@@ -8,6 +8,7 @@
 
 #include "vexa/vexa.h"
 #include "win32/controls.h"
+#include "win32/layout.h"
 #include "win32/jpeg_picture.h"
 #include "win32/main_window.h"
 
@@ -16,8 +17,6 @@ namespace {
 
 constexpr int kCanvasWidth = 602;
 constexpr int kCanvasHeight = 271;
-constexpr COLORREF kSide = RGB(0xEE, 0xF2, 0xF7);
-constexpr COLORREF kInk = RGB(0x1B, 0x2B, 0x40);
 
 }  // namespace
 

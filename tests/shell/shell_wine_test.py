@@ -1,17 +1,21 @@
 #!/usr/bin/env python3
 """DefragShell under wine64 and Xvfb, driven with real mouse clicks and keys (xdotool).
 
-    shell_wine_test.py --program DefragShell.exe --probe window_probe.exe --artifacts DIR
+    shell_wine_test.py --case CASE --program DefragShell.exe --probe window_probe.exe --artifacts DIR
 
-The program runs from a private copy of its stage folder, started from another folder,
-with a fragmented FAT32 image mapped as E: in vexa/volumes.ini; the program's image
-writes are those of a slow card (tests/support/slow_card.c), so that a defragmentation
-lasts long enough to be closed and stopped while it runs. The test reads the
+Each case runs on its own: a private copy of the program and its stage folder, started
+from another folder, with a fresh fragmented FAT32 image mapped as E: in
+vexa/volumes.ini, so that an early failure hides no later check. The cases: start (the
+window, its controls, the empty-selection messages, dragging and minimising), analysis
+(the map against the engine's saved codes), details (row clicks, a cell's files, a
+file's details), dialogs (the chooser's close button, the engine's dialogs), stop (a
+quick defragmentation on a slow card, tests/support/slow_card.c, closed and stopped
+while it runs), quick and in-depth (a job of each kind to its end, told apart by their
+state texts and report pages, then fsck.fat and content hashes). The test reads the
 windows' controls with window_probe.exe (ids, rectangles, texts), compares the map's
-pixels with the colour codes the engine saved in "diskdata", records the report the
-engine hands to the shell (wine's browser setting points at a recorder), and checks the
-image with fsck.fat and content hashes after the defragmentation. A screenshot of each
-step is kept in DIR. Exit 77 (skipped) when a tool is missing."""
+pixels with the colour codes the engine saved in "diskdata" and records the report the
+engine hands to the shell (wine's browser setting points at a recorder). A screenshot of
+each step is kept in DIR/CASE. Exit 77 (skipped) when a tool is missing."""
 
 import argparse
 import os
@@ -58,14 +62,15 @@ def check(condition, message):
 
 
 class Session:
-    def __init__(self, args, work):
+    def __init__(self, args, work, artifacts=None):
         self.args = args
         self.work = work
+        self.artifacts = artifacts or args.artifacts
         self.shots = 0
-        os.makedirs(args.artifacts, exist_ok=True)
-        for old in os.listdir(args.artifacts):
+        os.makedirs(self.artifacts, exist_ok=True)
+        for old in os.listdir(self.artifacts):
             if old.endswith(".png"):
-                os.remove(os.path.join(args.artifacts, old))
+                os.remove(os.path.join(self.artifacts, old))
         self.env = dict(os.environ)
         self.env.pop("VEXA_VOLUMES", None)
         self.env["WINEDEBUG"] = "-all"
@@ -115,7 +120,7 @@ class Session:
 
     def screenshot(self, name):
         self.shots += 1
-        path = os.path.join(self.args.artifacts, "%02d-%s.png" % (self.shots, name))
+        path = os.path.join(self.artifacts, "%02d-%s.png" % (self.shots, name))
         subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", path], check=True,
                        capture_output=True, timeout=30)
         return path
@@ -255,6 +260,14 @@ def wait_for_reports(opened, name, count, timeout=30):
     return handed() == count
 
 
+def ticked(session, name, box):
+    """Whether the check box at `box` (window point) shows its tick, from a screenshot."""
+    raw = session.pixels(session.screenshot(name))
+    tick = sum(1 for dx in range(-6, 7) for dy in range(-6, 7)
+               if Session.pixel(raw, WINDOW[0] + box[0] + dx, WINDOW[1] + box[1] + dy) == (0, 0x40, 0x80))
+    return tick > 5
+
+
 def tick_box_y(session, raw):
     """Screen rows of the check boxes in the volume list's first column, top to bottom."""
     frame = (0x7D, 0x8D, 0xA3)
@@ -309,189 +322,333 @@ def file_details(image, path):
     return chain.count("<"), size // 512, size
 
 
+class Case:
+    """One case's own world: a private copy of the program and its vexa folder, started
+    from another folder, a fragmented FAT32 image mapped as E:, a recorder of the reports
+    handed to the shell, a display, and screenshots in a folder of the case's own."""
+
+    def __init__(self, args, work, name, floppy=False):
+        self.name = name
+        self.session = Session(args, work, os.path.join(args.artifacts, name))
+        install = os.path.join(work, "DefragShell")
+        stage = os.path.dirname(os.path.abspath(args.program))
+        shutil.copytree(stage, install, ignore=shutil.ignore_patterns(
+            "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "FileList.txt", "volumes.ini",
+            "*.img"))
+        self.session.program = os.path.join(install, "DefragShell.exe")
+        self.engine = os.path.join(install, "vexa")
+        self.image = os.path.join(self.engine, "card.img")
+        if floppy:
+            # Three clusters a map cell: the pieces of the larger files outnumber the small
+            # files in many cells, which the map paints orange.
+            cli_test.make_small_fragmented_image(self.image, work, "floppy")
+        else:
+            cli_test.make_fragmented_image(self.image, work)
+        self.hashes = cli_test.file_hashes(self.image, work)
+        check(len(cli_test.fragmented_files(self.image)) > (20 if floppy else 50), "the test image is not fragmented")
+        with open(os.path.join(self.engine, "volumes.ini"), "w") as f:
+            f.write("[volumes]\r\nE=card.img\r\n")
+        # The engine opens reports through the shell; wine hands them to this recorder.
+        self.opened = os.path.join(work, "opened.txt")
+        recorder = os.path.join(work, "browser.sh")
+        with open(recorder, "w") as f:
+            f.write("#!/bin/sh\necho \"$@\" >> '%s'\n" % self.opened)
+        os.chmod(recorder, 0o755)
+        self.session.start_display()
+        self.session.wine("reg", "add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/d", recorder, "/f")
+        self.boxes = None
+
+    def slow_card(self, work, bytes_per_second=20000):
+        """From the next start on, the image is a card that writes `bytes_per_second`:
+        at 20 KB a second a defragmentation lasts long enough to be closed and stopped,
+        at 200 KB long enough for its state texts to be read."""
+        self.session.card = slow_card.environment(work, "2000,%d,writes" % bytes_per_second, self.image)
+
+    def start(self):
+        """Starts the program; finds the rows C, E and Z (wine's own drives and the image)
+        the first time. Returns the window and its controls."""
+        window, controls = self.session.start_program()
+        if self.boxes is None:
+            raw = self.session.pixels(self.session.screenshot("start"))
+            x, tops = tick_box_y(self.session, raw)
+            check(len(tops) == 3, "expected the rows C, E, Z; found %d check boxes" % len(tops))
+            self.boxes = {letter: (x + 6 - WINDOW[0], top + 6 - WINDOW[1]) for letter, top in zip("CEZ", tops)}
+        return window, controls
+
+    def tick_e(self):
+        self.session.click(*self.boxes["E"])
+        time.sleep(1)  # no double click with what follows
+        check(ticked(self.session, "e-ticked", self.boxes["E"]), "the E row's box shows no tick")
+
+    def analyse(self):
+        self.session.click(110, 124)
+        time.sleep(1)
+        return self.session.wait_idle()
+
+    def diskdata_of_e(self):
+        """The colour codes and the fragmented-extent counts the engine saved for E (the
+        engine saves its maps when the program ends)."""
+        with open(os.path.join(self.engine, "diskdata"), "rb") as f:
+            diskdata = f.read()
+        block = diskdata[24000 * 2:24000 * 3]  # slot of E
+        fragmented = [int.from_bytes(block[i * 24 + 12:i * 24 + 16], "little", signed=True) for i in range(1000)]
+        return engine_codes(diskdata, "E"), fragmented
+
+    def close(self):
+        self.session.stop()
+
+
+def case_start(case, work):
+    """The window, its geometry and controls; Analyze with nothing ticked; dragging and
+    minimising."""
+    session = case.session
+    window, controls = case.start()
+    check(window[:4] == (249, 241, 850, 610), "main window at %s, not 249,241 850x610" % (window,))
+    for cid, rect in EXPECTED_CONTROLS.items():
+        check(tuple(controls[cid][2:6]) == rect, "control %d at %s, expected %s" % (cid, controls[cid][2:6], rect))
+    check(not controls[DETAILS_LABEL][1] and not controls[118][1], "Label1 and ReportBtn must start hidden")
+    check(not controls[PROGRESS_FRAME][1], "the progress bar must start hidden")
+    check(session.probe("#32770")[0] is None, "the administrator check refused wine's administrator")
+
+    session.click(110, 124)
+    text = session.wait_message()
+    session.screenshot("analyze-without-drive")
+    check(text == "Please select the drive(s) that you want to Analyze.", "message was %r" % text)
+    session.close_message()
+    session.click(110, 180)
+    text = session.wait_message()
+    check(text == "Please select the drive(s) that you want to defrag.", "message was %r" % text)
+    session.close_message()
+    case.tick_e()
+
+    # Dragging by the background moves the window by the mouse's way.
+    session.xdotool("mousemove", str(WINDOW[0] + 400), str(WINDOW[1] + 40), "sleep", "0.2", "mousedown", "1",
+                    "sleep", "0.2", "mousemove", str(WINDOW[0] + 430), str(WINDOW[1] + 60), "sleep", "0.2",
+                    "mousemove", str(WINDOW[0] + 460), str(WINDOW[1] + 80), "sleep", "0.2", "mouseup", "1")
+    time.sleep(0.5)
+    moved, _ = session.probe()
+    session.screenshot("dragged")
+    check(moved is not None and moved[:2] == (WINDOW[0] + 60, WINDOW[1] + 40),
+          "the window was dragged to %s, not %s" % (moved[:2] if moved else None, (WINDOW[0] + 60, WINDOW[1] + 40)))
+    # MinBtn, from the window's new place.
+    session.xdotool("mousemove", str(moved[0] + 788), str(moved[1] + 9), "sleep", "0.15", "click", "1")
+    time.sleep(1)
+    minimised, _ = session.probe()
+    session.screenshot("minimised")
+    # Windows parks a minimised window at -32000,-32000 (without a window manager the X
+    # window itself stays on the screenshot).
+    check(minimised is not None and minimised[0] <= -30000 and minimised[1] <= -30000,
+          "MinBtn left the window at %s" % (minimised,))
+
+
+def case_analysis(case, work):
+    """An analysis of E (a fragmented FAT12 floppy image): the map shows the engine's
+    codes, fragmented (orange) cells among them; the report reaches the shell."""
+    session = case.session
+    case.start()
+    case.tick_e()
+    case.analyse()
+    shot = session.screenshot("analysed")
+    check(wait_for_reports(case.opened, "analysisreport", 1), "the analysis report did not reach the shell")
+    shown = map_codes(session.pixels(shot))
+    session.close_program()
+    expected, _ = case.diskdata_of_e()
+    check(any(expected), "the engine saved an empty map for E")
+    wrong = [i for i in range(1000) if shown[i] != expected[i]]
+    check(not wrong, "%d map cells differ from the engine's codes, first %d: shown %s, engine %s" % (
+        len(wrong), wrong[0] if wrong else -1, shown[wrong[0]] if wrong else None,
+        expected[wrong[0]] if wrong else None))
+    check(5 in shown, "no fragmented (orange) cell on the map: %s" % sorted(set(shown)))
+
+
+def case_details(case, work):
+    """Row clicks (the caption and the Size text show the map and leave the tick alone),
+    a fragmented cell's files and a file's details."""
+    session = case.session
+    case.start()
+    case.tick_e()
+    case.analyse()
+    session.close_program()
+    _, fragmented = case.diskdata_of_e()
+    e_box = case.boxes["E"]
+
+    case.start()
+    case.tick_e()
+    session.click(300, e_box[1])  # the E row's caption: shows its map without ticking
+    time.sleep(1)
+    session.screenshot("row-click-map")
+    check(session.probe()[1][LOG_LABEL][6] == "Check out the data information in E drive",
+          "row click text: %r" % session.probe()[1][LOG_LABEL][6])
+    # A press on the row's Size text (full-row select reports every "on item" bit) does
+    # what a caption press does and leaves the tick alone.
+    time.sleep(1)
+    session.click(*e_box)  # untick: a box press still toggles
+    time.sleep(1)
+    check(not ticked(session, "e-unticked", e_box), "a press on the E box did not untick it")
+    session.click(*e_box)
+    time.sleep(1)
+    session.click(217 + 165 + 60, e_box[1])
+    time.sleep(1)
+    check(ticked(session, "size-click-keeps-tick", e_box), "a press on the E row's Size text unticked it")
+    check(session.probe()[1][LOG_LABEL][6] == "Check out the data information in E drive",
+          "Size click text: %r" % session.probe()[1][LOG_LABEL][6])
+
+    # A cell's file list lives in the engine's memory: analyse again after the restart.
+    case.analyse()
+    cell = max(range(1000), key=lambda i: fragmented[i])
+    check(fragmented[cell] > 0, "no cell holds extents of fragmented files")
+    session.click(PANEL[0] + 2 + 12 * (cell % 50) + 5, PANEL[1] + 26 + 12 * (cell // 50) + 5)
+    time.sleep(1)
+    session.screenshot("cell-files")
+    with open(os.path.join(case.engine, "FileList.txt"), "rb") as f:
+        paths = [line for line in f.read().decode("latin-1").splitlines() if line]
+    check(paths, "the fragmented cell lists no files")
+    session.click(23 + 40, 340 + 9)  # the first file of the tree
+    time.sleep(1)
+    _, controls = session.probe()
+    session.screenshot("file-details")
+    extents, clusters, size = file_details(case.image, paths[0])
+    name = paths[0].rsplit("\\", 1)[-1]
+    want = ("\r\n    FileName : %s    \r\n    Fragments : %d    \r\n    Clusters : %d    \r\n"
+            "    Size : %d  Byte.    \r\n    %s    \r\n" % (name, extents, clusters, size, paths[0]))
+    check(controls[DETAILS_LABEL][1], "Label1 is not shown after the file click")
+    check(controls[DETAILS_LABEL][6] == want, "details %r, expected %r" % (controls[DETAILS_LABEL][6], want))
+    session.click(400, 40)  # a press on the background hides it
+    time.sleep(0.5)
+    check(not session.probe()[1][DETAILS_LABEL][1], "Label1 stays after a press on the window")
+
+
+def case_dialogs(case, work):
+    """The chooser's close button starts nothing; the engine's Options and Advanced
+    dialogs open from the idle window."""
+    session = case.session
+    case.start()
+    case.tick_e()
+    session.choose(CHOOSER_CLOSE)
+    deadline = time.time() + 10
+    while session.probe("TFrm_Report")[0] is not None and time.time() < deadline:
+        time.sleep(0.3)
+    session.screenshot("chooser-closed")
+    check(session.probe("TFrm_Report")[0] is None, "the chooser stayed after its close button")
+    check(not session.probe()[1][PROGRESS_FRAME][1], "the chooser's close button started a job")
+    options = session.engine_dialog((28 + 24, 591 + 7), "options", "Close")
+    check({"Close", "OK"} <= set(options), "Options buttons: %s" % options)
+    advanced = session.engine_dialog((21 + 90, 212 + 25), "advanced", "Cancel")
+    check({"Add schedule", "Remove schedule", "OK", "Cancel"} <= set(advanced), "Advanced buttons: %s" % advanced)
+
+
+def case_stop(case, work):
+    """A quick defragmentation on a slow card: Alt+F4 and the close button refused while
+    it runs, its live texts, then Stop: a new job is refused and the status line says
+    that the job is stopping until its finished notice. The image stays sound."""
+    session = case.session
+    case.slow_card(work)
+    case.start()
+    case.tick_e()
+    session.quick_defragmentation()
+    session.screenshot("defragmenting")
+    session.key("alt+F4")
+    text = session.wait_message(10)
+    session.screenshot("defragmenting-close-refused")
+    check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
+          "Alt+F4 during the defragmentation: %r" % text)
+    session.close_message()
+    _, controls = session.probe()
+    check(controls and controls[PROGRESS_FRAME][1], "the defragmentation ended before Alt+F4 was tried")
+    # The live texts of the move under way.
+    check(controls[LOG_LABEL][6] == "Defragmenting  E drive.", "state text %r" % controls[LOG_LABEL][6])
+    check(controls[CLUSTER_LABEL][6].startswith("moving cluster(s) ") or
+          controls[CLUSTER_LABEL][6] == "Checking fragments...", "cluster text %r" % controls[CLUSTER_LABEL][6])
+    check(controls[PATH_LABEL][6].startswith("moving file(s) "), "file text %r" % controls[PATH_LABEL][6])
+    # The close button is refused as Alt+F4 is.
+    session.click(816, 9)
+    text = session.wait_message(10)
+    check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
+          "CloseBtn during the defragmentation: %r" % text)
+    session.close_message()
+    # Stop, then Defragment again at once: refused while the stopped job's thread lives
+    # (it finishes its move, writes its report and hands it to the shell).
+    defragment = [str(WINDOW[0] + 110), str(WINDOW[1] + 180)]
+    session.xdotool("mousemove", *defragment, "sleep", "0.2", "click", "1", "sleep", "0.02", "click", "1")
+    text = session.wait_message(10)
+    session.screenshot("stopped-defragment-refused")
+    check(text == "The previous job is still stopping. Please wait.", "Defragment after Stop: %r" % text)
+    session.close_message()
+    # Until its finished notice the status line says that the job is stopping.
+    stopping = session.probe()[1][LOG_LABEL][6]
+    session.screenshot("stopping")
+    check(stopping == "Stopping the defragmentation. Please wait..." or
+          wait_for_reports(case.opened, "defragreport", 1, 0),
+          "status line while the stopped job winds down: %r" % stopping)
+    check(wait_for_reports(case.opened, "defragreport", 1, 120), "the stopped defragmentation did not open its report")
+    deadline = time.time() + 10
+    while session.probe()[1][LOG_LABEL][6] and time.time() < deadline:
+        time.sleep(0.3)
+    session.screenshot("stopped")
+    check(session.probe()[1][LOG_LABEL][6] == "", "the stopping text stayed after the finished notice: %r" %
+          session.probe()[1][LOG_LABEL][6])
+    check(cli_test.fragmented_files(case.image), "the stop came after the whole defragmentation")
+    time.sleep(1)
+    session.close_program()
+    cli_test.check_fsck_clean(case.image)
+    check(cli_test.file_hashes(case.image, work) == case.hashes, "file contents changed")
+
+
+def whole_defragmentation(case, work, in_depth):
+    """A defragmentation of E to its end: its state texts, its report page, every file in
+    one piece (and, in depth, files moved forward), fsck clean and contents unchanged."""
+    session = case.session
+    case.slow_card(work, 200000)
+    case.start()
+    case.tick_e()
+    if in_depth:
+        session.in_depth_defragmentation()
+    else:
+        session.quick_defragmentation()
+    seen = session.wait_idle(480)
+    session.screenshot("defragmented")
+    check(wait_for_reports(case.opened, "defragreport", 1), "the defragmentation report did not reach the shell")
+    session.close_program()
+    # Both kinds move the fragmented files first ("Defragmenting"); only the in-depth
+    # kind goes on to its own pass.
+    check("Defragmenting  E drive." in seen or in_depth, "state texts of the quick job: %s" % seen)
+    check(("In-depth Defragmenting  E drive." in seen) == in_depth, "state texts of the job: %s" % seen)
+    figures, details = cli_test.read_page(os.path.join(case.engine, "defragreport1.html"))
+    check(int(figures["Defragged files"]) > 0, "nothing defragmented: %s" % figures)
+    optimized = [row for header, rows in details.items() if "Optimization" in header for row in rows]
+    if in_depth:
+        check(optimized, "the in-depth report lists no file moved forward: %s" % list(details))
+    else:
+        check(not optimized, "the quick report has an in-depth table: %s" % list(details))
+    cli_test.check_fsck_clean(case.image)
+    check(cli_test.file_hashes(case.image, work) == case.hashes, "file contents changed")
+    left = cli_test.fragmented_files(case.image)
+    check(left == [], "still in pieces after the defragmentation: %s" % left[:5])
+
+
+def case_quick(case, work):
+    whole_defragmentation(case, work, in_depth=False)
+
+
+def case_in_depth(case, work):
+    whole_defragmentation(case, work, in_depth=True)
+
+
+CASES = {"start": case_start, "analysis": case_analysis, "details": case_details, "dialogs": case_dialogs,
+         "stop": case_stop, "quick": case_quick, "in-depth": case_in_depth}
+
+
 def run(args, work):
     for tool in ("wine", "Xvfb", "xdotool", "import", "convert", "mkfs.fat", "mcopy", "mshowfat", "fsck.fat", "cc"):
         if shutil.which(tool) is None:
             print("skipped: missing " + tool)
             sys.exit(SKIP)
-    session = Session(args, work)
-    # A private copy of the program and its vexa folder.
-    install = os.path.join(work, "DefragShell")
-    stage = os.path.dirname(os.path.abspath(args.program))
-    shutil.copytree(stage, install, ignore=shutil.ignore_patterns(
-        "*report[0-9]*.html", "*reporttop.html", "diskdata", "defragdate", "FileList.txt", "volumes.ini", "*.img"))
-    session.program = os.path.join(install, "DefragShell.exe")
-    engine = os.path.join(install, "vexa")
-    image = os.path.join(engine, "card.img")
-    cli_test.make_fragmented_image(image, work)
-    hashes = cli_test.file_hashes(image, work)
-    fragmented_before = cli_test.fragmented_files(image)
-    check(len(fragmented_before) > 50, "the test image is not fragmented")
-    # The image is a card that writes about 20 KB a second.
-    session.card = slow_card.environment(work, "2000,20000,writes", image)
-    with open(os.path.join(engine, "volumes.ini"), "w") as f:
-        f.write("[volumes]\r\nE=card.img\r\n")
-    # The engine opens reports through the shell; wine hands them to this recorder.
-    opened = os.path.join(work, "opened.txt")
-    recorder = os.path.join(work, "browser.sh")
-    with open(recorder, "w") as f:
-        f.write("#!/bin/sh\necho \"$@\" >> '%s'\n" % opened)
-    os.chmod(recorder, 0o755)
-
-    session.start_display()
+    case = Case(args, work, args.case, floppy=args.case == "analysis")
     try:
-        session.wine("reg", "add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/d", recorder, "/f")
-
-        # --- start-up: the window, its geometry, its controls -------------------------------
-        window, controls = session.start_program()
-        shot = session.screenshot("start")
-        check(window[:4] == (249, 241, 850, 610), "main window at %s, not 249,241 850x610" % (window,))
-        for cid, rect in EXPECTED_CONTROLS.items():
-            check(tuple(controls[cid][2:6]) == rect, "control %d at %s, expected %s" % (cid, controls[cid][2:6], rect))
-        check(not controls[DETAILS_LABEL][1] and not controls[118][1], "Label1 and ReportBtn must start hidden")
-        check(not controls[PROGRESS_FRAME][1], "the progress bar must start hidden")
-        check(session.probe("#32770")[0] is None, "the administrator check refused wine's administrator")
-
-        # --- Analyze with nothing ticked ------------------------------------------------------
-        session.click(110, 124)
-        text = session.wait_message()
-        session.screenshot("analyze-without-drive")
-        check(text == "Please select the drive(s) that you want to Analyze.", "message was %r" % text)
-        session.close_message()
-
-        # --- the volume list: C and Z are wine's own drives; E is the mapped image ---------
-        raw = session.pixels(shot)
-        x, tops = tick_box_y(session, raw)
-        check(len(tops) == 3, "expected the rows C, E, Z; found %d check boxes" % len(tops))
-        boxes = {letter: (x + 6 - WINDOW[0], top + 6 - WINDOW[1]) for letter, top in zip("CEZ", tops)}
-
-        # --- analysis of E: the map, the report ------------------------------------------------
-        session.click(*boxes["E"])
-        time.sleep(0.5)
-        raw = session.pixels(session.screenshot("e-ticked"))
-        tick = sum(1 for dx in range(-6, 7) for dy in range(-6, 7)
-                   if Session.pixel(raw, WINDOW[0] + boxes["E"][0] + dx, WINDOW[1] + boxes["E"][1] + dy) == (0, 0x40, 0x80))
-        check(tick > 5, "the E row's box shows no tick")
-        session.click(110, 124)
-        time.sleep(1)
-        session.wait_idle()
-        shot = session.screenshot("analysed")
-        check(wait_for_reports(opened, "analysisreport", 1), "the analysis report did not reach the shell")
-        shown = map_codes(session.pixels(shot))
-        session.close_program()
-        with open(os.path.join(engine, "diskdata"), "rb") as f:
-            diskdata = f.read()
-        expected = engine_codes(diskdata, "E")
-        block = diskdata[24000 * 2:24000 * 3]  # slot of E
-        fragmented = [int.from_bytes(block[i * 24 + 12:i * 24 + 16], "little", signed=True) for i in range(1000)]
-        check(any(expected), "the engine saved an empty map for E")
-        wrong = [i for i in range(1000) if shown[i] != expected[i]]
-        check(not wrong, "%d map cells differ from the engine's codes, first %d: shown %s, engine %s" % (
-            len(wrong), wrong[0] if wrong else -1, shown[wrong[0]] if wrong else None,
-            expected[wrong[0]] if wrong else None))
-        e_box = boxes["E"]
-
-        # --- a fragmented cell, then a file: its details ------------------------------------
-        window, controls = session.start_program()
-        session.click(*e_box)
-        session.click(300, e_box[1])  # the E row's caption: shows its map without ticking
-        time.sleep(1)
-        session.screenshot("row-click-map")
-        check(session.probe()[1][LOG_LABEL][6] == "Check out the data information in E drive",
-              "row click text: %r" % session.probe()[1][LOG_LABEL][6])
-        # A cell's file list lives in the engine's memory: analyse again after the restart.
-        session.click(110, 124)
-        time.sleep(1)
-        session.wait_idle()
-        cell = max(range(1000), key=lambda i: fragmented[i])
-        check(fragmented[cell] > 0 and expected[cell] != 0, "no cell holds extents of fragmented files")
-        session.click(PANEL[0] + 2 + 12 * (cell % 50) + 5, PANEL[1] + 26 + 12 * (cell // 50) + 5)
-        time.sleep(1)
-        session.screenshot("cell-files")
-        with open(os.path.join(engine, "FileList.txt"), "rb") as f:
-            paths = [line for line in f.read().decode("latin-1").splitlines() if line]
-        check(paths, "the fragmented cell lists no files")
-        session.click(23 + 40, 340 + 9)  # the first file of the tree
-        time.sleep(1)
-        _, controls = session.probe()
-        session.screenshot("file-details")
-        extents, clusters, size = file_details(image, paths[0])
-        name = paths[0].rsplit("\\", 1)[-1]
-        want = ("\r\n    FileName : %s    \r\n    Fragments : %d    \r\n    Clusters : %d    \r\n"
-                "    Size : %d  Byte.    \r\n    %s    \r\n" % (name, extents, clusters, size, paths[0]))
-        check(controls[DETAILS_LABEL][1], "Label1 is not shown after the file click")
-        check(controls[DETAILS_LABEL][6] == want, "details %r, expected %r" % (controls[DETAILS_LABEL][6], want))
-        session.click(400, 40)  # a press on the background hides it
-        time.sleep(0.5)
-        check(not session.probe()[1][DETAILS_LABEL][1], "Label1 stays after a press on the window")
-
-        # --- the chooser's close button starts nothing ---------------------------------------
-        session.choose(CHOOSER_CLOSE)
-        deadline = time.time() + 10
-        while session.probe("TFrm_Report")[0] is not None and time.time() < deadline:
-            time.sleep(0.3)
-        session.screenshot("chooser-closed")
-        check(session.probe("TFrm_Report")[0] is None, "the chooser stayed after its close button")
-        check(not session.probe()[1][PROGRESS_FRAME][1], "the chooser's close button started a job")
-
-        # --- the engine's Options and Advanced dialogs, from the idle window ------------------
-        options = session.engine_dialog((28 + 24, 591 + 7), "options", "Close")
-        check({"Close", "OK"} <= set(options), "Options buttons: %s" % options)
-        advanced = session.engine_dialog((21 + 90, 212 + 25), "advanced", "Cancel")
-        check({"Add schedule", "Remove schedule", "OK", "Cancel"} <= set(advanced), "Advanced buttons: %s" % advanced)
-
-        # --- a quick defragmentation: Alt+F4 refused while it runs, then Stop ---------------
-        session.quick_defragmentation()
-        session.screenshot("defragmenting")
-        session.key("alt+F4")
-        text = session.wait_message(10)
-        session.screenshot("defragmenting-close-refused")
-        check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
-              "Alt+F4 during the defragmentation: %r" % text)
-        session.close_message()
-        _, controls = session.probe()
-        check(controls and controls[PROGRESS_FRAME][1], "the defragmentation ended before Alt+F4 was tried")
-        # The live texts of the move under way.
-        check(controls[LOG_LABEL][6] == "Defragmenting  E drive.", "state text %r" % controls[LOG_LABEL][6])
-        check(controls[CLUSTER_LABEL][6].startswith("moving cluster(s) ") or
-              controls[CLUSTER_LABEL][6] == "Checking fragments...", "cluster text %r" % controls[CLUSTER_LABEL][6])
-        check(controls[PATH_LABEL][6].startswith("moving file(s) "), "file text %r" % controls[PATH_LABEL][6])
-        # The close button is refused as Alt+F4 is.
-        session.click(816, 9)
-        text = session.wait_message(10)
-        check(text == "You are analyzing and cleaning up the drive(s),\r\nplease stop before you quit the process.",
-              "CloseBtn during the defragmentation: %r" % text)
-        session.close_message()
-        # Stop, then Defragment again at once: refused while the stopped job's thread lives
-        # (it finishes its move, writes its report and hands it to the shell).
-        defragment = [str(WINDOW[0] + 110), str(WINDOW[1] + 180)]
-        session.xdotool("mousemove", *defragment, "sleep", "0.2", "click", "1", "sleep", "0.02", "click", "1")
-        text = session.wait_message(10)
-        session.screenshot("stopped-defragment-refused")
-        check(text == "The previous job is still stopping. Please wait.", "Defragment after Stop: %r" % text)
-        session.close_message()
-        check(wait_for_reports(opened, "defragreport", 1, 120), "the stopped defragmentation did not open its report")
-        check(cli_test.fragmented_files(image), "the stop came after the whole defragmentation")
-
-        # --- a whole in-depth defragmentation, at the card's full speed ---------------------
-        time.sleep(1)
-        session.close_program()
-        session.card = {}
-        session.start_program()
-        session.click(*e_box)
-        session.in_depth_defragmentation()
-        session.wait_idle(480)
-        session.screenshot("defragmented")
-        check(wait_for_reports(opened, "defragreport", 2), "the defragmentation report did not reach the shell")
-        session.close_program()
+        CASES[args.case](case, work)
     finally:
-        session.stop()
-
-    cli_test.check_fsck_clean(image)
-    check(cli_test.file_hashes(image, work) == hashes, "file contents changed")
-    left = cli_test.fragmented_files(image)
-    check(left == [], "still in pieces after the quick defragmentation: %s" % left[:5])
-    print("screenshots: %d in %s" % (session.shots, args.artifacts))
+        case.close()
+    print("screenshots: %d in %s" % (case.session.shots, case.session.artifacts))
 
 
 def main():
@@ -499,6 +656,7 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--case", required=True, choices=sorted(CASES))
     args = parser.parse_args()
     if not os.path.exists(args.program):
         print("skipped: no DefragShell.exe at " + args.program)

@@ -96,13 +96,10 @@ struct Recorder {
               notices.emplace_back(n, job);
               if (n == Notice::kStatus) statesSeen.push_back((*runner)->Snapshot().stateText);
             },
-            [this] {
+            [this](platform::PowerRequest request) {
               std::lock_guard<std::mutex> lock(m);
-              power.push_back("off after " + LastEngineCall());
-            },
-            [this] {
-              std::lock_guard<std::mutex> lock(m);
-              power.push_back("restart after " + LastEngineCall());
+              power.push_back((request == platform::PowerRequest::kTurnOff ? "off after " : "restart after ") +
+                              LastEngineCall());
             }};
   }
   int Count(Notice n) {
@@ -167,6 +164,66 @@ TEST_F(JobRunnerTest, FinishedDefragmentationTurnsOffThenRestarts) {
   EXPECT_EQ(recorder_.Count(Notice::kDefragFinished), 1);
   // The engine's state is saved before the session is asked to end.
   EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save", "restart after save"}));
+}
+
+TEST_F(JobRunnerTest, EachSwitchAsksForItsOwnRequest) {
+  Make();
+  engine_.logout = true;
+  ASSERT_TRUE(runner_->Start(JobKind::kDefragment, "E"));
+  engine_.Release();
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save"}));
+
+  engine_.logout = false;
+  engine_.restart = true;
+  ASSERT_TRUE(runner_->Start(JobKind::kDefragment, "E"));
+  engine_.Release();
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save", "restart after save"}));
+}
+
+// The job thread's steps in order: the report, the finished notice, the running flag
+// cleared, then the power requests.
+TEST(JobRunnerOrder, ReportThenNoticeThenFlagThenPower) {
+  ScriptedEngine engine;
+  engine.logout = true;
+  engine.restart = true;
+  std::mutex m;
+  std::vector<std::string> steps;
+  JobRunner* runner = nullptr;
+  JobHooks hooks{[&](Notice notice, int) {
+                   if (notice != Notice::kDefragFinished) return;
+                   std::lock_guard<std::mutex> lock(m);
+                   steps.push_back("notice after " + engine.Calls().back() +
+                                   (runner->JobRunning() ? ", running" : ", flag cleared"));
+                 },
+                 [&](platform::PowerRequest request) {
+                   std::lock_guard<std::mutex> lock(m);
+                   steps.push_back(std::string(request == platform::PowerRequest::kTurnOff ? "off" : "restart") +
+                                   (runner->JobRunning() ? ", running" : ", flag cleared"));
+                 }};
+  JobRunner owned(engine, hooks, PollTiming{5, 20});
+  runner = &owned;
+  ASSERT_TRUE(owned.Start(JobKind::kDefragment, "E"));
+  EXPECT_TRUE(owned.JobRunning());
+  engine.Release();
+  ASSERT_TRUE(WaitFor([&] { return !owned.ThreadsAlive(); }));
+  EXPECT_FALSE(owned.JobRunning());
+  EXPECT_EQ(steps, (std::vector<std::string>{"notice after report2, running", "off, flag cleared",
+                                             "restart, flag cleared"}));
+}
+
+// Each job kind calls its own engine export.
+std::int32_t VEXA_CALL Analyse(const char*) { return 1; }
+std::int32_t VEXA_CALL Quick(const char*) { return 2; }
+std::int32_t VEXA_CALL InDepth(const char*) { return 3; }
+
+TEST(JobRunnerExports, EachKindCallsItsExport) {
+  const JobExports exports{.analyse = Analyse, .quick = Quick, .inDepth = InDepth};
+  EXPECT_EQ(ExportFor(JobKind::kAnalyse, exports)("E"), 1);
+  EXPECT_EQ(ExportFor(JobKind::kDefragment, exports)("E"), 2);
+  EXPECT_EQ(ExportFor(JobKind::kInDepth, exports)("E"), 3);
+  EXPECT_EQ(ExportFor(static_cast<JobKind>(4), exports), nullptr);
 }
 
 TEST_F(JobRunnerTest, AJobRefusedForAnotherProcessOpensNoReportAndNeverEndsTheSession) {

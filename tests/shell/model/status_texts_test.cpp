@@ -48,6 +48,21 @@ TEST(StatusTextsTest, TextsFollowTheStatusStateExactly) {
             "moving cluster(s) 5000000000 to 4294967296");
 }
 
+TEST(StatusTextsTest, StatesOutsideTheKnownFourReadAsInDepth) {
+  // Any nonzero state past 2 names the in-depth job, with its move texts.
+  PollView later = ReadStatus(Record(4, 'G', "B.BIN", 100, 10, 8, 9), 0);
+  EXPECT_EQ(later.stateText, "In-depth Defragmenting  G drive.");
+  EXPECT_EQ(later.clusterText, "moving cluster(s) 8 to 9");
+  EXPECT_EQ(later.fileText, "moving file(s) B.BIN");
+  EXPECT_FALSE(later.engineIdle);
+  // A negative state is nonzero too, but below 2: no move texts.
+  PollView negative = ReadStatus(Record(-1, 'G', "B.BIN", 100, 10, 8, 9), 0);
+  EXPECT_EQ(negative.stateText, "In-depth Defragmenting  G drive.");
+  EXPECT_EQ(negative.clusterText, "");
+  EXPECT_EQ(negative.fileText, "");
+  EXPECT_EQ(negative.progressLength, 60);
+}
+
 TEST(StatusTextsTest, IdleEngineGivesAFullBarEmptyTextsAndKeepsTheDrive) {
   PollView idle = ReadStatus(Record(0, 'E', "X", 100, 10), 'C');
   EXPECT_TRUE(idle.engineIdle);

@@ -43,5 +43,17 @@ TEST(VolumeListTest, DriveLetterStringTakesTickedRowsInListOrder) {
   EXPECT_EQ(DriveLetterString(many).size(), 26u);
 }
 
+TEST(VolumeListTest, OnlyAPressOnTheBoxTogglesTheTick) {
+  EXPECT_TRUE(HitsTickBox(kHitOnStateIcon));
+  // Full-row select: a press on Size, Free Space or Type reports every "on item" bit.
+  EXPECT_FALSE(HitsTickBox(kHitOnItem));
+  EXPECT_FALSE(HitsTickBox(kHitOnLabel));
+  EXPECT_FALSE(HitsTickBox(kHitOnIcon));
+  EXPECT_FALSE(HitsTickBox(kHitOnStateIcon | kHitOnLabel));
+  EXPECT_FALSE(HitsTickBox(0));
+  // Bits outside the item (to the right of it, say) do not change the answer.
+  EXPECT_TRUE(HitsTickBox(kHitOnStateIcon | 0x20));
+}
+
 }  // namespace
 }  // namespace shell
