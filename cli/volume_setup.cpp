@@ -50,7 +50,10 @@ bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter) {
 }
 
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
-                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes) {
+                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes,
+                        const std::string& engineFolder) {
+  platform::fat::ClaimOptions claims;
+  claims.folder = engineFolder;
   using platform::fat::FatOpenStatus;
   if (needWritable) {
     // Two letters on one image or device would each move clusters the other thinks
@@ -77,7 +80,7 @@ void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const 
       FatOpenStatus status = FatOpenStatus::kOk;
       platform::fat::FatDamage damage;
       // Opened and closed at once: the engine opens it again when it loads.
-      const bool opened = platform::fat::OpenFatVolume(letter, entry.path, &status, &damage) != nullptr;
+      const bool opened = platform::fat::OpenFatVolume(letter, entry.path, &status, &damage, &claims) != nullptr;
       const std::string volume = std::string("volume ") + letter + ": (" + entry.path + ")";
       if (status == FatOpenStatus::kFolder || status == FatOpenStatus::kNotImageFile) {
         problems->push_back({letter, volume + " " + platform::fat::FatOpenStatusText(status)});

@@ -8,7 +8,7 @@ find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   set(VEXA_CLI_TEST ${CMAKE_CURRENT_LIST_DIR}/cli_test.py)
   foreach(group usage edges errors analyze defrag optimize small-volumes json stop-analysis stop-defrag stop-in-depth
-                left-fragmented)
+                left-fragmented volume-state)
     add_test(NAME cli.${group}
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
