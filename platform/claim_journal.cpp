@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #else
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #endif
