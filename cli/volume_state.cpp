@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "command_line.h"
 #include "platform/fat_provider.h"
@@ -26,6 +27,14 @@ std::string TwoDecimalSize(std::uint64_t bytes) {
 void ReclaimInterruptedJobs(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
                             const std::string& engineFolder, std::vector<std::string>* lines,
                             std::vector<std::string>* problems) {
+  // Most runs find no record at all: then no volume needs opening for it.
+  bool anyRecord = false;
+  std::error_code code;
+  for (std::filesystem::directory_iterator it(engineFolder.empty() ? "." : engineFolder, code), end;
+       !code && it != end && !anyRecord; it.increment(code)) {
+    anyRecord = it->path().filename().string().rfind("claims-", 0) == 0;
+  }
+  if (!anyRecord) return;
   for (char letter : letters) {
     for (const auto& entry : map) {
       if (entry.letter != letter) continue;
