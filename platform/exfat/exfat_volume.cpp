@@ -198,13 +198,13 @@ bool ExfatVolume::ClaimChain(std::uint32_t first, std::uint64_t clusters, bool n
     const std::uint32_t v = fat_[c];
     if (v == kFatEnd) break;
     if (clusters != 0 && mine.size() == clusters) {
-      Inconsistent(&FatDamage::brokenChains, "the chain of " + what + " is longer than its size");
+      Inconsistent(nullptr, "the chain of " + what + " is longer than its size");
       return false;
     }
     c = v;
   }
   if (clusters != 0 && mine.size() != clusters) {
-    Inconsistent(&FatDamage::brokenChains, "the chain of " + what + " is shorter than its size");
+    Inconsistent(&FatDamage::shortChains, "the chain of " + what + " is shorter than its size");
     return false;
   }
   if (chain != nullptr) chain->insert(chain->end(), mine.begin(), mine.end());

@@ -233,6 +233,30 @@ TEST(ExfatOpenTest, CountsLostClustersAndNamesOtherDamage) {
   EXPECT_EQ(damage.firstOther, "an entry set in folder Folder One has a wrong checksum");
 }
 
+// A FAT chain that ends before its file's size is named as short, not as a loop.
+TEST(ExfatOpenTest, ShortChainIsNamedAsShort) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_small_4k");
+  std::string bytes = fattest::ReadAll(image);
+  const auto listing = exfattest::RawListing(image).at("three pieces.bin");
+  ASSERT_FALSE(listing.noFatChain);
+  ASSERT_GT(listing.clusters.size(), 2u);
+  const std::size_t fat = std::size_t{Get32(bytes, 80)} << static_cast<std::uint8_t>(bytes[108]);
+  const std::size_t at = fat + std::size_t{listing.clusters[1]} * 4;
+  for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(0xFF);  // ends early
+  fattest::WriteAll(image, bytes);
+  FatOpenStatus status;
+  platform::fat::FatDamage damage;
+  ASSERT_NE(OpenFatVolume('C', image, &status, &damage), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyExfatInconsistent);
+  EXPECT_EQ(damage.shortChains, 1u);
+  EXPECT_EQ(damage.brokenChains, 0u);
+  const std::string text = platform::fat::FatDamageText(damage);
+  EXPECT_NE(text.find("1 chain shorter than its file's size"), std::string::npos) << text;
+  EXPECT_EQ(text.find("loop"), std::string::npos) << text;
+}
+
 TEST(ExfatOpenTest, RefusesWhatIsNoExfatVolume) {
   EXFAT_REQUIRE_TOOLS();
   exfattest::ScratchDir dir;
