@@ -416,19 +416,21 @@ void FatVolume::FreeRecordedClusters(const std::vector<ClaimedRun>& runs) {
   if (work.empty()) return;
   // A lost cluster that leads into a freed one is freed too: no chain may be left
   // running into a free cluster.
-  std::vector<std::vector<std::uint32_t>> into(std::size_t{last} + 1);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> into;  // (next, lost cluster that links to it)
   for (std::uint32_t c = 2; c <= last; ++c) {
     const std::uint32_t next = fat_->Get(c);
-    if (lost(c) && fat_->IsLink(next) && next <= last) into[next].push_back(c);
+    if (lost(c) && fat_->IsLink(next) && next <= last) into.emplace_back(next, c);
   }
+  std::sort(into.begin(), into.end());
   while (!work.empty()) {
     const std::uint32_t c = work.back();
     work.pop_back();
     reclaimed_.push_back(c);
-    for (std::uint32_t before : into[c]) {
-      if (!freeing[before]) {
-        freeing[before] = 1;
-        work.push_back(before);
+    auto it = std::lower_bound(into.begin(), into.end(), std::make_pair(c, std::uint32_t{0}));
+    for (; it != into.end() && it->first == c; ++it) {
+      if (!freeing[it->second]) {
+        freeing[it->second] = 1;
+        work.push_back(it->second);
       }
     }
   }
