@@ -58,13 +58,14 @@ if(Python3_Interpreter_FOUND)
 endif()
 
 # The program's own logic (status texts, status line, command line, page reading, JSON
-# texts) is tested in vexa_tests, which compiles those units of cli/ for the purpose.
+# texts, lost-space lines) is tested in vexa_tests, which compiles those units of cli/ for the purpose.
 target_sources(vexa_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/cli/status_texts.cpp
   ${PROJECT_SOURCE_DIR}/cli/progress_display.cpp
   ${PROJECT_SOURCE_DIR}/cli/command_line.cpp
   ${PROJECT_SOURCE_DIR}/cli/report_pages.cpp
   ${PROJECT_SOURCE_DIR}/cli/json_text.cpp
-  ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp)
+  ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp
+  ${PROJECT_SOURCE_DIR}/cli/volume_state.cpp)
 target_include_directories(vexa_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(vexa_tests PRIVATE VEXA_INSTALL_ENGINE_DIR="${VEXA_INSTALL_ENGINE_DIR}")
