@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "command_line.h"
 #include "platform/fat_provider.h"
@@ -24,6 +30,45 @@ std::string TwoDecimalSize(std::uint64_t bytes) {
   return text;
 }
 
+namespace {
+
+// Where the image file at `path` is in use by the system: attached to a loop device or
+// the source of a mount (FUSE mounts of a file included); empty when it is not, or on
+// systems without such places. A reclaim writes the volume, so it never runs then.
+std::string ImageInUse(const std::string& path) {
+#ifndef _WIN32
+  struct stat image {};
+  if (::stat(path.c_str(), &image) != 0 || !S_ISREG(image.st_mode)) return std::string();
+  auto same = [&](const std::string& other) {
+    struct stat st {};
+    return ::stat(other.c_str(), &st) == 0 && st.st_dev == image.st_dev && st.st_ino == image.st_ino;
+  };
+  std::error_code code;
+  for (std::filesystem::directory_iterator it("/sys/block", code), end; !code && it != end; it.increment(code)) {
+    std::ifstream backing(it->path() / "loop" / "backing_file");
+    std::string file;
+    if (backing && std::getline(backing, file) && same(file)) return "attached to /dev/" + it->path().filename().string();
+  }
+  std::ifstream mounts("/proc/self/mountinfo");
+  for (std::string line; std::getline(mounts, line);) {
+    const std::size_t dash = line.find(" - ");
+    if (dash == std::string::npos) continue;
+    std::istringstream tail(line.substr(dash + 3));
+    std::string type, source;
+    tail >> type >> source;
+    std::istringstream head(line);
+    std::string id, parent, device, root, point;
+    head >> id >> parent >> device >> root >> point;
+    if (!source.empty() && source[0] == '/' && same(source)) return "mounted on " + point;
+  }
+#else
+  (void)path;
+#endif
+  return std::string();
+}
+
+}  // namespace
+
 void ReclaimInterruptedJobs(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
                             const std::string& engineFolder, std::vector<std::string>* lines,
                             std::vector<std::string>* problems) {
@@ -38,6 +83,8 @@ void ReclaimInterruptedJobs(const std::vector<platform::VolumeMapEntry>& map, co
   for (char letter : letters) {
     for (const auto& entry : map) {
       if (entry.letter != letter) continue;
+      // The checks that follow refuse an image in use; the reclaim must not write it first.
+      if (!ImageInUse(entry.path).empty()) continue;
       platform::fat::ClaimOptions claims;
       claims.folder = engineFolder;
       claims.reclaim = true;
@@ -47,7 +94,10 @@ void ReclaimInterruptedJobs(const std::vector<platform::VolumeMapEntry>& map, co
       // Opened, given back and closed: the engine opens the volume again when it loads.
       (void)platform::fat::OpenFatVolume(letter, entry.path, &status, &damage, &claims, &result);
       if (!result.interrupted) continue;
-      if (result.done) {
+      if (result.done && result.freedBytes == 0) {
+        lines->push_back(std::string(1, letter) + ": cleared the dirty mark of an interrupted job (it left no space to "
+                                                  "give back)");
+      } else if (result.done) {
         lines->push_back(std::string(1, letter) + ": reclaimed " + TwoDecimalSize(result.freedBytes) +
                          " left by an interrupted job");
       } else {

@@ -23,7 +23,9 @@ struct LostSpace {
 // job of ours is found in `engineFolder`, frees the recorded clusters no file owns,
 // clears that job's dirty mark and removes the record. Appends a line per volume to
 // *lines ("C: reclaimed 4.10 GiB left by an interrupted job"), and to *problems a line
-// per volume where that failed. Before a write job, before the engine loads. Main thread.
+// per volume where that failed. An image attached to a loop device or mounted is left
+// alone (the checks of the job refuse it). Before a write job, before the engine loads.
+// Main thread.
 void ReclaimInterruptedJobs(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
                             const std::string& engineFolder, std::vector<std::string>* lines,
                             std::vector<std::string>* problems);
