@@ -60,13 +60,28 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
       problems.push_back({letter, std::string("volume ") + letter + ": does not exist (drive letters C to Z name volumes)"});
     }
   }
-  CheckMappedVolumes(map_, letters, needWritable, &problems, &notes);
+  if (needWritable) {
+    // Before any check: what an interrupted job of ours left is given back first, and
+    // its dirty mark with it (an image in use elsewhere is left alone).
+    std::vector<std::string> reclaimed;
+    std::vector<std::string> failed;
+    ReclaimInterruptedJobs(map_, letters, engineFolder, &reclaimed, &failed);
+    for (const std::string& line : reclaimed) std::fprintf(stderr, "vexa: %s\n", line.c_str());
+    for (const std::string& text : failed) problems.push_back({0, text});
+  }
+  CheckMappedVolumes(map_, letters, needWritable, &problems, &notes, engineFolder);
   if (!writer_.empty()) {
     static const std::string kDefrag = " cannot be defragmented: ";
     for (VolumeProblem& problem : problems) {
       if (const auto at = problem.text.find(kDefrag); at != std::string::npos) {
         problem.text.replace(at, kDefrag.size(), " cannot be changed by " + writer_ + ": ");
       }
+    }
+  }
+  lost_.clear();
+  for (char letter : letters) {
+    for (const auto& entry : map_) {
+      if (entry.letter == letter) lost_.emplace_back(letter, LostSpaceOf(entry.path, engineFolder));
     }
   }
 #ifndef _WIN32
@@ -93,7 +108,7 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
       // again, so the reason is told ("in use by another process").
       const std::size_t before = problems.size();
       std::vector<std::string> unused;
-      CheckMappedVolumes(map_, std::string(1, letter), needWritable, &problems, &unused);
+      CheckMappedVolumes(map_, std::string(1, letter), needWritable, &problems, &unused, engineFolder);
       if (problems.size() == before) {
         // It opens again now: what held it when the engine opened it has let go. Only
         // another process's hold is that short-lived; our own check released it.
@@ -112,6 +127,13 @@ int EngineSession::Open(const std::string& engineFolder, const std::vector<Volum
 }
 
 bool EngineSession::Mapped(char letter) const { return MapServes(map_, letter); }
+
+LostSpace EngineSession::Lost(char letter) const {
+  for (const auto& [which, lost] : lost_) {
+    if (which == letter) return lost;
+  }
+  return LostSpace{};
+}
 
 void EngineSession::Close() {
   if (!library_.Loaded()) return;

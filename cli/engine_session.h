@@ -10,6 +10,7 @@
 #include "engine_api.h"
 #include "progress_display.h"
 #include "volume_setup.h"
+#include "volume_state.h"
 
 namespace cli {
 
@@ -34,6 +35,9 @@ class EngineSession {
 
   // Whether `letter` is served from an image file or device of the run's volume map.
   bool Mapped(char letter) const;
+  // The lost space of a mapped volume of the run, as counted before the engine loaded
+  // (after any reclaim); not known for other letters.
+  LostSpace Lost(char letter) const;
   EngineSession() = default;
   ~EngineSession() { Close(); }
   EngineSession(const EngineSession&) = delete;
@@ -50,6 +54,7 @@ class EngineSession {
   std::vector<platform::VolumeMapEntry> map_;
   bool readOnlyFolder_ = false;
   std::string writer_;
+  std::vector<std::pair<char, LostSpace>> lost_;
 };
 
 // The progress display for a run with these options: nothing with --quiet; on standard

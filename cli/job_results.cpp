@@ -181,6 +181,14 @@ std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped) {
     out += ",\"usedBytes\":" + std::to_string(result.sizes.usedBytes);
     out += ",\"freeBytes\":" + std::to_string(result.sizes.freeBytes);
   }
+  if (result.lost.known) {
+    out += ",\"lostClusters\":" + std::to_string(result.lost.clusters);
+    out += ",\"lostBytes\":" + std::to_string(result.lost.bytes);
+    const std::string line = LostSpaceLine(result.letter, result.lost);
+    out += ",\"lostRemedy\":" + (line.empty() ? std::string("null") : JsonString(line.substr(line.find("; ") + 2)));
+  } else {
+    out += ",\"lostClusters\":null,\"lostBytes\":null,\"lostRemedy\":null";
+  }
   out += ",\"analysis\":" + (result.hasAnalysis ? PageJson(result.analysis, false) : std::string("null"));
   out += ",\"defragmentation\":" + (result.hasDefrag ? PageJson(result.defrag, true) : std::string("null"));
   if (kind != JobKind::kAnalyse) {
@@ -211,6 +219,7 @@ std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind, 
   } else {
     lines.push_back(volume + " no analysis page was written (the job ended before this volume)");
   }
+  if (const std::string lost = LostSpaceLine(result.letter, result.lost); !lost.empty()) lines.push_back(lost);
   if (kind == JobKind::kAnalyse) return lines;
   if (result.hasDefrag) {
     const VolumePage& d = result.defrag;

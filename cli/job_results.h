@@ -9,6 +9,7 @@
 #include "job_runner.h"
 #include "left_fragmented.h"
 #include "report_pages.h"
+#include "volume_state.h"
 
 namespace cli {
 
@@ -30,6 +31,7 @@ struct VolumeResult {
   VolumePage defrag;
   bool leftKnown = false;    // a defragmentation went over the volume: `left` is its list
   std::vector<LeftFile> left;  // files still in more than one piece, and why
+  LostSpace lost;            // clusters in use by no file, counted before the job
 };
 
 // Write times of the pages a job over `letters` may write in `folder` (page N is
@@ -49,13 +51,15 @@ std::vector<VolumeResult> CollectResults(const std::string& folder, const std::s
 // page is given again as a number beside its text ("fragmentBeforePercent", null for
 // "Low"), and an analysis adds its fragmented files as a count and a share of all files.
 // A defragmentation adds "leftFragmented": the files still in pieces with the reason
-// (null when the job never went over the volume).
+// (null when the job never went over the volume). "lostClusters" and "lostBytes" count
+// the clusters in use by no file (null when not known), "lostRemedy" says what frees them.
 std::string VolumeJson(const VolumeResult& result, JobKind kind, bool stopped);
 
 // Lines of the summary for people, one or two per volume. A volume without its
 // defragmentation page is said to be not defragmented only when that is known: it was
 // refused (result.error) or the job was stopped before it. Each file still in more than
-// one piece after a defragmentation gets a line with the reason.
+// one piece after a defragmentation gets a line with the reason, and lost space a line
+// with its remedy.
 std::vector<std::string> SummaryLines(const VolumeResult& result, JobKind kind, bool stopped);
 
 // The report entry page of a job kind in `folder`: what DLL_ShowReport opens.

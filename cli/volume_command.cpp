@@ -190,6 +190,7 @@ int RunVolumeCommand(const Options& options, const std::string& engineFolder) {
   for (std::size_t i = 0; i < results.size(); ++i) {
     VolumeResult& result = results[i];
     result.sizes = sizes[i];
+    result.lost = session.Lost(result.letter);
     for (const std::string& message : outcome.messages) {
       if (LetterOfSpaceMessage(message) == result.letter) result.error = message + " " + spaceText(result.letter);
     }

@@ -52,7 +52,10 @@ bool MapServes(const std::vector<platform::VolumeMapEntry>& map, char letter) {
 }
 
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
-                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes) {
+                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes,
+                        const std::string& engineFolder) {
+  platform::fat::ClaimOptions claims;
+  claims.folder = engineFolder;
   using platform::fat::FatOpenStatus;
   // A volume is known by the bytes that hold it: two letters on one image or device,
   // by whatever paths, would each move clusters the other thinks it knows, and even an
@@ -124,7 +127,7 @@ void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const 
       FatOpenStatus status = FatOpenStatus::kOk;
       platform::fat::FatDamage damage;
       // Opened and closed at once: the engine opens it again when it loads.
-      const bool opened = platform::fat::OpenFatVolume(letter, entry.path, &status, &damage) != nullptr;
+      const bool opened = platform::fat::OpenFatVolume(letter, entry.path, &status, &damage, &claims) != nullptr;
       const std::string volume = std::string("volume ") + letter + ": (" + entry.path + ")";
       if (status == FatOpenStatus::kFolder || status == FatOpenStatus::kNotImageFile) {
         problems->push_back({letter, volume + " " + platform::fat::FatOpenStatusText(status)});

@@ -32,8 +32,11 @@ std::vector<platform::VolumeMapEntry> CombinedVolumeMap(const std::string& engin
 // would only open read-only (and why, with the damage validation found). Appends to
 // *notes a line per read-only volume an analysis will only read, and per volume in use
 // elsewhere whose figures may change under the analysis.
+// `engineFolder` (when not empty) holds the claim records of our jobs: a volume left
+// dirty by an interrupted job of ours is not refused for that.
 void CheckMappedVolumes(const std::vector<platform::VolumeMapEntry>& map, const std::string& letters,
-                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes);
+                        bool needWritable, std::vector<VolumeProblem>* problems, std::vector<std::string>* notes,
+                        const std::string& engineFolder = std::string());
 
 // Whether the engine can save its reports and state in `folder` (ending with its
 // separator): a file can be created there, and the state files and entry pages already

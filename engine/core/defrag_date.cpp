@@ -107,6 +107,32 @@ bool WriteDefragVolume(const std::string& fileName, int s, std::optional<std::ui
   return WriteRecordAt(fileName, static_cast<long>(s) * kDefragVolumeRecordSize, record, sizeof record);
 }
 
+bool RecordedPrintIs(const std::string& fileName, int s, std::optional<std::uint64_t> fingerprint) {
+  if (!fingerprint || s < 0) return false;
+  std::FILE* f = std::fopen(fileName.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char record[kDefragPrintRecordSize] = {};
+  const bool read = std::fseek(f, static_cast<long>(s) * kDefragPrintRecordSize, SEEK_SET) == 0 &&
+                    std::fread(record, 1, sizeof record, f) == sizeof record;
+  std::fclose(f);
+  if (!read) return false;
+  const std::uint32_t recorded = static_cast<std::uint32_t>(Field(record, 0)) | (std::uint32_t{Field(record, 1)} << 16);
+  if (recorded != 1 || Field(record, 2) != 0 || Field(record, 3) != 0) return false;
+  std::uint64_t print = 0;
+  for (int i = 0; i < 4; ++i) print |= std::uint64_t{Field(record, 4 + i)} << (16 * i);
+  return print == *fingerprint;
+}
+
+bool WriteDefragPrint(const std::string& fileName, int s, std::optional<std::uint64_t> fingerprint) {
+  if (s < 0) return false;
+  unsigned char record[kDefragPrintRecordSize] = {};
+  if (fingerprint) {
+    PutField(record, 0, 1);
+    for (int i = 0; i < 4; ++i) PutField(record, 4 + i, static_cast<unsigned>((*fingerprint >> (16 * i)) & 0xFFFF));
+  }
+  return WriteRecordAt(fileName, static_cast<long>(s) * kDefragPrintRecordSize, record, sizeof record);
+}
+
 std::int32_t VolumeDefragmentationAge(const std::string& dateFile, const std::string& volumeFile, int s,
                                       std::optional<std::uint32_t> serial, std::time_t now) {
   const std::int32_t age = DefragmentationAge(dateFile, s, now);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/allocation_fingerprint.h"
 #include "core/defrag_date.h"
 #include "core/free_space_rule.h"
 #include "core/job_control.h"
@@ -45,6 +46,12 @@ std::optional<std::uint32_t> SerialOfSlot(int s) {
   return serial;
 }
 
+std::optional<std::uint64_t> FingerprintOfSlot(int s) {
+  const VolumeRecord* v = OpenVolumeOfSlot(s);
+  if (v == nullptr) return std::nullopt;
+  return VolumeFingerprint(*gMachine, v->volume);
+}
+
 }  // namespace
 
 std::string WorkingFile(const char* name) { return gWorkingFolder + name; }
@@ -57,17 +64,27 @@ std::int32_t DefragmentationAgeOfSlot(int s) {
 }
 
 std::int32_t RefreshDefragmentationAge(int s) {
-  const std::int32_t age = VolumeDefragmentationAge(WorkingFile(kDefragDateFileName), WorkingFile(kDefragVolumeFileName),
-                                                    s, SerialOfSlot(s), std::time(nullptr));
+  std::int32_t age = VolumeDefragmentationAge(WorkingFile(kDefragDateFileName), WorkingFile(kDefragVolumeFileName), s,
+                                              SerialOfSlot(s), std::time(nullptr));
+  // The bitmap is read only when the date and identity alone would call it recent.
+  if (age == 1 && !RecordedPrintIs(WorkingFile(kDefragPrintFileName), s, FingerprintOfSlot(s))) age = 2;
   SetAge(s, age);
   return age;
 }
 
 bool RecordDefragmentation(int s) {
+  // The fingerprint of the job's end comes later (RecordAllocation); until then the
+  // record holds none, so a job that never gets there leaves the volume "changed".
+  if (!WriteDefragPrint(WorkingFile(kDefragPrintFileName), s, std::nullopt)) return false;
   if (!WriteDefragDate(WorkingFile(kDefragDateFileName), s, std::time(nullptr))) return false;
   if (!WriteDefragVolume(WorkingFile(kDefragVolumeFileName), s, SerialOfSlot(s))) return false;
   SetAge(s, 1);
   return true;
+}
+
+bool RecordAllocation(int s) {
+  const std::optional<std::uint64_t> print = FingerprintOfSlot(s);
+  return print && WriteDefragPrint(WorkingFile(kDefragPrintFileName), s, print);
 }
 
 void MakeVolumeCurrent(char letter) {

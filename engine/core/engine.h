@@ -33,11 +33,19 @@ std::int32_t CurrentDefragmentationAge();
 // that slot's map uses it. Any thread.
 std::int32_t DefragmentationAgeOfSlot(int s);
 // Works slot s's age out anew from "defragdate", "defragvol" and the serial number of
-// the volume now in the slot, and makes it the current age. Returns it.
+// the volume now in the slot, and, when those call it recent, "defragprint" and the
+// fingerprint of the volume's bitmap now (any change since the job ended makes it 2);
+// makes it the current age. Returns it. Reads the volume's bitmap into a buffer of its
+// own, so the front end may call it while a job runs.
 std::int32_t RefreshDefragmentationAge(int s);
-// Records that slot s's volume was defragmented now (date and identity); on success
-// its age, and the current age, become 1. The defragmentation worker only.
+// Records that slot s's volume was defragmented now (date and identity; the
+// fingerprint is cleared); on success its age, and the current age, become 1. The
+// defragmentation worker only.
 [[nodiscard]] bool RecordDefragmentation(int s);
+// Records the fingerprint of slot s's allocation as it is now: the defragmentation
+// worker, once the volume's moves are durable. False when the bitmap cannot be read
+// or the file written (the volume then counts as changed).
+[[nodiscard]] bool RecordAllocation(int s);
 
 // Makes the volume of `letter` the engine's current one: current slot, and for an
 // open volume its defragmentation age, bytes per cluster and walk slot.

@@ -88,6 +88,7 @@ void LoadVolumeTable() {
   (void)EnsureZeroFile(diskdataName, kDiskDataBlock * kVolumeSlots);
   (void)EnsureZeroFile(WorkingFile(kDefragDateFileName), kDefragDateRecordSize * kVolumeSlots);
   (void)EnsureZeroFile(WorkingFile(kDefragVolumeFileName), kDefragVolumeRecordSize * kVolumeSlots);
+  (void)EnsureZeroFile(WorkingFile(kDefragPrintFileName), kDefragPrintRecordSize * kVolumeSlots);
   // Closed on every way out, a failure of a volume included.
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> diskdataFile(std::fopen(diskdataName.c_str(), "rb"),
                                                                      &std::fclose);

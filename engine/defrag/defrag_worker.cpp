@@ -5,7 +5,8 @@
 // (at least 50 MiB free at engine start, or the minimum set for volumes of the volume
 // map, else a message and the next volume), header
 // link, bitmap and cell geometry, the walk that offers every eligible file to file
-// relocation, the date record, in an in-depth job the in-depth pass, then the page.
+// relocation, the date record, in an in-depth job the in-depth pass, once the moves are
+// durable the fingerprint of the allocation the job leaves, then the page.
 // Its walk (analysis/folder_walk.h) passes over names starting with ".", folders whose
 // name contains an excluded-folder entry (case-sensitive), sparse files and excluded
 // files; it enters read-only folders and offers read-only files, which relocation moves
@@ -113,7 +114,7 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
     gWork.stopped = true;
   }
 
-  if (!gWork.stopped) (void)RecordDefragmentation(slot);
+  const bool recorded = !gWork.stopped && RecordDefragmentation(slot);
   const bool inDepthPassRan = !gWork.stopped && mode == kJobOptimize;
   if (inDepthPassRan) {
     gWork.optimizing.store(true, std::memory_order_relaxed);
@@ -124,6 +125,9 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   // The volume's moves end here: the FAT provider makes them durable and marks the
   // volume clean. Nothing can be done about a failure but what the next job finds.
   (void)gMachine->FlushFileBuffers(v.volume);
+  // The allocation as this job leaves it: while the volume keeps it, what is still in
+  // pieces is what the job could not join.
+  if (recorded) (void)RecordAllocation(slot);
   gReport.RecordFinishTime();
   report::ReportVolumeFigures figures = VolumeReportFigures(v, letter);
   const std::vector<VexaMapCell> cells = v.cells->Snapshot();

@@ -281,6 +281,11 @@ std::uint32_t ExfatVolume::CreateFileInRuns(const std::string& path, const NewFi
     }
     changing_ = true;
   }
+  // On record before the bitmap claims them, as the mover's claims are.
+  if (journal_ != nullptr && !journal_->Record(RunsOfClusters(clusters))) {
+    readOnly_ = true;
+    return kErrorWriteFault;
+  }
   // 1. Content, claims, links, a grown folder's new clusters; flush.
   const std::uint32_t written = WriteNewContent(file, clusters);
   if (written == kErrorReadFault) return written;  // nothing is claimed yet

@@ -18,6 +18,7 @@ constexpr std::size_t kVolumeFlagsOffset = 106;  // in the boot sector; outside 
 constexpr std::size_t kPercentInUseOffset = 112;  // likewise
 constexpr std::uint16_t kFlagActiveFat = 0x0001;  // 0 = first FAT, 1 = second (TexFAT)
 constexpr std::uint16_t kFlagVolumeDirty = 0x0002;
+constexpr std::uint16_t kFlagMediaFailure = 0x0004;
 
 // The boot sector's fields, as read.
 struct BootSector {

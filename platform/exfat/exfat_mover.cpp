@@ -113,6 +113,8 @@ bool ExfatVolume::WriteBitmapBits(std::vector<std::uint32_t> clusters) {
 }
 
 bool ExfatVolume::SetDirty(bool dirty) {
+  // The record exists, durably, before the volume can be marked dirty by us.
+  if (dirty && journal_ != nullptr && !journal_->Begin()) return false;
   if (wasDirty_) return io_->Flush();  // dirty before we came: left for fsck to clear
   std::uint8_t flags[2];
   if (!io_->Read(kVolumeFlagsOffset, flags, sizeof flags)) return false;
@@ -313,6 +315,16 @@ bool ExfatVolume::CommitGroup() {
   const std::uint8_t newFlags = static_cast<std::uint8_t>(
       root ? group_.flags : oneRun ? (group_.flags | kNoFatChain) : (group_.flags & ~kNoFatChain));
 
+  // The clusters the file gains and the ones it will leave are on record before the
+  // bitmap names any of them: a crash after this leaves nothing that cannot be given back.
+  if (journal_ != nullptr) {
+    std::vector<std::uint32_t> recorded = gained;
+    recorded.insert(recorded.end(), left.begin(), left.end());
+    if (!journal_->Record(RunsOfClusters(std::move(recorded)))) {
+      RollBackGroup();
+      return false;
+    }
+  }
   // 1. Claims and links.
   std::vector<std::uint32_t> links = gained;
   if (durableNoFatChain && !oneRun) links = final;
@@ -358,6 +370,9 @@ bool ExfatVolume::FinishChanges() {
     return false;
   }
   changing_ = false;
+  // Clean and durable: nothing of this job is left to give back. (A volume left dirty
+  // by an interrupted job that was not reclaimed keeps its record for the reclaim.)
+  if (journal_ != nullptr && !wasDirty_) (void)journal_->End();
   return true;
 }
 

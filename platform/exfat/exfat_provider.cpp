@@ -305,13 +305,14 @@ class ExfatMachine final : public Machine {
 bool IsExfat(const std::uint8_t* firstSector, std::size_t size) { return IsExfatBootSector(firstSector, size); }
 
 std::unique_ptr<Machine> OpenExfatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
-                                         platform::fat::FatDamage* damage) {
+                                         platform::fat::FatDamage* damage, const platform::fat::ClaimOptions* claims,
+                                         platform::fat::ReclaimResult* reclaimed) {
   const char up = Upper(letter);
   if (io == nullptr || up < 'C' || up > 'Z') {
     *status = FatOpenStatus::kNotFound;
     return nullptr;
   }
-  auto volume = ExfatVolume::Open(std::move(io), status, damage);
+  auto volume = ExfatVolume::Open(std::move(io), status, damage, claims, reclaimed);
   if (volume == nullptr) return nullptr;
   return std::make_unique<ExfatMachine>(up, std::move(volume));
 }

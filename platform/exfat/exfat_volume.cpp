@@ -44,12 +44,21 @@ std::string Hex(std::uint32_t v) {
 ExfatVolume::~ExfatVolume() { (void)FinishChanges(); }
 
 std::unique_ptr<ExfatVolume> ExfatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status,
-                                               platform::fat::FatDamage* damage) {
+                                               platform::fat::FatDamage* damage,
+                                               const platform::fat::ClaimOptions* claims,
+                                               platform::fat::ReclaimResult* reclaimed) {
   std::unique_ptr<ExfatVolume> volume(new ExfatVolume());
   volume->io_ = std::move(io);
+  if (claims != nullptr) volume->claims_ = *claims;
   const FatOpenStatus loaded = volume->Load();
   *status = loaded;
   if (damage != nullptr) *damage = volume->damage_;
+  if (reclaimed != nullptr) {
+    reclaimed->interrupted = volume->interrupted_;
+    reclaimed->freedBytes = std::uint64_t{volume->reclaimed_.size()} * volume->layout_.bytesPerCluster;
+    reclaimed->done = volume->interrupted_ && volume->claims_.reclaim && !volume->readOnly_ &&
+                      !volume->journal_->Exists();
+  }
   if (!platform::fat::FatOpened(loaded)) return nullptr;
   return volume;
 }
@@ -94,7 +103,13 @@ FatOpenStatus ExfatVolume::Load() {
     }
   }
   wasDirty_ = (boot.volumeFlags & kFlagVolumeDirty) != 0;
+  mediaFailure_ = (boot.volumeFlags & kFlagMediaFailure) != 0;
   serial_ = Le32(first + 100);
+  if (!claims_.folder.empty()) {
+    journal_ = std::make_unique<ClaimJournal>(claims_.folder, VolumeIdentity(claims_.identityPath, serial_, io_->Size()));
+    interrupted_ = journal_->Exists();
+  }
+  const bool reclaiming = interrupted_ && claims_.reclaim && io_->Writable() && !mediaFailure_;
   if (l.fatCount == 2 && readOnlyReason_ == FatOpenStatus::kOk) {
     readOnlyReason_ = FatOpenStatus::kReadOnlyTexfat;
     problem_ = "two FATs (TexFAT)";
@@ -120,14 +135,25 @@ FatOpenStatus ExfatVolume::Load() {
     Inconsistent(nullptr, "no allocation bitmap");
     bitmap_.assign((std::size_t{l.clusterCount} + 7) / 8, 0xFF);  // nothing counts as free
   }
-  CheckBitmap();
+  std::vector<ClaimedRun> recorded;
+  if (reclaiming) {
+    recorded = journal_->Runs();
+    std::sort(recorded.begin(), recorded.end(), [](const ClaimedRun& a, const ClaimedRun& b) { return a.first < b.first; });
+  }
+  CheckBitmap(reclaiming ? &recorded : nullptr);
   claimed_.clear();
   claimed_.shrink_to_fit();
   IndexNames();
 
   FatOpenStatus status = readOnlyReason_;
+  if (status == FatOpenStatus::kOk && mediaFailure_) status = FatOpenStatus::kReadOnlyMediaFailure;
+  if (status == FatOpenStatus::kOk && wasDirty_ && !interrupted_) status = FatOpenStatus::kReadOnlyExfatDirty;
   if (status == FatOpenStatus::kOk && !io_->Writable()) status = FatOpenStatus::kReadOnlyNoWriteAccess;
   readOnly_ = status != FatOpenStatus::kOk;
+  if (reclaiming && !readOnly_ && !FinishReclaim()) {
+    readOnly_ = true;
+    return FatOpenStatus::kReadError;
+  }
   return status;
 }
 
@@ -173,13 +199,13 @@ bool ExfatVolume::ClaimChain(std::uint32_t first, std::uint64_t clusters, bool n
     const std::uint32_t v = fat_[c];
     if (v == kFatEnd) break;
     if (clusters != 0 && mine.size() == clusters) {
-      Inconsistent(&FatDamage::brokenChains, "the chain of " + what + " is longer than its size");
+      Inconsistent(nullptr, "the chain of " + what + " is longer than its size");
       return false;
     }
     c = v;
   }
   if (clusters != 0 && mine.size() != clusters) {
-    Inconsistent(&FatDamage::brokenChains, "the chain of " + what + " is shorter than its size");
+    Inconsistent(&FatDamage::shortChains, "the chain of " + what + " is shorter than its size");
     return false;
   }
   if (chain != nullptr) chain->insert(chain->end(), mine.begin(), mine.end());
@@ -457,9 +483,24 @@ bool ExfatVolume::ParseFileSet(std::int32_t folder, const std::uint8_t* set, std
   return true;
 }
 
-void ExfatVolume::CheckBitmap() {
+void ExfatVolume::CheckBitmap(const std::vector<ClaimedRun>* recorded) {
+  std::size_t run = 0;
+  auto isRecorded = [&](std::uint32_t c) {
+    if (recorded == nullptr) return false;
+    while (run < recorded->size() && std::uint64_t{(*recorded)[run].first} + (*recorded)[run].count <= c) ++run;
+    for (std::size_t r = run; r < recorded->size() && (*recorded)[r].first <= c; ++r) {
+      if (c < std::uint64_t{(*recorded)[r].first} + (*recorded)[r].count) return true;
+    }
+    return false;
+  };
   for (std::uint32_t c = 2; c - 2 < layout_.clusterCount; ++c) {
-    const bool used = Used(c);
+    bool used = Used(c);
+    if (claimed_[c] == 0 && used && haveBitmap_ && isRecorded(c)) {
+      // Claimed by an interrupted job of ours and owned by nothing: given back.
+      SetBit(c, false);
+      reclaimed_.push_back(c);
+      used = false;
+    }
     if (!used) ++freeClusters_;
     if (claimed_[c] != 0 && !used) {
       Inconsistent(nullptr, "cluster " + std::to_string(c) + " is in use but free in the allocation bitmap");
@@ -467,6 +508,13 @@ void ExfatVolume::CheckBitmap() {
       ++damage_.lostClusters;  // what an interrupted move leaves; harms no file
     }
   }
+}
+
+bool ExfatVolume::FinishReclaim() {
+  if (!WriteBitmapBits(reclaimed_) || !io_->Flush()) return false;
+  // VolumeDirty was the interrupted job's: cleared as that job would have.
+  wasDirty_ = false;
+  return SetDirty(false) && journal_->End();
 }
 
 std::string ExfatVolume::Key(std::int32_t folder, const std::u16string& name) const {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "exfat_format.h"
+#include "platform/claim_journal.h"
 #include "platform/fat_io.h"
 #include "platform/fat_open_status.h"
 #include "platform/machine.h"
@@ -55,9 +56,15 @@ class ExfatVolume {
   // Opens the volume held by `io`. Returns null when it cannot be served (bad boot
   // sector, truncated image, read error); otherwise *status tells whether it is
   // writable (kOk) or why it is read-only; *damage (when not null) what validation found.
+  // `claims` and `reclaimed` as for OpenFatVolume (platform/fat_provider.h): a claim
+  // record kept while a job writes, VolumeDirty writable only when it is an interrupted
+  // job of ours, MediaFailure never; with claims->reclaim, the recorded bits no
+  // allocation owns are cleared at open, then VolumeDirty.
   static std::unique_ptr<ExfatVolume> Open(std::unique_ptr<platform::fat::FatIo> io,
                                            platform::fat::FatOpenStatus* status,
-                                           platform::fat::FatDamage* damage = nullptr);
+                                           platform::fat::FatDamage* damage = nullptr,
+                                           const platform::fat::ClaimOptions* claims = nullptr,
+                                           platform::fat::ReclaimResult* reclaimed = nullptr);
   // Ends the job's writes (FinishChanges).
   ~ExfatVolume();
 
@@ -127,7 +134,11 @@ class ExfatVolume {
                   std::vector<std::uint32_t>* chain);
   bool LoadBitmap(const std::uint8_t* entry);
   bool LoadUpcase(const std::uint8_t* entry);
-  void CheckBitmap();
+  // Counts free and lost clusters; with `recorded` (sorted runs of a claim record) the
+  // lost ones it names are cleared in memory and listed in reclaimed_ instead.
+  void CheckBitmap(const std::vector<ClaimedRun>* recorded);
+  // Writes the cleared bits, clears VolumeDirty and removes the record.
+  bool FinishReclaim();
   void IndexNames();
   std::string Key(std::int32_t folder, const std::u16string& name) const;
   // The path of folder `folder` from the root ("\\" for the root), for messages.
@@ -185,6 +196,11 @@ class ExfatVolume {
   bool haveBitmap_ = false;
   bool haveUpcase_ = false;
   bool wasDirty_ = false;  // dirty before we opened it: left dirty
+  bool mediaFailure_ = false;
+  platform::fat::ClaimOptions claims_;      // where the record is kept (no folder: none)
+  std::unique_ptr<ClaimJournal> journal_;   // null: no claim record is kept
+  bool interrupted_ = false;  // a record of an interrupted job of ours was found at open
+  std::vector<std::uint32_t> reclaimed_;  // clusters whose bits the reclaim cleared
 };
 
 }  // namespace platform::exfat

@@ -35,12 +35,21 @@ constexpr std::uint32_t kFsInfoTrail = 0xAA550000;
 
 FatVolume::~FatVolume() { (void)FinishChanges(); }
 
-std::unique_ptr<FatVolume> FatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status, FatDamage* damage) {
+std::unique_ptr<FatVolume> FatVolume::Open(std::unique_ptr<FatIo> io, FatOpenStatus* status, FatDamage* damage,
+                                           const ClaimOptions* claims, ReclaimResult* reclaimed) {
   std::unique_ptr<FatVolume> volume(new FatVolume());
   volume->io_ = std::move(io);
+  // The record is named once the boot sector's serial number is known (Load).
+  if (claims != nullptr) volume->claims_ = *claims;
   const FatOpenStatus loaded = volume->Load();
   *status = loaded;
   if (damage != nullptr) *damage = volume->damage_;
+  if (reclaimed != nullptr) {
+    reclaimed->interrupted = volume->interrupted_;
+    reclaimed->freedBytes = std::uint64_t{volume->reclaimed_.size()} * volume->layout_.bytesPerCluster;
+    reclaimed->done = volume->interrupted_ && volume->claims_.reclaim && !volume->readOnly_ &&
+                      !volume->journal_->Exists();
+  }
   if (!FatOpened(loaded)) return nullptr;
   return volume;
 }
@@ -91,11 +100,18 @@ FatOpenStatus FatVolume::Load() {
   bytes.resize(static_cast<std::size_t>(used));
   fat_ = std::make_unique<FatTable>(l.type, l.clusterCount, std::move(bytes));
 
-  if (l.type == FatType::kFat12) {
-    wasDirty_ = (boot[l.stateOffset] & 1) != 0;
-  } else {
+  // Linux marks any FAT type dirty in the boot sector; Windows marks FAT16/32 in FAT[1],
+  // where a second bit records disk errors.
+  wasDirty_ = (boot[l.stateOffset] & 1) != 0;
+  if (l.type != FatType::kFat12) {
     const std::uint32_t cleanBit = l.type == FatType::kFat16 ? 0x8000 : 0x08000000;
-    wasDirty_ = (fat_->Get(1) & cleanBit) == 0;
+    const std::uint32_t noErrorBit = l.type == FatType::kFat16 ? 0x4000 : 0x04000000;
+    wasDirty_ = wasDirty_ || (fat_->Get(1) & cleanBit) == 0;
+    hardErrors_ = (fat_->Get(1) & noErrorBit) == 0;
+  }
+  if (!claims_.folder.empty()) {
+    journal_ = std::make_unique<ClaimJournal>(claims_.folder, VolumeIdentity(claims_.identityPath, volumeId_, io_->Size()));
+    interrupted_ = journal_->Exists();
   }
 
   if (!CheckMirrors()) return FatOpenStatus::kReadError;
@@ -106,17 +122,30 @@ FatOpenStatus FatVolume::Load() {
   }
   state_.assign(std::size_t{l.clusterCount} + 2, kFree);
   if (!WalkTree()) return FatOpenStatus::kReadError;
+  const bool reclaiming = interrupted_ && claims_.reclaim && io_->Writable() && !hardErrors_;
+  if (reclaiming) FreeRecordedClusters(journal_->Runs());
   CheckLostChains();
   state_.clear();
   state_.shrink_to_fit();
   IndexNames();
 
+  // Copies that differ after a job of ours was interrupted are its unfinished mirror
+  // writes: the copy in use is written first, so it is the one to keep.
+  if (mirrorsDiffer_ && !reclaiming) Inconsistent(&FatDamage::differingFatCopies, "FAT copies differ");
   if (inconsistent_) {
     status = FatOpenStatus::kReadOnlyInconsistent;
+  } else if (status == FatOpenStatus::kOk && hardErrors_) {
+    status = FatOpenStatus::kReadOnlyHardErrors;
+  } else if (status == FatOpenStatus::kOk && wasDirty_ && !interrupted_) {
+    status = FatOpenStatus::kReadOnlyDirty;
   } else if (status == FatOpenStatus::kOk && !io_->Writable()) {
     status = FatOpenStatus::kReadOnlyNoWriteAccess;
   }
   readOnly_ = status != FatOpenStatus::kOk;
+  if (reclaiming && !readOnly_ && !FinishReclaim()) {
+    readOnly_ = true;
+    return FatOpenStatus::kReadError;
+  }
   return status;
 }
 
@@ -132,7 +161,7 @@ bool FatVolume::CheckMirrors() {
       if (!io_->Read(layout_.FatCopyOffset(copy) + at, other.data(), n)) return false;
       if (!std::equal(other.begin(), other.begin() + static_cast<std::ptrdiff_t>(n),
                       mine.begin() + static_cast<std::ptrdiff_t>(at))) {
-        Inconsistent(&FatDamage::differingFatCopies, "FAT copies differ");
+        mirrorsDiffer_ = true;  // judged once the claim record is known (Load)
         break;
       }
     }
@@ -161,14 +190,28 @@ bool FatVolume::ClaimChain(std::uint32_t first, std::int64_t expected, std::vect
     const std::uint32_t v = fat_->Get(c);
     if (fat_->IsEnd(v)) break;
     if (!fat_->IsLink(v)) {
-      Inconsistent(&FatDamage::brokenChains,
-                   "chain from cluster " + std::to_string(first) + " is broken at " + std::to_string(c));
+      // A free cluster in a file's chain ends it before its size: the chain is short,
+      // not looped.
+      if (v == 0 && expected != kAnyLength) {
+        Inconsistent(&FatDamage::shortChains, "chain from cluster " + std::to_string(first) +
+                                                  " is shorter than the file's size (cluster " + std::to_string(c) +
+                                                  " is free)");
+      } else {
+        Inconsistent(&FatDamage::brokenChains,
+                     "chain from cluster " + std::to_string(first) + " is broken at " + std::to_string(c));
+      }
       return false;
     }
     c = v;
   }
+  if (expected != kAnyLength && length < expected) {
+    Inconsistent(&FatDamage::shortChains, "chain from cluster " + std::to_string(first) + " has " +
+                                              std::to_string(length) + " clusters; the file's size needs " +
+                                              std::to_string(expected));
+    return false;
+  }
   if (expected != kAnyLength && length != expected) {
-    Inconsistent(nullptr, "chain from cluster " + std::to_string(first) + " does not match the file size");
+    Inconsistent(nullptr, "chain from cluster " + std::to_string(first) + " is longer than the file's size");
     return false;
   }
   return true;
@@ -391,6 +434,61 @@ std::string FatVolume::FolderPath(std::int32_t folder) const {
     path = "\\" + nodes_[static_cast<std::size_t>(at)].name + path;
   }
   return path;
+}
+
+void FatVolume::FreeRecordedClusters(const std::vector<ClaimedRun>& runs) {
+  const std::uint32_t last = layout_.clusterCount + 1;
+  auto lost = [&](std::uint32_t c) { return c >= 2 && c <= last && state_[c] == kFree && fat_->Get(c) != 0; };
+  std::vector<std::uint8_t> freeing(std::size_t{last} + 1, 0);
+  std::vector<std::uint32_t> work;
+  for (const ClaimedRun& run : runs) {
+    for (std::uint64_t c = run.first; c < std::uint64_t{run.first} + run.count && c <= last; ++c) {
+      const auto x = static_cast<std::uint32_t>(c);
+      if (lost(x) && !freeing[x]) {
+        freeing[x] = 1;
+        work.push_back(x);
+      }
+    }
+  }
+  if (work.empty()) return;
+  // A lost cluster that leads into a freed one is freed too: no chain may be left
+  // running into a free cluster.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> into;  // (next, lost cluster that links to it)
+  for (std::uint32_t c = 2; c <= last; ++c) {
+    const std::uint32_t next = fat_->Get(c);
+    if (lost(c) && fat_->IsLink(next) && next <= last) into.emplace_back(next, c);
+  }
+  std::sort(into.begin(), into.end());
+  while (!work.empty()) {
+    const std::uint32_t c = work.back();
+    work.pop_back();
+    reclaimed_.push_back(c);
+    auto it = std::lower_bound(into.begin(), into.end(), std::make_pair(c, std::uint32_t{0}));
+    for (; it != into.end() && it->first == c; ++it) {
+      if (!freeing[it->second]) {
+        freeing[it->second] = 1;
+        work.push_back(it->second);
+      }
+    }
+  }
+  for (std::uint32_t c : reclaimed_) fat_->Set(c, 0);
+  freeClusters_ += static_cast<std::uint32_t>(reclaimed_.size());
+}
+
+bool FatVolume::FinishReclaim() {
+  written_ = std::make_unique<FatTable>(*fat_);
+  // Every copy gets the whole FAT in use: the frees, and the mirror writes the
+  // interrupted job never made.
+  const auto& bytes = fat_->Bytes();
+  for (std::uint32_t copy = 0; copy < layout_.fatCount; ++copy) {
+    if (copy != layout_.firstFat && !layout_.mirrored) continue;
+    if (!io_->Write(layout_.FatCopyOffset(copy), bytes.data(), bytes.size())) return false;
+  }
+  if (!io_->Flush()) return false;
+  // The dirty mark was the interrupted job's: cleared as that job would have.
+  wasDirty_ = false;
+  if (!WriteStateMarks(true)) return false;
+  return journal_->End();
 }
 
 void FatVolume::IndexNames() {

@@ -18,6 +18,7 @@
 #include "boot_sector.h"
 #include "dir_entry.h"
 #include "fat_table.h"
+#include "platform/claim_journal.h"
 #include "platform/fat_io.h"
 #include "platform/machine.h"
 
@@ -42,8 +43,13 @@ class FatVolume {
   // Opens the volume held by `io`. Returns null when it cannot be served (bad boot
   // sector, truncated image, read error); otherwise *status tells whether it is
   // writable (kOk) or why it is read-only; *damage (when not null) what validation found.
+  // With `claims` (not null, a folder given), the volume keeps a claim record there
+  // while a job writes (platform/claim_journal.h); a dirty mark is ours only when such a
+  // record exists, and any other dirty or error mark keeps the volume read-only. With
+  // claims->reclaim, a record found is acted on at open (*reclaimed says what was done).
   static std::unique_ptr<FatVolume> Open(std::unique_ptr<FatIo> io, FatOpenStatus* status,
-                                         FatDamage* damage = nullptr);
+                                         FatDamage* damage = nullptr, const ClaimOptions* claims = nullptr,
+                                         ReclaimResult* reclaimed = nullptr);
   ~FatVolume();
 
   const FatLayout& Layout() const { return layout_; }
@@ -110,6 +116,12 @@ class FatVolume {
                     int depth, LongNameCollector* names, bool* ended,
                     std::vector<std::pair<std::int32_t, int>>* pending);
   void CheckLostChains();
+  // Frees, in memory, the recorded clusters no file or folder owns (and the lost ones
+  // that lead into them, so no chain is left running into a free cluster).
+  void FreeRecordedClusters(const std::vector<ClaimedRun>& runs);
+  // Writes what FreeRecordedClusters freed (and the FAT in use over every copy), then the
+  // clean mark, and removes the record.
+  bool FinishReclaim();
   void IndexNames();
   // The path of folder `folder` from the root ("\\" for the root), for messages.
   std::string FolderPath(std::int32_t folder) const;
@@ -155,6 +167,12 @@ class FatVolume {
   bool readOnly_ = false;
   bool inconsistent_ = false;
   bool wasDirty_ = false;  // dirty before we opened it: left dirty
+  bool hardErrors_ = false;  // FAT16/32: FAT[1] records disk errors
+  std::unique_ptr<ClaimJournal> journal_;  // null: no claim record is kept
+  bool interrupted_ = false;  // a record of an interrupted job of ours was found at open
+  ClaimOptions claims_;       // where the record is kept (no folder: none) and whether to reclaim
+  bool mirrorsDiffer_ = false;
+  std::vector<std::uint32_t> reclaimed_;  // clusters FreeRecordedClusters freed
 
   // The open group of moves (mover.cpp): the files it moved, each as the disk holds it
   // and as the moves left it in memory.

@@ -264,6 +264,8 @@ std::uint32_t FatVolume::CreateFileInRuns(const std::string& path, const NewFile
     if (!WriteStateMarks(false)) return fail(kErrorWriteFault);
     changing_ = true;
   }
+  // On record before the FAT claims them, as the mover's claims are.
+  if (journal_ != nullptr && !journal_->Record(RunsOfClusters(clusters))) return fail(kErrorWriteFault);
   if (!clusters.empty() && !WriteFat(clusters)) return fail(kErrorWriteFault);
   const std::uint32_t written = WriteContent(file, clusters);
   if (written == kErrorWriteFault) return fail(kErrorWriteFault);

@@ -111,6 +111,8 @@ bool FatVolume::WriteFat(const std::vector<std::uint32_t>& changed) {
 }
 
 bool FatVolume::WriteStateMarks(bool clean) {
+  // The record exists, durably, before the volume can be marked dirty by us.
+  if (!clean && journal_ != nullptr && !journal_->Begin()) return false;
   if (layout_.fsInfoOffset != 0) {
     std::uint8_t count[4];
     PutLe32(count, clean ? freeClusters_ : kUnknownFreeCount);
@@ -223,6 +225,16 @@ bool FatVolume::CommitGroup() {
     for (std::uint32_t c : file.durable) groupMarks_[c] = 0;
   }
 
+  // The clusters this group claims and the ones it will leave are on record before the
+  // FAT names any of them: a crash after this leaves nothing that cannot be given back.
+  if (journal_ != nullptr) {
+    std::vector<std::uint32_t> recorded = claims;
+    recorded.insert(recorded.end(), frees.begin(), frees.end());
+    if (!journal_->Record(RunsOfClusters(std::move(recorded)))) {
+      RollBackGroup();
+      return false;
+    }
+  }
   // Barrier 1: the data, the new runs and their links (and the last group's frees).
   if (!WriteData() || !WriteFat(claims) || !io_->Flush()) {
     RollBackGroup();
@@ -257,6 +269,9 @@ bool FatVolume::FinishChanges() {
     return false;
   }
   changing_ = false;
+  // Clean and durable: nothing of this job is left to give back. (A volume left dirty
+  // by an interrupted job that was not reclaimed keeps its record for the reclaim.)
+  if (journal_ != nullptr && !wasDirty_) (void)journal_->End();
   return true;
 }
 

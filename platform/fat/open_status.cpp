@@ -17,6 +17,7 @@ std::string FatDamageText(const FatDamage& damage) {
   AddCount(&text, damage.lostClusters, "lost cluster", "lost clusters");
   AddCount(&text, damage.crossLinks, "cross-linked file", "cross-linked files");
   AddCount(&text, damage.brokenChains, "chain that loops or runs out of range", "chains that loop or run out of range");
+  AddCount(&text, damage.shortChains, "chain shorter than its file's size", "chains shorter than their files' sizes");
   AddCount(&text, damage.differingFatCopies, "FAT copy that differs", "FAT copies that differ");
   AddCount(&text, damage.folderLoops, "folder that leads back into its own path",
            "folders that lead back into their own path");
@@ -48,6 +49,16 @@ const char* FatOpenStatusText(FatOpenStatus status) {
       return "TexFAT volume (two FATs); opened read-only";
     case FatOpenStatus::kReadOnlyUnknownEntries:
       return "exFAT folders hold entry types this tool does not know; opened read-only";
+    case FatOpenStatus::kReadOnlyDirty:
+      return "file system is marked dirty (not unmounted cleanly, or changed by a program that stopped); "
+             "run fsck.fat -a on it first; opened read-only";
+    case FatOpenStatus::kReadOnlyHardErrors:
+      return "file system records disk errors; run fsck.fat -a on it first (and check the card); opened read-only";
+    case FatOpenStatus::kReadOnlyExfatDirty:
+      return "exFAT volume is marked dirty (not unmounted cleanly, or changed by a program that stopped); "
+             "run fsck.exfat -p on it first; opened read-only";
+    case FatOpenStatus::kReadOnlyMediaFailure:
+      return "exFAT volume records media failures; run fsck.exfat on it first (and check the card); opened read-only";
     case FatOpenStatus::kNotFound:
       return "image file or device not found";
     case FatOpenStatus::kAccessDenied:

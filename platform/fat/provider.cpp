@@ -273,7 +273,7 @@ class FatMachine final : public Machine {
 }  // namespace
 
 std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
-                                       FatDamage* damage) {
+                                       FatDamage* damage, const ClaimOptions* claims, ReclaimResult* reclaimed) {
   const char up = Upper(letter);
   if (io == nullptr || up < 'C' || up > 'Z') {
     *status = FatOpenStatus::kNotFound;
@@ -282,9 +282,9 @@ std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, F
   // exFAT volumes go to their own provider, so every caller serves both.
   std::uint8_t first[512];
   if (io->Size() >= sizeof first && io->Read(0, first, sizeof first) && exfat::IsExfat(first, sizeof first)) {
-    return exfat::OpenExfatVolume(up, std::move(io), status, damage);
+    return exfat::OpenExfatVolume(up, std::move(io), status, damage, claims, reclaimed);
   }
-  auto volume = FatVolume::Open(std::move(io), status, damage);
+  auto volume = FatVolume::Open(std::move(io), status, damage, claims, reclaimed);
   if (volume == nullptr) return nullptr;
   return std::make_unique<FatMachine>(up, std::move(volume));
 }
@@ -295,7 +295,7 @@ std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, Fat
 }
 
 std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status,
-                                       FatDamage* damage) {
+                                       FatDamage* damage, const ClaimOptions* claims, ReclaimResult* reclaimed) {
   *damage = FatDamage{};
   FatOpenStatus ioStatus = FatOpenStatus::kOk;
   auto io = OpenFatDevice(path, &ioStatus);
@@ -303,7 +303,10 @@ std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, Fat
     *status = ioStatus;
     return nullptr;
   }
-  return OpenFatVolume(letter, std::move(io), status, damage);
+  if (claims == nullptr) return OpenFatVolume(letter, std::move(io), status, damage);
+  ClaimOptions named = *claims;
+  named.identityPath = path;
+  return OpenFatVolume(letter, std::move(io), status, damage, &named, reclaimed);
 }
 
 }  // namespace platform::fat

@@ -1080,12 +1080,83 @@ def group_left_fragmented(install, work):
     check(file_hashes(image, work) == hashes, "file contents changed by contig")
 
 
+def fat_tables(path):
+    """Byte offsets of the two FATs of a FAT16 image, and its reserved sectors' size."""
+    with open(path, "rb") as f:
+        boot = f.read(64)
+    sector = int.from_bytes(boot[11:13], "little")
+    reserved = int.from_bytes(boot[14:16], "little")
+    fat_sectors = int.from_bytes(boot[22:24], "little")
+    return reserved * sector, (reserved + fat_sectors) * sector
+
+
+def group_volume_state(install, work):
+    """What a volume's state says beyond its files: "No need to defrag" only while the
+    volume is as the last defragmentation left it; a dirty mark set elsewhere refuses
+    writes but not analysis; clusters in use by no file are counted with their remedy."""
+    card = os.path.join(work, "card.img")
+    make_small_fragmented_image(card, work, "card")
+    args = ["--volume", "C=" + card]
+    result = install.run("defrag", "C", *args, "--min-free", "1M")
+    check(result.returncode == 0, "defrag: exit %d\n%s" % (result.returncode, result.stderr))
+    result = install.run("analyze", "C", *args)
+    check("No need to defrag this volume." in result.stdout, "unchanged after the job:\n" + result.stdout)
+    # Another file written after the job: the volume has changed, the verdict is honest.
+    extra = os.path.join(work, "extra.bin")
+    with open(extra, "wb") as f:
+        f.write(random.Random(9).randbytes(30000))
+    run_tool("mcopy", "-i", card, extra, "::/extra.bin")
+    result = install.run("analyze", "C", *args)
+    check(result.returncode == 0 and "C: analysed" in result.stdout, "analyze: %s" % result.stdout)
+    check("No need to defrag this volume." not in result.stdout, "a changed volume is not 'no need':\n" + result.stdout)
+    check(os.path.exists(install.page("defragprint")), "no defragprint beside defragdate")
+
+    # Two lost clusters (a chain 1000 -> 1001 in both FATs that no file owns).
+    lost = os.path.join(work, "lost.img")
+    with open(lost, "wb") as f:
+        f.truncate(32 * MB)
+    run_tool("mkfs.fat", "-F", "16", "-s", "4", lost)
+    run_tool("mcopy", "-i", lost, extra, "::/extra.bin")
+    for copy in fat_tables(lost):
+        with open(lost, "r+b") as f:
+            f.seek(copy + 1000 * 2)
+            f.write((1001).to_bytes(2, "little") + (0xFFFF).to_bytes(2, "little"))
+    result = install.run("analyze", "C", "--volume", "C=" + lost)
+    check(result.returncode == 0, "analyze of lost clusters: exit %d\n%s" % (result.returncode, result.stderr))
+    check("C: 2 clusters (4.00 KiB) are marked in use but owned by no file or folder; run fsck.fat -a" in result.stdout,
+          "lost clusters not named:\n" + result.stdout)
+    result = install.run("--json", "--quiet", "analyze", "C", "--volume", "C=" + lost)
+    record = json.loads(result.stdout.splitlines()[0])
+    check(record["lostClusters"] == 2 and record["lostBytes"] == 4096 and "fsck.fat -a" in record["lostRemedy"],
+          "json: %s" % result.stdout)
+    clean = install.run("--json", "--quiet", "analyze", "C", "--volume", "C=" + card)
+    check(json.loads(clean.stdout.splitlines()[0])["lostClusters"] == 0, "json of a clean card: " + clean.stdout)
+
+    # Marked dirty by something else: analysed, never written, the checker named.
+    dirty = os.path.join(work, "dirty.img")
+    shutil.copyfile(card, dirty)
+    with open(dirty, "r+b") as f:
+        f.seek(37)
+        state = f.read(1)[0]
+        f.seek(37)
+        f.write(bytes([state | 1]))
+    before = image_hash(dirty)
+    for command in ("defrag", "optimize"):
+        result = install.run(command, "C", "--volume", "C=" + dirty, "--min-free", "1M")
+        check(result.returncode == 2, "%s of a dirty volume: exit %d\n%s" % (command, result.returncode, result.stderr))
+        check("marked dirty" in result.stderr and "fsck.fat -a" in result.stderr, "no checker named:\n" + result.stderr)
+    result = install.run("analyze", "C", "--volume", "C=" + dirty)
+    check(result.returncode == 0 and "analysis only" in result.stderr, "analysis of a dirty volume:\n" + result.stderr)
+    check(image_hash(dirty) == before, "a dirty volume was written")
+
+
 GROUPS = {
     "edges": group_edges, "small-volumes": group_small_volumes,
     "usage": group_usage, "errors": group_errors, "map": group_map, "analyze": group_analyze, "defrag": group_defrag,
     "optimize": group_optimize, "json": group_json, "stop-analysis": group_stop_analysis,
     "stop-defrag": group_stop_defrag, "stop-in-depth": group_stop_in_depth, "demo": group_demo,
     "two-processes": group_two_processes, "left-fragmented": group_left_fragmented,
+    "volume-state": group_volume_state,
 }
 
 

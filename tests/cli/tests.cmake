@@ -8,7 +8,7 @@ find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   set(VEXA_CLI_TEST ${CMAKE_CURRENT_LIST_DIR}/cli_test.py)
   foreach(group usage edges errors map analyze defrag optimize small-volumes json stop-analysis stop-defrag stop-in-depth
-                left-fragmented)
+                left-fragmented volume-state)
     add_test(NAME cli.${group}
       COMMAND ${Python3_EXECUTABLE} ${VEXA_CLI_TEST} --stage ${VEXA_ENGINE_DIR} ${group})
     set_tests_properties(cli.${group} PROPERTIES SKIP_RETURN_CODE 77 LABELS cli TIMEOUT 600)
@@ -80,7 +80,7 @@ if(Python3_Interpreter_FOUND)
 endif()
 
 # The program's own logic (status texts, status line, command line, page reading, JSON
-# texts) is tested in vexa_tests, which compiles those units of cli/ for the purpose.
+# texts, lost-space lines) is tested in vexa_tests, which compiles those units of cli/ for the purpose.
 target_sources(vexa_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/cli/status_texts.cpp
   ${PROJECT_SOURCE_DIR}/cli/progress_display.cpp
@@ -88,6 +88,7 @@ target_sources(vexa_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/cli/report_pages.cpp
   ${PROJECT_SOURCE_DIR}/cli/json_text.cpp
   ${PROJECT_SOURCE_DIR}/cli/cluster_map_text.cpp
-  ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp)
+  ${PROJECT_SOURCE_DIR}/cli/working_folder.cpp
+  ${PROJECT_SOURCE_DIR}/cli/volume_state.cpp)
 target_include_directories(vexa_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(vexa_tests PRIVATE VEXA_INSTALL_ENGINE_DIR="${VEXA_INSTALL_ENGINE_DIR}")

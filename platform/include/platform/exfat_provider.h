@@ -34,8 +34,11 @@ bool IsExfat(const std::uint8_t* firstSector, std::size_t size);
 // whether it is read-only and why; *damage (when not null) receives what validation
 // found. The machine owns `io`; the caller owns the machine, which may be called from
 // any thread (calls are serialised).
+// `claims` and `reclaimed` as for OpenFatVolume (fat_provider.h).
 std::unique_ptr<Machine> OpenExfatVolume(char letter, std::unique_ptr<platform::fat::FatIo> io,
                                          platform::fat::FatOpenStatus* status,
-                                         platform::fat::FatDamage* damage = nullptr);
+                                         platform::fat::FatDamage* damage = nullptr,
+                                         const platform::fat::ClaimOptions* claims = nullptr,
+                                         platform::fat::ReclaimResult* reclaimed = nullptr);
 
 }  // namespace platform::exfat

@@ -16,6 +16,11 @@ enum class FatOpenStatus {
   kReadOnlyBootChecksum,   // exFAT: the boot region's checksum is wrong
   kReadOnlyTexfat,         // exFAT with two FATs (TexFAT): analysis only
   kReadOnlyUnknownEntries,  // exFAT folders hold entry types this tool does not know
+  kReadOnlyDirty,          // FAT marked dirty (boot sector or FAT[1]) by something other
+                           // than an interrupted job of ours: analysis only until fsck.fat
+  kReadOnlyHardErrors,     // FAT16/32 FAT[1] records disk errors: analysis only until checked
+  kReadOnlyExfatDirty,     // exFAT VolumeDirty set by something other than a job of ours
+  kReadOnlyMediaFailure,   // exFAT MediaFailure set: analysis only until checked
   kNotFound,               // no such file or device
   kAccessDenied,           // the file or device cannot be opened at all
   kMounted,                // a block device that is mounted (or held by another program)
@@ -33,7 +38,9 @@ constexpr bool FatOpened(FatOpenStatus status) {
   return status == FatOpenStatus::kOk || status == FatOpenStatus::kReadOnlyInconsistent ||
          status == FatOpenStatus::kReadOnlyLayout || status == FatOpenStatus::kReadOnlyNoWriteAccess ||
          status == FatOpenStatus::kReadOnlyExfatInconsistent || status == FatOpenStatus::kReadOnlyBootChecksum ||
-         status == FatOpenStatus::kReadOnlyTexfat || status == FatOpenStatus::kReadOnlyUnknownEntries;
+         status == FatOpenStatus::kReadOnlyTexfat || status == FatOpenStatus::kReadOnlyUnknownEntries ||
+         status == FatOpenStatus::kReadOnlyDirty || status == FatOpenStatus::kReadOnlyHardErrors ||
+         status == FatOpenStatus::kReadOnlyExfatDirty || status == FatOpenStatus::kReadOnlyMediaFailure;
 }
 
 // What validation found on a volume it keeps read-only as inconsistent, counted by the
@@ -42,7 +49,9 @@ struct FatDamage {
   std::uint32_t lostClusters = 0;        // clusters in use in the FAT that no file or folder owns
   std::uint32_t crossLinks = 0;          // chains that run into a cluster another chain owns
   std::uint32_t brokenChains = 0;        // chains that loop back into themselves, leave the data
-                                         // area, or run into a free or bad cluster
+                                         // area, or (lost chains) run into a free or bad cluster
+  std::uint32_t shortChains = 0;         // file chains that end, or run into a free cluster,
+                                         // before the length their file's size calls for
   std::uint32_t differingFatCopies = 0;  // FAT copies that differ from the copy in use
   std::uint32_t folderLoops = 0;         // folders whose first cluster is that of a folder on
                                          // their own path: the tree would lead back on itself
@@ -50,7 +59,8 @@ struct FatDamage {
   std::string firstOther;                // the first of the other problems, for diagnostics
 
   bool Any() const {
-    return lostClusters != 0 || crossLinks != 0 || brokenChains != 0 || differingFatCopies != 0 || folderLoops != 0 ||
+    return lostClusters != 0 || crossLinks != 0 || brokenChains != 0 || shortChains != 0 || differingFatCopies != 0 ||
+           folderLoops != 0 ||
            otherProblems != 0;
   }
 };
@@ -59,6 +69,21 @@ struct FatDamage {
 // 1 chain that loops or runs out of range" (a folder sharing clusters counts as a
 // cross-linked file, as fsck.fat counts it). Empty when nothing was found.
 std::string FatDamageText(const FatDamage& damage);
+
+// Where a provider keeps its volume's claim record (platform/claim_journal.h) and
+// whether it gives back what an interrupted job of ours left.
+struct ClaimOptions {
+  std::string folder;        // the engine's working folder, ending with its separator; empty: none kept
+  std::string identityPath;  // the image file or device the volume is read from (part of its identity)
+  bool reclaim = false;      // at open: free the recorded clusters no file owns, clear our dirty mark
+};
+
+// What a provider found and did at open about an interrupted job of ours.
+struct ReclaimResult {
+  bool interrupted = false;      // a record of an interrupted job of ours was found
+  std::uint64_t freedBytes = 0;  // recorded clusters no file owned, given back (in bytes)
+  bool done = false;             // freed, made durable, marked clean and the record removed
+};
 
 // A short English text for the status, for front ends to show ("mounted block device", ...).
 // Returns a pointer to static storage; never null.

@@ -33,12 +33,23 @@ std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, Fat
 // The same, and *damage (never null) receives what validation found: counts of lost
 // clusters, cross-links, broken chains and differing FAT copies (empty when the volume
 // could not be read).
+//
+// With `claims` (its folder set: the engine's working folder), the volume keeps a claim
+// record there while a job writes (platform/claim_journal.h), so that space an
+// interrupted job claimed can be given back; a volume marked dirty is writable only
+// when such a record says the mark is an interrupted job of ours (otherwise it opens
+// read-only, kReadOnlyDirty or its exFAT and error-mark kin). With claims->reclaim, a
+// record found is acted on at once: the recorded clusters no file owns are freed, the
+// dirty mark cleared and the record removed; *reclaimed (when not null) says what was
+// found and done. Nothing is written without reclaim unless a job writes.
 std::unique_ptr<Machine> OpenFatVolume(char letter, const std::string& path, FatOpenStatus* status,
-                                       FatDamage* damage);
+                                       FatDamage* damage, const ClaimOptions* claims = nullptr,
+                                       ReclaimResult* reclaimed = nullptr);
 
 // The same over an I/O object the caller supplies (memory images, crash-test layers);
-// the machine takes ownership of `io`.
+// the machine takes ownership of `io`. claims->identityPath names what holds the bytes.
 std::unique_ptr<Machine> OpenFatVolume(char letter, std::unique_ptr<FatIo> io, FatOpenStatus* status,
-                                       FatDamage* damage = nullptr);
+                                       FatDamage* damage = nullptr, const ClaimOptions* claims = nullptr,
+                                       ReclaimResult* reclaimed = nullptr);
 
 }  // namespace platform::fat

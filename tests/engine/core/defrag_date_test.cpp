@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/allocation_fingerprint.h"
 #include "support/temp_dir.h"
 
 namespace vexa {
@@ -113,6 +114,39 @@ TEST(DefragVolume, RecentDateCountsOnlyForTheRecordedVolume) {
   EXPECT_EQ(VolumeDefragmentationAge(date, volume, 1, 0xBBBBu, now), 2) << "an old date stays old";
   EXPECT_EQ(VolumeDefragmentationAge(date, dir.File("none"), 0, 0xAAAAu, now), 2) << "no companion record";
   EXPECT_EQ(VolumeDefragmentationAge(dir.File("nodate"), volume, 0, 0xAAAAu, now), 0);
+}
+
+TEST(DefragPrint, RecordsAreFlagAndFingerprintInSlotOrder) {
+  TempDir dir;
+  const std::string file = dir.File("defragprint");
+  ASSERT_TRUE(EnsureZeroFile(file, 26 * 16));
+  ASSERT_TRUE(WriteDefragPrint(file, 1, 0x1122334455667788ull));
+  std::string expected(26 * 16, '\0');
+  expected.replace(16, 16, std::string("\x01\0\0\0\0\0\0\0\x88\x77\x66\x55\x44\x33\x22\x11", 16));
+  EXPECT_EQ(test::ReadFile(file), expected);
+  EXPECT_TRUE(RecordedPrintIs(file, 1, 0x1122334455667788ull));
+  EXPECT_FALSE(RecordedPrintIs(file, 1, 0x1122334455667789ull));
+  EXPECT_FALSE(RecordedPrintIs(file, 1, std::nullopt)) << "a bitmap that cannot be read is a change";
+  EXPECT_FALSE(RecordedPrintIs(file, 0, 0u)) << "a zero record holds no fingerprint, not 0";
+  ASSERT_TRUE(WriteDefragPrint(file, 1, std::nullopt));
+  EXPECT_FALSE(RecordedPrintIs(file, 1, 0x1122334455667788ull)) << "cleared";
+  WriteFile(dir.File("short"), std::string(20, '\0'));
+  EXPECT_FALSE(RecordedPrintIs(dir.File("short"), 1, 0u)) << "a record cut short";
+  EXPECT_FALSE(RecordedPrintIs(dir.File("missing"), 1, 0u));
+}
+
+TEST(DefragPrint, FingerprintSeesEveryClusterAndIgnoresBitsPastTheEnd) {
+  std::uint8_t bits[3] = {0x0F, 0xF0, 0x05};
+  const std::uint64_t base = BitmapFingerprint(bits, 19);
+  bits[2] = 0xFD;  // bits 19-23 lie past cluster 18
+  EXPECT_EQ(BitmapFingerprint(bits, 19), base);
+  bits[2] = 0xFC;  // cluster 16 freed
+  EXPECT_NE(BitmapFingerprint(bits, 19), base);
+  bits[2] = 0x05;
+  bits[1] = 0x70;  // cluster 15 freed
+  EXPECT_NE(BitmapFingerprint(bits, 19), base);
+  bits[1] = 0xF0;
+  EXPECT_NE(BitmapFingerprint(bits, 18), BitmapFingerprint(bits, 19)) << "another size, another volume";
 }
 
 }  // namespace

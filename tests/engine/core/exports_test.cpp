@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/defrag_date.h"
+#include "core/engine.h"
 #include "core/job_control.h"
 #include "core/volume_table.h"
 #include "support/engine_fixture.h"
@@ -50,6 +51,7 @@ TEST_F(ExportsTest, RecentDefragmentationShowsFragmentedCellsInTheirOwnColour) {
   std::uint32_t serial = 0;
   ASSERT_TRUE(machine.VolumeSerialNumber('C', &serial));
   ASSERT_TRUE(WriteDefragVolume(dir.File("defragvol"), 0, serial));
+  ASSERT_TRUE(RecordAllocation(0));
   gVolumes[0].cells->Raise(2, CellKind::Fragmented, false);
   EXPECT_EQ(DLL_GetVolumeSectorColor('C', 2), VEXA_COLOR_FRAGMENTED);
   DLL_SetCurrentVolume('C');

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -218,6 +219,49 @@ TEST_F(DefragTest, FinishedVolumeRecordsTheDateAndShowsRecentColours) {
   // An analysis right after: the report says there is no need.
   DLL_AnalyseVolume("C");
   EXPECT_NE(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos);
+}
+
+// "No need to defrag" holds only while the volume's allocation is what the job left:
+// a file written in pieces afterwards is reported at once, and so is any volume whose
+// fingerprint record is missing or damaged.
+TEST_F(DefragTest, RecentDefragmentationHidesNothingWrittenSinceTheJob) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{600, 400}});
+  c.AddFile("big.bin", 30 * kCluster, Pieces(100, 15, 2, 10));
+  Start();
+  DLL_DefragVolume("C");
+  ASSERT_EQ(c.RunsOf("big.bin")->size(), 1u);
+  DLL_AnalyseVolume("C");
+  EXPECT_NE(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos)
+      << "unchanged since the job";
+
+  // Written in 12 pieces after the job, into the space the job left free.
+  c.AddFile("new.bin", 12 * kCluster, Pieces(101, 12, 1, 3));
+  DLL_AnalyseVolume("C");
+  const std::string changed = Page("analysisreport1.html");
+  EXPECT_EQ(changed.find("No need to defrag this volume."), std::string::npos);
+  EXPECT_NE(changed.find("C:\\new.bin"), std::string::npos) << "the new fragmented file is listed";
+}
+
+TEST_F(DefragTest, MissingOrDamagedFingerprintCountsAsChanged) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 1000, {{600, 400}});
+  c.AddFile("a.bin", 12 * kCluster, Pieces(100, 12, 1, 9));
+  Start();
+  DLL_DefragVolume("C");
+  DLL_AnalyseVolume("C");
+  ASSERT_NE(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos);
+  std::string print = test::ReadFile(dir.File("defragprint"));
+  ASSERT_EQ(print.size(), 26u * 16);
+  EXPECT_EQ(print.substr(0, 4), std::string("\x01\0\0\0", 4)) << "slot C holds a fingerprint";
+  EXPECT_EQ(print.substr(16), std::string(25 * 16, '\0')) << "no other slot was touched";
+
+  print[9] = static_cast<char>(print[9] ^ 0x40);  // one bit of the fingerprint
+  test::WriteFile(dir.File("defragprint"), print);
+  DLL_AnalyseVolume("C");
+  EXPECT_EQ(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos);
+
+  std::filesystem::remove(dir.File("defragprint"));
+  DLL_AnalyseVolume("C");
+  EXPECT_EQ(Page("analysisreport1.html").find("No need to defrag this volume."), std::string::npos);
 }
 
 TEST_F(DefragTest, StatusWhileAFileMoves) {

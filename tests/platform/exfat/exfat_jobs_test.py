@@ -257,12 +257,28 @@ def group_kill(install, work):
     image = os.path.join(work, "card.img")
     rng = random.Random(4)
 
+    reclaimed = []
+
     def judge(image):
         fsck_clean(image)
         check(fuse_hashes(image, work) == hashes, "file contents changed")
+        # The next job gives back what the killed one claimed and clears VolumeDirty:
+        # afterwards no cluster is in use by no file.
+        result = install.run("defrag", "C", "--volume", "C=" + image)
+        check(result.returncode == 0, "the job after a kill failed:\n" + result.stdout + result.stderr)
+        if "left by an interrupted job" in result.stderr:
+            reclaimed.append(result.stderr)
+        fsck_clean(image)
+        with open(image, "rb") as f:
+            f.seek(106)
+            check(f.read(1)[0] & 0x02 == 0, "VolumeDirty still set after the next job")
+        lines = json_lines(install.run("--json", "--quiet", "analyze", "C", "--volume", "C=" + image))
+        check(lines and lines[0]["lostClusters"] == 0, "clusters left lost after the next job: %s" % lines)
+        check(fuse_hashes(image, work) == hashes, "file contents changed in the next job")
 
     killed = kill_rounds(install, rng, ["defrag", "C"], image, pristine, 8, judge)
     check(killed > 0, "every job ended before its kill: the image is too small to catch one")
+    print("%d killed jobs; %d next jobs gave space back" % (killed, len(reclaimed)))
     # A killed job leaves at most lost clusters and a dirty volume: a new job completes.
     result = install.run("defrag", "C", "--volume", "C=" + image)
     check(result.returncode == 0, "a job after the kills failed:\n" + result.stdout + result.stderr)

@@ -142,7 +142,9 @@ TEST(ExfatGroupCommitTest, LosingAnyUnflushedWritesOfLargeGroupsLeavesEveryFileR
     FatOpenStatus status;
     auto reopened = ExfatVolume::Open(
         std::make_unique<platform::fat::MemoryFatIo>(std::vector<std::uint8_t>(crashed.begin(), crashed.end())), &status);
-    EXPECT_EQ(status, FatOpenStatus::kOk) << (reopened ? reopened->Problem() : "not opened");
+    // Without the job's claim record the crash's VolumeDirty is not ours: read-only, no damage.
+    EXPECT_TRUE(status == FatOpenStatus::kOk || status == FatOpenStatus::kReadOnlyExfatDirty)
+        << (reopened ? reopened->Problem() : "not opened");
   });
   EXPECT_GT(cases, 30);
 }

@@ -1,17 +1,22 @@
 // Crashes in the middle of exFAT moves of each kind (a join into one NoFatChain run, a
 // contiguous file moved whole, a piece relinked through the FAT, a folder): stopped
 // after any write, or with any part of the writes since the last flush lost, the image
-// passes fsck.exfat -n, every file reads as before, and the provider opens it writable.
+// passes fsck.exfat -n, every file reads as before, and the provider opens it writable
+// when the job's claim record says the dirty mark is ours; the next write job's open
+// then gives back every cluster the killed job claimed and clears the mark.
 #include <gtest/gtest.h>
 
 #include "../../../platform/exfat/exfat_volume.h"
 #include "exfat_tools.h"
+#include "platform/claim_journal.h"
 #include "platform/fat_provider.h"
 #include "platform/fat_write_limit_io.h"
 
 namespace platform::exfat {
 namespace {
 
+using platform::fat::ClaimOptions;
+using platform::fat::FatDamage;
 using platform::fat::FatIo;
 using platform::fat::FatOpenStatus;
 using platform::fat::MemoryFatIo;
@@ -44,14 +49,44 @@ std::uint32_t RunMoves(ExfatVolume& v) {
   return v.FinishChanges() ? kErrorSuccess : kErrorWriteFault;
 }
 
-void CheckCrashed(const std::string& image, const std::map<std::string, std::string>& contents) {
+// `claims`: the killed job's record (null: none was kept, so a dirty mark is not ours).
+void CheckCrashed(const std::string& image, const std::map<std::string, std::string>& contents,
+                  const ClaimOptions* claims = nullptr) {
   std::string out;
   EXPECT_EQ(exfattest::Fsck(image, &out), 0) << out;
   EXPECT_EQ(fattest::ChangedFiles(contents, exfattest::RawContents(image)), std::vector<std::string>{});
   FatOpenStatus status;
   auto io = platform::fat::OpenFatDevice(image, &status);
-  auto v = ExfatVolume::Open(std::move(io), &status);
-  EXPECT_EQ(status, FatOpenStatus::kOk) << (v ? v->Problem() : "not opened");
+  auto v = ExfatVolume::Open(std::move(io), &status, nullptr, claims);
+  if (claims != nullptr) {
+    EXPECT_EQ(status, FatOpenStatus::kOk) << (v ? v->Problem() : "not opened");
+  } else {
+    EXPECT_TRUE(status == FatOpenStatus::kOk || status == FatOpenStatus::kReadOnlyExfatDirty)
+        << (v ? v->Problem() : "not opened");
+  }
+}
+
+// The next write job's open: the record's clusters that nothing owns are given back,
+// VolumeDirty is cleared and the record removed; afterwards nothing is lost.
+void CheckReclaimed(const std::string& image, const ClaimOptions& claims, std::uint32_t freeBefore, int* freedSome) {
+  ClaimOptions reclaim = claims;
+  reclaim.reclaim = true;
+  FatOpenStatus status;
+  platform::fat::ReclaimResult result;
+  {
+    auto v = ExfatVolume::Open(platform::fat::OpenFatDevice(image, &status), &status, nullptr, &reclaim, &result);
+    ASSERT_EQ(status, FatOpenStatus::kOk) << (v ? v->Problem() : "not opened");
+  }
+  EXPECT_TRUE(result.interrupted && result.done);
+  if (result.freedBytes > 0) ++*freedSome;
+  EXPECT_TRUE(std::filesystem::is_empty(claims.folder)) << "the record is removed once given back";
+  FatDamage damage;
+  auto v = ExfatVolume::Open(platform::fat::OpenFatDevice(image, &status), &status, &damage);
+  ASSERT_EQ(status, FatOpenStatus::kOk) << "VolumeDirty is clear: " << (v ? v->Problem() : "not opened");
+  EXPECT_EQ(damage.lostClusters, 0u);
+  EXPECT_EQ(v->FreeClusters(), freeBefore) << "no space lost";
+  std::string out;
+  EXPECT_EQ(exfattest::Fsck(image, &out), 0) << out;
 }
 
 TEST(ExfatCrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
@@ -62,12 +97,21 @@ TEST(ExfatCrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
   const auto contents = exfattest::RawContents(pristine);
   ASSERT_EQ(exfattest::RunsOf(exfattest::RawListing(pristine).at("three pieces.bin").clusters).size(), 3u);
 
+  std::filesystem::create_directory(dir / "engine");
+  ClaimOptions claims;
+  claims.folder = dir / "engine/";
+  claims.identityPath = work;
+  std::uint32_t freeBefore = 0;
+  {
+    FatOpenStatus status;
+    freeBefore = ExfatVolume::Open(platform::fat::OpenFatDevice(pristine, &status), &status)->FreeClusters();
+  }
   auto runMoves = [&](std::uint64_t allowed, std::uint64_t* writes) {
     std::filesystem::copy_file(pristine, work, std::filesystem::copy_options::overwrite_existing);
     FatOpenStatus status;
     auto limited = std::make_unique<WriteLimitIo>(platform::fat::OpenFatDevice(work, &status), allowed);
     WriteLimitIo* counter = limited.get();
-    auto v = ExfatVolume::Open(std::move(limited), &status);
+    auto v = ExfatVolume::Open(std::move(limited), &status, nullptr, &claims);
     ASSERT_EQ(status, FatOpenStatus::kOk);
     const std::uint32_t rc = RunMoves(*v);
     if (allowed == WriteLimitIo::kUnlimited) {
@@ -86,14 +130,18 @@ TEST(ExfatCrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
   ASSERT_EQ(fattest::ChangedFiles(exfattest::FuseContents(pristine), exfattest::FuseContents(work)),
             std::vector<std::string>{});
   EXPECT_TRUE(exfattest::RawListing(work).at("three pieces.bin").noFatChain);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "engine")) << "a job that ends cleanly leaves no record";
 
+  int freedSome = 0;
   for (std::uint64_t n = 0; n < total; ++n) {
     SCOPED_TRACE("writes let through: " + std::to_string(n));
     std::uint64_t seen = 0;
     runMoves(n, &seen);
-    CheckCrashed(work, contents);
+    CheckCrashed(work, contents, &claims);
+    CheckReclaimed(work, claims, freeBefore, &freedSome);
     if (HasFailure()) break;
   }
+  EXPECT_GT(freedSome, 0) << "some kill must have left claimed clusters";
 }
 
 using exfattest::JournalIo;

@@ -9,6 +9,7 @@
 
 #include "core/defrag_date.h"
 #include "exfat_tools.h"
+#include "platform/claim_journal.h"
 #include "platform/fat_provider.h"
 #include "platform/volume_map.h"
 
@@ -337,6 +338,30 @@ TEST(ExfatOpenTest, AnEntryNoPathCanReachIsLeftOutAndNamed) {
   }
 }
 
+// A FAT chain that ends before its file's size is named as short, not as a loop.
+TEST(ExfatOpenTest, ShortChainIsNamedAsShort) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  const std::string image = exfattest::CopyOfFixture(dir, "exfat_small_4k");
+  std::string bytes = fattest::ReadAll(image);
+  const auto listing = exfattest::RawListing(image).at("three pieces.bin");
+  ASSERT_FALSE(listing.noFatChain);
+  ASSERT_GT(listing.clusters.size(), 2u);
+  const std::size_t fat = std::size_t{Get32(bytes, 80)} << static_cast<std::uint8_t>(bytes[108]);
+  const std::size_t at = fat + std::size_t{listing.clusters[1]} * 4;
+  for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(0xFF);  // ends early
+  fattest::WriteAll(image, bytes);
+  FatOpenStatus status;
+  platform::fat::FatDamage damage;
+  ASSERT_NE(OpenFatVolume('C', image, &status, &damage), nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyExfatInconsistent);
+  EXPECT_EQ(damage.shortChains, 1u);
+  EXPECT_EQ(damage.brokenChains, 0u);
+  const std::string text = platform::fat::FatDamageText(damage);
+  EXPECT_NE(text.find("1 chain shorter than its file's size"), std::string::npos) << text;
+  EXPECT_EQ(text.find("loop"), std::string::npos) << text;
+}
+
 TEST(ExfatOpenTest, RefusesWhatIsNoExfatVolume) {
   EXFAT_REQUIRE_TOOLS();
   exfattest::ScratchDir dir;
@@ -439,6 +464,51 @@ TEST(ExfatSeamTest, SerialNumberTellsVolumesApartForTheDefragmentationAge) {
   ASSERT_TRUE(vexa::WriteDefragVolume(volume, slot, a));
   EXPECT_EQ(vexa::VolumeDefragmentationAge(date, volume, slot, serialOf(first), now + 60), 1);
   EXPECT_EQ(vexa::VolumeDefragmentationAge(date, volume, slot, serialOf(second), now + 60), 2);
+}
+
+// VolumeDirty or MediaFailure set by something other than a job of ours: the volume is
+// analysed but never written, and the reason names the checker. With a record of our
+// own interrupted job, the same VolumeDirty is ours and the volume stays writable.
+TEST(ExfatSeamTest, DirtyOrFailingVolumesFromElsewhereAreAnalysedButNotWritten) {
+  EXFAT_REQUIRE_TOOLS();
+  exfattest::ScratchDir dir;
+  std::filesystem::create_directory(dir / "engine");
+  platform::fat::ClaimOptions claims;
+  claims.folder = dir / "engine/";
+  const struct {
+    std::uint8_t flag;
+    FatOpenStatus expected;
+  } cases[] = {{0x02, FatOpenStatus::kReadOnlyExfatDirty}, {0x04, FatOpenStatus::kReadOnlyMediaFailure}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.flag));
+    const std::string image = exfattest::CopyOfFixture(dir, "exfat_small_4k");
+    std::string bytes = fattest::ReadAll(image);
+    bytes[106] = static_cast<char>(bytes[106] | c.flag);
+    fattest::WriteAll(image, bytes);
+    FatOpenStatus status;
+    platform::fat::FatDamage damage;
+    auto m = OpenFatVolume('C', image, &status, &damage, &claims);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(status, c.expected);
+    EXPECT_NE(std::string(platform::fat::FatOpenStatusText(status)).find("fsck.exfat"), std::string::npos);
+    EXPECT_EQ(fattest::Walk(*m, 'C').count("whole.bin"), 1u) << "analysis answers";
+    const Handle v = m->OpenVolume('C');
+    const Handle f = m->OpenFileForQuery("C:\\whole.bin");
+    ASSERT_NE(f, kInvalidHandle);
+    EXPECT_EQ(m->MoveFile(v, {f, 0, fattest::FindFreeRun(*m, v, 3), 3}), kErrorWriteProtect);
+    m.reset();
+    EXPECT_EQ(fattest::ReadAll(image), bytes) << "nothing written";
+    if (c.flag == 0x02) {
+      std::uint32_t serial = 0;
+      std::memcpy(&serial, bytes.data() + 100, 4);
+      ClaimJournal ours(claims.folder, VolumeIdentity(image, serial, bytes.size()));
+      ASSERT_TRUE(ours.Begin());
+      EXPECT_NE(OpenFatVolume('C', image, &status, &damage, &claims), nullptr);
+      EXPECT_EQ(status, FatOpenStatus::kOk) << "VolumeDirty of our own interrupted job";
+      ASSERT_TRUE(ours.End());
+    }
+    std::filesystem::remove(image);
+  }
 }
 
 // exFAT volumes are opened through the same device code as FAT ones: one holder at a

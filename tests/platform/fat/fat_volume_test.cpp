@@ -32,18 +32,19 @@ std::vector<std::uint8_t> BaseImage(FatType type = FatType::kFat16) {
   return image;
 }
 
-// Expected counts: lost clusters, cross-links, broken chains, differing FAT copies, others.
+// Expected counts: lost clusters, cross-links, broken chains, short chains, differing FAT
+// copies, others.
 struct Counts {
-  std::uint32_t lost, cross, broken, copies, other;
+  std::uint32_t lost, cross, broken, shortChains, copies, other;
   bool operator==(const Counts&) const = default;
 };
 
 Counts CountsOf(const FatDamage& d) {
-  return {d.lostClusters, d.crossLinks, d.brokenChains, d.differingFatCopies, d.otherProblems};
+  return {d.lostClusters, d.crossLinks, d.brokenChains, d.shortChains, d.differingFatCopies, d.otherProblems};
 }
 
 void PrintTo(const Counts& c, std::ostream* os) {
-  *os << "{lost " << c.lost << ", cross " << c.cross << ", broken " << c.broken << ", copies " << c.copies
+  *os << "{lost " << c.lost << ", cross " << c.cross << ", broken " << c.broken << ", short " << c.shortChains << ", copies " << c.copies
       << ", other " << c.other << "}";
 }
 
@@ -62,41 +63,41 @@ void SetCluster(std::vector<std::uint8_t>& b, const char* name11, std::uint32_t 
 
 const Corruption kCorruptions[] = {
     {"chain_loop", [](auto& b) { fattest::SetFat(b, 16, 14, 12); },
-     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 1, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 1, 0, 0, 0}},
     {"cross_link", [](auto& b) { fattest::SetFat(b, 16, 23, 13); },
-     FatOpenStatus::kReadOnlyInconsistent, {0, 1, 0, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {0, 1, 0, 0, 0, 0}},
     {"link_past_the_end", [](auto& b) { fattest::SetFat(b, 16, 13, 0xFF00); },
-     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0, 0}},
     {"link_to_cluster_1", [](auto& b) { fattest::SetFat(b, 16, 13, 1); },
-     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0, 0}},
     {"chain_into_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 13, 400); },
-     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 0, 1, 0, 0}},
     {"reserved_value_in_free_cluster", [](auto& b) { fattest::SetFat(b, 16, 500, 0xFFF0); },
-     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 1, 0, 0, 0}},
     {"entry_points_past_the_end", [](auto& b) { SetCluster(b, "B       BIN", 0xFFF0); },
-     FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0, 0}},
     // SUB leads back to DIR, its parent: a folder loop (counted apart), SUB's own cluster lost.
     {"folder_cycle", [](auto& b) { SetCluster(b, "SUB        ", 32); },
-     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 0, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 0, 0, 0, 0, 0}},
     {"size_longer_than_chain",
      [](auto& b) { fattest::Put32(b, fattest::EntryOffset(b, "A       BIN") + 28, 2048 * 5); },
-     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 0, 1}},
+     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 1, 0, 0}},
     {"fat_copies_differ", [](auto& b) { fattest::SetFat(b, 16, 600, 0xFFFF, 1); },
-     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 1, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {0, 0, 0, 0, 1, 0}},
     {"lost_chain_loop",
      [](auto& b) {
        fattest::SetFat(b, 16, 600, 601);
        fattest::SetFat(b, 16, 601, 600);
      },
-     FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {2, 0, 1, 0, 0, 0}},
     {"lost_chain_into_a_file", [](auto& b) { fattest::SetFat(b, 16, 600, 12); },
-     FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0}},
+     FatOpenStatus::kReadOnlyInconsistent, {1, 1, 0, 0, 0, 0}},
     {"lost_clusters_only",
      [](auto& b) {
        fattest::SetFat(b, 16, 600, 601);
        fattest::SetFat(b, 16, 601, 0xFFFF);
      },
-     FatOpenStatus::kOk, {2, 0, 0, 0, 0}},
+     FatOpenStatus::kOk, {2, 0, 0, 0, 0, 0}},
 };
 
 class CorruptImageTest : public testing::TestWithParam<Corruption> {};
@@ -144,9 +145,21 @@ TEST(FatVolumeTest, ValidationCountsEveryProblemNotJustTheFirst) {
   auto m = OpenFatVolume('C', std::make_unique<MemoryFatIo>(image), &status, &damage);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
-  EXPECT_EQ(CountsOf(damage), (Counts{3, 1, 1, 1, 0}));
+  EXPECT_EQ(CountsOf(damage), (Counts{3, 1, 1, 0, 1, 0}));
   EXPECT_EQ(FatDamageText(damage),
             "3 lost clusters, 1 cross-linked file, 1 chain that loops or runs out of range, 1 FAT copy that differs");
+}
+
+TEST(FatVolumeTest, ShortChainsAreNamedAsShortNotAsLoops) {
+  std::vector<std::uint8_t> image = BaseImage();
+  fattest::SetFat(image, 16, 13, 0xFFFF);  // A.BIN ends after 2 of its 3 clusters
+  fattest::SetFat(image, 16, 22, 400);     // B.BIN's second cluster is a free one
+  FatOpenStatus status;
+  FatDamage damage;
+  auto m = OpenFatVolume('C', std::make_unique<MemoryFatIo>(image), &status, &damage);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
+  EXPECT_EQ(FatDamageText(damage), "2 lost clusters, 2 chains shorter than their files' sizes");
 }
 
 TEST(FatVolumeTest, FolderCycleOnFat32EndsTheWalk) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fat_tools.h"
+#include "platform/claim_journal.h"
 #include "platform/fat_provider.h"
 #include "platform/fat_write_limit_io.h"
 
@@ -132,6 +133,158 @@ TEST_P(CrashTest, StoppingAtAnyWriteLeavesEveryFileIntact) {
     runMoves(n, &seen);
     CheckCrashed(work, contents);
     if (HasFailure()) break;
+  }
+}
+
+// The free clusters the volume at `image` reports, read through the provider.
+std::uint32_t FreeClustersOf(const std::string& image, const ClaimOptions* claims = nullptr) {
+  FatOpenStatus status;
+  FatDamage damage;
+  auto m = OpenFatVolume('C', image, &status, &damage, claims);
+  DiskFreeSpace space{};
+  if (m == nullptr || !m->FreeSpace('C', &space)) return 0;
+  return space.freeClusters;
+}
+
+// A job killed at any write, with its claim record in an engine folder, then the next
+// write job's open: what the killed job claimed is given back, the dirty mark it set is
+// cleared, fsck.fat finds nothing at all, and the volume is as free as before.
+TEST_P(CrashTest, NextJobGivesBackWhatAKilledJobClaimed) {
+  FAT_REQUIRE_TOOLS();
+  const Geometry g = GetParam();
+  fattest::ScratchDir dir;
+  const std::string pristine = dir / "pristine.img";
+  const std::string work = dir / "work.img";
+  MakeCrashImage(dir, pristine, g);
+  const auto contents = fattest::MtoolsContents(pristine);
+  std::filesystem::create_directory(dir / "engine");
+  ClaimOptions claims;
+  claims.folder = dir / "engine/";
+  const std::uint32_t freeBefore = FreeClustersOf(pristine);
+  ASSERT_GT(freeBefore, 0u);
+
+  auto runMoves = [&](std::uint64_t allowed) {
+    std::filesystem::copy_file(pristine, work, std::filesystem::copy_options::overwrite_existing);
+    FatOpenStatus status;
+    auto limited = std::make_unique<WriteLimitIo>(OpenFatDevice(work, &status), allowed);
+    WriteLimitIo* counter = limited.get();
+    ClaimOptions named = claims;
+    named.identityPath = work;
+    auto m = OpenFatVolume('C', std::move(limited), &status, nullptr, &named);
+    EXPECT_EQ(status, FatOpenStatus::kOk);
+    if (m == nullptr) return std::uint64_t{0};
+    (void)RunMoves(*m);
+    return counter->WritesSeen();
+  };
+  const std::uint64_t total = runMoves(WriteLimitIo::kUnlimited);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "engine")) << "a job that ends cleanly leaves no record";
+  int reclaimedSome = 0;
+  for (std::uint64_t n = 0; n < total; ++n) {
+    SCOPED_TRACE("writes let through: " + std::to_string(n));
+    runMoves(n);
+    ASSERT_FALSE(std::filesystem::is_empty(dir / "engine")) << "the killed job's record";
+    // The record makes a dirty mark ours: such a volume is not refused.
+    FatOpenStatus status;
+    FatDamage damage;
+    ASSERT_NE(OpenFatVolume('C', work, &status, &damage, &claims), nullptr);
+    EXPECT_TRUE(status == FatOpenStatus::kOk || status == FatOpenStatus::kReadOnlyInconsistent)
+        << FatOpenStatusText(status);
+
+    ClaimOptions reclaim = claims;
+    reclaim.reclaim = true;
+    ReclaimResult result;
+    ASSERT_NE(OpenFatVolume('C', work, &status, &damage, &reclaim, &result), nullptr);
+    EXPECT_EQ(status, FatOpenStatus::kOk) << FatOpenStatusText(status) << ": " << FatDamageText(damage);
+    EXPECT_TRUE(result.interrupted && result.done);
+    if (result.freedBytes > 0) ++reclaimedSome;
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "engine")) << "the record is removed once given back";
+
+    std::string out;
+    EXPECT_EQ(fattest::Fsck(work, &out), 0) << out;
+    EXPECT_EQ(out.find("Dirty bit"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Reclaimed"), std::string::npos) << "no cluster left lost: " << out;
+    EXPECT_EQ(out.find("differ"), std::string::npos) << out;
+    EXPECT_EQ(FreeClustersOf(work), freeBefore) << "no space lost";
+    EXPECT_EQ(fattest::ChangedFiles(contents, fattest::MtoolsContents(work)), std::vector<std::string>{});
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(reclaimedSome, 0) << "some kill must have left claimed clusters";
+}
+
+// Dirty marks set by something else (another driver, a program that stopped) keep the
+// volume read-only for writes, with the checker named; analysis still answers. A record
+// of our own interrupted job makes the same mark ours.
+TEST(DirtyVolumeTest, DirtyOrFailingMarksFromElsewhereAreAnalysedButNotWritten) {
+  FAT_REQUIRE_TOOLS();
+  fattest::ScratchDir dir;
+  struct Case {
+    const char* name;
+    int fatBits;
+    void (*mark)(std::string&);
+    FatOpenStatus expected;
+  };
+  // FAT[1] lies right after FAT[0] in every FAT copy, the first of which starts after the
+  // reserved sectors (boot sector bytes 14-15); its top byte holds the clean and
+  // no-error bits. Both copies get the mark, as a driver writes it.
+  static const auto markFat1 = [](std::string& b, int bits, std::uint8_t clear) {
+    auto le = [&](std::size_t at, int n) {
+      std::size_t v = 0;
+      for (int i = n - 1; i >= 0; --i) v = v * 256 + static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+      return v;
+    };
+    const std::size_t fatSectors = bits == 32 ? le(36, 4) : le(22, 2);
+    for (std::size_t copy = 0; copy < 2; ++copy) {
+      const std::size_t at = (le(14, 2) + copy * fatSectors) * 512u + (bits == 32 ? 7 : 3);
+      b[at] = static_cast<char>(b[at] & ~clear);
+    }
+  };
+  const Case cases[] = {
+      {"fat12_boot_dirty_bit", 12, [](std::string& b) { b[37] = static_cast<char>(b[37] | 1); }, FatOpenStatus::kReadOnlyDirty},
+      {"fat16_boot_dirty_bit", 16, [](std::string& b) { b[37] = static_cast<char>(b[37] | 1); }, FatOpenStatus::kReadOnlyDirty},
+      {"fat16_fat1_clean_bit_clear", 16, [](std::string& b) { markFat1(b, 16, 0x80); }, FatOpenStatus::kReadOnlyDirty},
+      {"fat16_fat1_hard_error", 16, [](std::string& b) { markFat1(b, 16, 0x40); }, FatOpenStatus::kReadOnlyHardErrors},
+      {"fat32_fat1_clean_bit_clear", 32, [](std::string& b) { markFat1(b, 32, 0x08); }, FatOpenStatus::kReadOnlyDirty},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = dir / (std::string(c.name) + ".img");
+    fattest::MakeFs(image, c.fatBits, c.fatBits == 32 ? 34000 : c.fatBits == 16 ? 4000 : 1440, 1);
+    fattest::WriteAll(dir / "f", fattest::RandomBytes(3000, 5));
+    fattest::Mcopy(image, dir / "f", "F.BIN");
+    std::string bytes = fattest::ReadAll(image);
+    c.mark(bytes);
+    fattest::WriteAll(image, bytes);
+
+    std::filesystem::create_directories(dir / "engine");
+    ClaimOptions claims;
+    claims.folder = dir / "engine/";
+    FatOpenStatus status;
+    FatDamage damage;
+    auto m = OpenFatVolume('C', image, &status, &damage, &claims);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(status, c.expected) << FatOpenStatusText(status);
+    EXPECT_NE(std::string(FatOpenStatusText(status)).find("fsck.fat -a"), std::string::npos);
+    EXPECT_EQ(fattest::Walk(*m, 'C').count("F.BIN"), 1u) << "analysis answers";
+    const Handle v = m->OpenVolume('C');
+    const Handle f = m->OpenFileForQuery("C:\\F.BIN");
+    EXPECT_EQ(m->MoveFile(v, {f, 0, fattest::FindFreeRun(*m, v, 8), 1}), kErrorWriteProtect);
+    m.reset();
+    EXPECT_EQ(fattest::ReadAll(image), bytes) << "nothing written";
+
+    if (c.expected == FatOpenStatus::kReadOnlyDirty) {
+      // The same mark with a record of our interrupted job: ours, so writable.
+      FatOpenStatus probe;
+      auto opened = OpenFatVolume('C', image, &probe, &damage);
+      ASSERT_NE(opened, nullptr);
+      std::uint32_t serial = 0;
+      ASSERT_TRUE(opened->VolumeSerialNumber('C', &serial));
+      opened.reset();
+      ClaimJournal ours(claims.folder, VolumeIdentity(image, serial, bytes.size()));
+      ASSERT_TRUE(ours.Begin());
+      EXPECT_NE(OpenFatVolume('C', image, &status, &damage, &claims), nullptr);
+      EXPECT_EQ(status, FatOpenStatus::kOk);
+      ASSERT_TRUE(ours.End());
+    }
   }
 }
 
