@@ -53,6 +53,12 @@ std::optional<std::int64_t> PassFreeSpace::FirstHolding(std::int64_t clusters) c
   return start_[node - leaves_];
 }
 
+std::int64_t PassFreeSpace::LengthAt(std::int64_t first) const {
+  const auto it = std::lower_bound(start_.begin(), start_.end(), first);
+  if (it == start_.end() || *it != first) return 0;
+  return length_[static_cast<std::size_t>(it - start_.begin())];
+}
+
 std::int64_t PassFreeSpace::Largest() const { return bySize_.empty() ? 0 : bySize_.rbegin()->first; }
 
 void PassFreeSpace::SetLength(std::size_t run, std::int64_t length) {

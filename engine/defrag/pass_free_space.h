@@ -37,6 +37,8 @@ class PassFreeSpace {
   // The start of the first run, by position, of at least `clusters` clusters, or
   // nullopt.
   std::optional<std::int64_t> FirstHolding(std::int64_t clusters) const;
+  // Length of the run starting at `first` (0 when no run starts there).
+  std::int64_t LengthAt(std::int64_t first) const;
   // Length of the largest run (0 when there is none).
   std::int64_t Largest() const;
   // `count` clusters from `first` were taken by a move. Taking from the start of a run

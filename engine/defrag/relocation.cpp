@@ -106,6 +106,16 @@ std::vector<Piece> MoveCalls(const std::vector<Piece>& pieces, bool inUnits, std
   return calls;
 }
 
+// The move alignment that spares shadow copies, in clusters: 16 KiB on NTFS volumes
+// whose clusters are smaller (and divide it), else 1 (none).
+std::int64_t AlignmentClusters(bool ntfs, std::uint32_t bytesPerCluster) {
+  constexpr std::uint32_t kShadowCopyBlock = 16384;
+  if (!ntfs || bytesPerCluster == 0 || bytesPerCluster >= kShadowCopyBlock || kShadowCopyBlock % bytesPerCluster != 0) {
+    return 1;
+  }
+  return kShadowCopyBlock / bytesPerCluster;
+}
+
 enum class Relocated { kDone, kAgain };
 
 // One attempt at the file open at `handle`: kAgain when the file turned out to have
@@ -177,13 +187,39 @@ Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool
     NoteLeftFragmented(letter, file.path, VEXA_LEFT_NO_RUN, n, static_cast<std::uint64_t>(movedClusters), largestRun);
     return Relocated::kDone;
   }
-  const std::int64_t runStart = *chosen;
+  // Where the file goes: the start of the chosen run, or on NTFS volumes of clusters
+  // under 16 KiB the first cluster of a run at a multiple of 16 KiB from the file's
+  // current start. MOVE_FILE_DATA: "move data in blocks aligned relative to each other
+  // in 16-kilobyte (KB) increments", else Volume Shadow Copy copies more and the user's
+  // restore points are pushed out sooner. The best-fit run is kept when the aligned
+  // place fits in it; otherwise the smallest run with room for any alignment; failing
+  // both, the best-fit run unaligned. The clusters skipped before the aligned place are
+  // left unused for the rest of the pass.
+  std::int64_t runStart = *chosen;
+  std::int64_t target = runStart;
+  const std::int64_t align = AlignmentClusters(ntfs, v.bytesPerCluster);
+  if (align > 1) {
+    const auto aligned = [&](std::int64_t start) {
+      return start + ((pieces.front().lcn - start) % align + align) % align;
+    };
+    std::optional<std::int64_t> fit;
+    if (aligned(runStart) + movedClusters <= runStart + gPassFreeSpace.LengthAt(runStart)) {
+      fit = runStart;
+    } else {
+      fit = gPassFreeSpace.SmallestHolding(movedClusters + align - 1);
+    }
+    if (fit) {
+      runStart = *fit;
+      target = aligned(runStart);
+      if (target > runStart) gPassFreeSpace.Take(runStart, target - runStart);
+    }
+  }
 
   const bool mapUpdates = gWork.currentCellSet && file.attributes != kReadOnlyAlone &&
                           (!large || file.size > kLargeFileBytes);
   const bool inUnits = ntfs && (file.attributes & (platform::kAttributeCompressed |
                                                           platform::kAttributeSparseFile)) != 0;
-  const std::vector<Piece> calls = MoveCalls(pieces, inUnits, runStart, movedEnd);
+  const std::vector<Piece> calls = MoveCalls(pieces, inUnits, target, movedEnd);
 
   BeginMove();
   std::int32_t failure = 0;
@@ -235,7 +271,7 @@ Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool
   const bool reread = ReadExtents(*gMachine, handle, gExtentBuffer, kExtentGrowthSmall);
   if (reread && mapUpdates) Remark(v, file.system);
   const std::uint32_t extentsNow = reread ? gExtentBuffer.ExtentCount() : 0;
-  const bool whole = extentsNow >= 1 && gExtentBuffer.Lcn(0) == runStart &&
+  const bool whole = extentsNow >= 1 && gExtentBuffer.Lcn(0) == target &&
                      gExtentBuffer.StartingVcn() == pieces.front().firstVcn &&
                      gExtentBuffer.NextVcn(0) >= movedEnd && gExtentBuffer.NextVcn(extentsNow - 1) == endVcn &&
                      (extentsNow == 1 || movedEnd < endVcn);
@@ -261,7 +297,7 @@ Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool
   gReport.AppendDefragRow(file.path, n, size, totalClusters);
   ++gWork.defragmentedFiles;
   if (candidates != nullptr) {
-    AddCandidate(*candidates, static_cast<std::int64_t>(totalClusters), file.path, static_cast<std::uint64_t>(runStart));
+    AddCandidate(*candidates, static_cast<std::int64_t>(totalClusters), file.path, static_cast<std::uint64_t>(target));
   }
   EndMove();
   return Relocated::kDone;

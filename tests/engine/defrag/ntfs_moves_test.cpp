@@ -173,6 +173,30 @@ TEST_F(NtfsMovesTest, ATargetTakenAfterTheBitmapWasReadGetsOneFreshRunAndNeverAH
   EXPECT_EQ(c.BitmapCalls() - bitmapReads, 1 + 1 + c.RefusedMoves());
 }
 
+TEST_F(NtfsMovesTest, MovesKeepA16KiBMultipleFromTheFilesStartOnClustersUnder16KiB) {
+  // MOVE_FILE_DATA remarks: blocks moved by a multiple of 16 KB spare shadow copies.
+  // 4 KiB clusters: a multiple of 4 clusters; 16 KiB clusters: any place is one; FAT:
+  // no shadow copies, the run's start.
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 2000, 4096, {{1001, 12}, {1100, 7}});
+  // a.bin: best fit 7 at 1100, whose aligned place 1102 leaves no room for 6.
+  c.AddFile("a.bin", 6 * 4096, {{102, 3}, {200, 3}});
+  // b.bin then: best fit 5 at 1008 (aligned 1010: no room), so 7 at 1100 (aligned 1102).
+  c.AddFile("b.bin", 4 * 4096, {{302, 2}, {400, 2}});
+  auto& big = VolumeWithFreeRuns('D', "NTFS", 2000, 16384, {{1001, 12}});
+  big.AddFile("a.bin", 6 * 16384, {{101, 3}, {200, 3}});
+  auto& fat = VolumeWithFreeRuns('E', "FAT32", 2000, 4096, {{1001, 12}});
+  fat.AddFile("a.bin", 6 * 4096, {{101, 3}, {200, 3}});
+  Start();
+  ASSERT_EQ(DLL_DefragVolume("CDE"), 1);
+  // a.bin: the smallest run with room for any alignment (12 at 1001), one cluster in.
+  EXPECT_EQ(c.RunsOf("a.bin"), (std::vector<ClusterRun>{{1002, 6}}));
+  // b.bin: two clusters into the 7 at 1100, so that 1102 - 302 is a multiple of 4.
+  EXPECT_EQ(c.RunsOf("b.bin"), (std::vector<ClusterRun>{{1102, 4}}));
+  EXPECT_EQ(c.RefusedMoves(), 0);
+  EXPECT_EQ(big.RunsOf("a.bin"), (std::vector<ClusterRun>{{1001, 6}}));
+  EXPECT_EQ(fat.RunsOf("a.bin"), (std::vector<ClusterRun>{{1001, 6}}));
+}
+
 TEST_F(NtfsMovesTest, ARefusalNamesASystemFileOnlyWhenTheFileIsOne) {
   auto& c = Volume();
   c.AddFile("Windows\\System32\\driver.dll", 2 * kCluster, {{200, 1}, {300, 1}});
