@@ -3,9 +3,12 @@
 //
 // It visits the job's letters again after the analysis. Per volume: free-space check
 // (at least 50 MiB free at engine start, or the minimum set for volumes of the volume
-// map, else a message and the next volume), header
-// link, bitmap and cell geometry, the walk that offers every eligible file to file
-// relocation, the date record, in an in-depth job the in-depth pass, then the page.
+// map, else a message and the next volume), the volume's state (a file system the
+// engine does not defragment or a set dirty bit: a message and the next volume, see
+// core/volume_state.h), header link, bitmap and cell geometry, the walk that offers
+// every eligible file to file relocation, the date record, in an in-depth job the
+// in-depth pass, then the page. A volume that goes away mid-pass ends its pass with a
+// message; no date is recorded and the job goes on with the next volume.
 // Its walk (analysis/folder_walk.h) passes over names starting with ".", folders whose
 // name contains an excluded-folder entry (case-sensitive), sparse files and excluded
 // files; it enters read-only folders and offers read-only files, which relocation moves
