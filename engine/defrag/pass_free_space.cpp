@@ -12,6 +12,7 @@ PassFreeSpace gPassFreeSpace;
 
 void PassFreeSpace::Build(std::uint8_t* bitmap, std::int64_t totalClusters) {
   Clear();
+  freedSinceRead_ = 0;
   bitmap_ = bitmap;
   totalClusters_ = totalClusters;
   ForEachFreeRun(bitmap, totalClusters, [this](std::int64_t first, std::int64_t length) {

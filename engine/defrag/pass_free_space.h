@@ -30,6 +30,11 @@ class PassFreeSpace {
   bool Ready() const { return ready_; }
   // After a refused move: the volume's free space is no longer what the index says.
   void MarkStale() { ready_ = false; }
+  // `count` clusters were freed by a move: unused until the next bitmap read.
+  void Freed(std::int64_t count) { freedSinceRead_ += count; }
+  // Whether moves freed clusters since the bitmap was read, so that a new read could
+  // find a run the index cannot.
+  bool FreedSinceRead() const { return freedSinceRead_ > 0; }
 
   // The start of the smallest run of at least `clusters` clusters (of equal lengths,
   // the one nearest the start of the volume), or nullopt.
@@ -51,6 +56,7 @@ class PassFreeSpace {
   std::uint8_t* bitmap_ = nullptr;
   std::int64_t totalClusters_ = 0;
   bool ready_ = false;
+  std::int64_t freedSinceRead_ = 0;
   std::vector<std::int64_t> start_;   // by run, ascending
   std::vector<std::int64_t> length_;  // by run; 0 once used up
   std::size_t leaves_ = 0;            // power of two >= run count

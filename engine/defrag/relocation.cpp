@@ -181,8 +181,16 @@ Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool
     NoteLeftFragmented(letter, file.path, VEXA_LEFT_MOVE_FAILED, n, totalClusters, 0, platform::kErrorReadFault);
     return Relocated::kDone;
   }
+  std::optional<std::int64_t> chosen = gPassFreeSpace.SmallestHolding(movedClusters);
+  // No run holds the file, but earlier moves freed clusters: on a nearly full volume
+  // those may make the run, so the bitmap is read again once (file systems other than
+  // NTFS can use freed clusters at once; on NTFS a move into them is refused until the
+  // file system has released them, and the refusal costs one more read).
+  if (!chosen && gPassFreeSpace.FreedSinceRead()) {
+    gPassFreeSpace.MarkStale();
+    if (EnsureFreeSpace(v)) chosen = gPassFreeSpace.SmallestHolding(movedClusters);
+  }
   const auto largestRun = static_cast<std::uint64_t>(gPassFreeSpace.Largest());
-  const std::optional<std::int64_t> chosen = gPassFreeSpace.SmallestHolding(movedClusters);
   if (!chosen) {
     NoteLeftFragmented(letter, file.path, VEXA_LEFT_NO_RUN, n, static_cast<std::uint64_t>(movedClusters), largestRun);
     return Relocated::kDone;
@@ -255,6 +263,7 @@ Relocated RelocateOnce(const RelocationFile& file, platform::Handle handle, bool
       break;
     }
     gPassFreeSpace.Take(call.lcn, call.length);
+    gPassFreeSpace.Freed(call.length);
     const std::int64_t movedTo = call.firstVcn + call.length;
     for (; lowered < pieces.size() && pieces[lowered].firstVcn + pieces[lowered].length <= movedTo; ++lowered) {
       if (mapUpdates && n > kFragmentedExtents) {

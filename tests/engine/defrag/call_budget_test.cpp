@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/job_fixture.h"
 #include "vexa/vexa.h"
@@ -65,6 +66,20 @@ TEST_F(CallBudgetTest, ARefusedMoveCostsOneMoreBitmapReadAndTheNextFileStillMove
   EXPECT_EQ(c.RefusedMoves(), 1);
   EXPECT_EQ(c.BitmapCalls() - before, 1 + 1 + 1);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(c.RunsOf("Frag\\f" + std::to_string(i) + ".bin")->size(), 1u) << i;
+}
+
+TEST_F(CallBudgetTest, WhenNoRunHoldsAFileTheClustersEarlierMovesFreedAreLookedForWithOneMoreRead) {
+  // A nearly full FAT volume: a.bin's move to the only run of 4 frees 200-201, which
+  // with the free 202-203 makes the run b.bin needs.
+  auto& e = VolumeWithFreeRuns('E', "FAT32", 1000, kCluster, {{900, 4}, {202, 2}});
+  e.AddFile("a.bin", 4 * kCluster, {{200, 2}, {500, 2}});
+  e.AddFile("b.bin", 4 * kCluster, {{600, 2}, {700, 2}});
+  Start();
+  const int before = e.BitmapCalls();
+  ASSERT_EQ(DLL_DefragVolume("E"), 1);
+  EXPECT_EQ(e.RunsOf("a.bin"), (std::vector<platform::sim::ClusterRun>{{900, 4}}));
+  EXPECT_EQ(e.RunsOf("b.bin"), (std::vector<platform::sim::ClusterRun>{{200, 4}}));
+  EXPECT_EQ(e.BitmapCalls() - before, 1 + 1 + 1);
 }
 
 }  // namespace
