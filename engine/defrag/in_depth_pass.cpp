@@ -46,6 +46,15 @@ bool StillAsWalked(platform::Handle file, std::int64_t first, std::int64_t clust
          gExtentBuffer.NextVcn(0) == clusters;
 }
 
+// Whether NTFS would move the file's `clusters` clusters in one call: not when some of
+// them lie past its size rounded up to whole clusters (preallocated), which it refuses
+// to move; such a file stays where it is rather than be split.
+bool MovableWhole(const VolumeRecord& v, const platform::WIN32_FIND_DATAA& data, std::int64_t clusters) {
+  if (v.fileSystem != "NTFS" || v.bytesPerCluster == 0) return true;
+  const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return static_cast<std::uint64_t>(clusters) <= (size + v.bytesPerCluster - 1) / v.bytesPerCluster;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ChooseInDepthRun(const FreeRunsByStart& runs, std::int64_t first, std::int64_t clusters) {
@@ -92,14 +101,17 @@ void RunInDepthPass(CandidateMap& candidates) {
       gPassFreeSpace.Build(gBitmapBuffer.MutableBits(), volumeClusters);
     }
     std::optional<std::int64_t> run;
-    if (found) {
+    if (found && MovableWhole(v, data, clusters)) {
       run = gPassFreeSpace.FirstHolding(clusters);
       if (run && *run >= first) run.reset();
     }
 
     bool moved = false;
     if (run) {
-      const platform::Handle file = gMachine->OpenFileForQuery(candidate.path.c_str());
+      // MOVE_FILE_DATA: an encrypted file moves only through a handle with data access.
+      const platform::Handle file = (data.dwFileAttributes & platform::kAttributeEncrypted) != 0
+                                        ? gMachine->OpenFileWithDataAccess(candidate.path.c_str())
+                                        : gMachine->OpenFileForQuery(candidate.path.c_str());
       if (file != platform::kInvalidHandle && StillAsWalked(file, first, clusters)) {
         BeginMove();
         platform::MOVE_FILE_DATA move{};

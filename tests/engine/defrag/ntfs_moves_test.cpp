@@ -197,6 +197,19 @@ TEST_F(NtfsMovesTest, MovesKeepA16KiBMultipleFromTheFilesStartOnClustersUnder16K
   EXPECT_EQ(fat.RunsOf("a.bin"), (std::vector<ClusterRun>{{1001, 6}}));
 }
 
+TEST_F(NtfsMovesTest, TheInDepthPassOpensEncryptedFilesWithDataAccessAndLeavesPreallocatedOnesWhole) {
+  auto& c = VolumeWithFreeRuns('C', "NTFS", 4000, 4096, {{100, 1000}});
+  c.AddFile("enc.bin", 8 * 4096, {{3000, 8}}, platform::kAttributeEncrypted);
+  c.AddFile("pre.bin", 4 * 4096, {{3100, 8}});  // 4 clusters preallocated past its size
+  c.AddFile("plain.bin", 8 * 4096, {{3200, 8}});
+  Start();
+  ASSERT_EQ(DLL_OptimizedDefragVolume("C"), 1);
+  EXPECT_EQ(c.RunsOf("enc.bin"), (std::vector<ClusterRun>{{100, 8}}));
+  EXPECT_EQ(c.RunsOf("pre.bin"), (std::vector<ClusterRun>{{3100, 8}})) << "never split by a partial move";
+  EXPECT_EQ(c.RunsOf("plain.bin"), (std::vector<ClusterRun>{{108, 8}}));
+  EXPECT_EQ(c.RefusedMoves(), 0);
+}
+
 TEST_F(NtfsMovesTest, ARefusalNamesASystemFileOnlyWhenTheFileIsOne) {
   auto& c = Volume();
   c.AddFile("Windows\\System32\\driver.dll", 2 * kCluster, {{200, 1}, {300, 1}});
