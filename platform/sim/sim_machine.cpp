@@ -4,6 +4,7 @@
 #include "platform/path_parts.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstring>
 
@@ -224,7 +225,7 @@ bool SimVolume::IsUsed(std::int64_t cluster) const {
 std::uint64_t SimVolume::FreeClusters() const {
   std::uint64_t used = 0;
   const std::uint64_t wholeBytes = totalClusters_ / 8;
-  for (std::uint64_t b = 0; b < wholeBytes; ++b) used += static_cast<std::uint64_t>(__builtin_popcount(bitmap_[b]));
+  for (std::uint64_t b = 0; b < wholeBytes; ++b) used += static_cast<std::uint64_t>(std::popcount(bitmap_[b]));
   for (std::uint64_t c = wholeBytes * 8; c < totalClusters_; ++c) used += IsUsed(static_cast<std::int64_t>(c)) ? 1 : 0;
   return totalClusters_ - used;
 }
