@@ -31,6 +31,15 @@ char UpperLetter(char letter) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
 }
 
+// A Windows device path: \\.\E:, \\?\Volume{...}, \\.\PhysicalDrive1 (either slash).
+// Such a device is a volume Windows has mounted, or a disk holding them; the providers'
+// own writes beneath a mounted file system would corrupt it.
+bool IsDevicePath(std::string_view path) {
+  const auto slash = [](char c) { return c == '\\' || c == '/'; };
+  return path.size() >= 4 && slash(path[0]) && slash(path[1]) && (path[2] == '.' || path[2] == '?') &&
+         slash(path[3]);
+}
+
 // Drive letter at the start of a Windows path ("C:\..."), or 0.
 char LetterOfPath(const char* path) {
   if (path == nullptr || path[0] == 0 || path[1] != ':') return 0;
@@ -76,6 +85,11 @@ std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::str
     }
     if (value.empty()) {
       warn(std::string("no path for ") + letter + ": (LETTER=PATH); passed over");
+      continue;
+    }
+    if (IsDevicePath(value)) {
+      warn(std::string(1, letter) + ": names a device path (" + std::string(value) +
+           "); writing beneath a mounted file system is refused; passed over");
       continue;
     }
     std::string path(value);
@@ -207,6 +221,31 @@ Handle RoutedMachine::OpenVolume(char letter) {
 Handle RoutedMachine::OpenFileForQuery(const char* path) {
   Machine* owner = impl_->ForPath(path);
   return impl_->Wrap(owner, owner->OpenFileForQuery(path));
+}
+
+Handle RoutedMachine::OpenFileWithDataAccess(const char* path) {
+  Machine* owner = impl_->ForPath(path);
+  return impl_->Wrap(owner, owner->OpenFileWithDataAccess(path));
+}
+
+std::uint32_t RoutedMachine::IsVolumeDirty(Handle volume, bool* dirty) {
+  *dirty = false;
+  const auto slot = impl_->Find(volume);
+  if (slot.owner == nullptr) return kErrorInvalidHandle;
+  return slot.owner->IsVolumeDirty(slot.inner, dirty);
+}
+
+std::uint32_t RoutedMachine::SeekPenalty(Handle volume, bool* incursSeekPenalty) {
+  *incursSeekPenalty = true;
+  const auto slot = impl_->Find(volume);
+  if (slot.owner == nullptr) return kErrorInvalidHandle;
+  return slot.owner->SeekPenalty(slot.inner, incursSeekPenalty);
+}
+
+std::uint32_t RoutedMachine::IsVolumeMounted(Handle volume) {
+  const auto slot = impl_->Find(volume);
+  if (slot.owner == nullptr) return kErrorInvalidHandle;
+  return slot.owner->IsVolumeMounted(slot.inner);
 }
 
 std::uint32_t RoutedMachine::GetVolumeBitmap(Handle volume, std::int64_t startingLcn,

@@ -3,7 +3,7 @@
 // Per volume: clear the map, read the bitmap, fix the cell geometry, build the
 // free-run map, walk the folders from the root, then fill and write the volume's
 // report page. Its walk (analysis/folder_walk.h) passes over names starting with ".",
-// read-only and sparse entries, excluded folders (whole names, any case) and files, and
+// read-only files, sparse entries, links (name-surrogate reparse points), excluded folders (whole names, any case) and files, and
 // in the large variants files of 1 MiB or less; the per-file step classifies each remaining file by its extents:
 //   - one real extent: in one piece, marks every cell it covers as contiguous;
 //   - more than 10 extents and smaller than the largest free run: marks each extent's
@@ -27,8 +27,10 @@
 #include "core/engine.h"
 #include "core/job_control.h"
 #include "core/volume_pass.h"
+#include "core/volume_state.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "platform/message_box.h"
 #include "report/job_report.h"
 #include "settings/exclusions.h"
 
@@ -39,8 +41,12 @@ namespace {
 void AnalyseFile(const PassVariant& variant, const WalkedFile& walked) {
   const std::string& path = walked.path;
   const std::uint64_t size = walked.size;
+  VolumeRecord& v = gVolumes[gWork.walkSlot.load(std::memory_order_relaxed)];
   const platform::Handle file = gMachine->OpenFileForQuery(path.c_str());
-  if (file == platform::kInvalidHandle) return;
+  if (file == platform::kInvalidHandle) {
+    (void)NoteIfVolumeGone(v);
+    return;
+  }
   const std::uint64_t bytesPerCluster = gWork.bytesPerCluster.load(std::memory_order_relaxed);
   const std::uint64_t clusters = bytesPerCluster == 0 ? 0 : size / bytesPerCluster;
   auto addProcessed = [](std::uint64_t n) {
@@ -50,9 +56,9 @@ void AnalyseFile(const PassVariant& variant, const WalkedFile& walked) {
   if (!ReadExtents(*gMachine, file, gExtentBuffer, kExtentGrowthSmall)) {
     addProcessed(clusters);
     gMachine->CloseHandle(file);
+    (void)NoteIfVolumeGone(v);
     return;
   }
-  VolumeRecord& v = gVolumes[gWork.walkSlot.load(std::memory_order_relaxed)];
   const ExtentBuffer& extents = gExtentBuffer;
   const std::uint32_t n = extents.ExtentCount();
   const bool system = walked.system;
@@ -123,9 +129,11 @@ void AnalyseVolume(VolumeRecord& v, char letter, int number) {
   gWork.ntfs = variant.ntfs;
   WalkRules rules;
   rules.smallFileBytes = variant.large ? kLargeFileBytes : 0;
+  rules.searchFailed = [&v] { (void)NoteIfVolumeGone(v); };
   (void)WalkVolume(*gMachine, v.letterText, *exclusions, rules,
                    [&](const WalkedFile& file) { AnalyseFile(variant, file); });
   gReport.RecordFinishTime();
+  if (gWork.volumeGone) platform::ShowMessage(VolumeGoneText(letter).c_str(), "Tolvane Disk Defrag");
 
   gWork.freeRuns.clear();
   const std::vector<VexaMapCell> cells = v.cells->Snapshot();
@@ -136,7 +144,9 @@ void AnalyseVolume(VolumeRecord& v, char letter, int number) {
 }  // namespace
 
 PassVariant ChooseVariant(const std::string& fileSystem, std::uint64_t usedBytes) {
-  return {fileSystem == "NTFS", usedBytes > kLargeVolumeBytes};
+  // Only the FAT variants number clusters from 2; every other file system's cells use
+  // the logical cluster as it is.
+  return {!IsFatVariant(fileSystem), usedBytes > kLargeVolumeBytes};
 }
 
 namespace {

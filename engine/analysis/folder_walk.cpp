@@ -41,9 +41,13 @@ struct Walk {
       stopped = true;
       return;
     }
+    if (gWork.volumeGone) return;
     platform::WIN32_FIND_DATAA data{};
     const Search search(machine, machine.FindFirst(pattern.c_str(), &data));
-    if (search.Get() == platform::kInvalidHandle) return;
+    if (search.Get() == platform::kInvalidHandle) {
+      if (rules.searchFailed) rules.searchFailed();
+      return;
+    }
     const std::string prefix(TrimChars(pattern, "*"));
     do {
       if (StopRequested()) {
@@ -54,7 +58,7 @@ struct Walk {
       gWork.currentName.Set(data.cFileName);
       if (data.cFileName[0] == '.') continue;
       Entry(prefix, data, folderSystem);
-    } while (!stopped && machine.FindNext(search.Get(), &data));
+    } while (!stopped && !gWork.volumeGone && machine.FindNext(search.Get(), &data));
   }
 
   void Entry(const std::string& prefix, const platform::WIN32_FIND_DATAA& data, bool folderSystem) {
@@ -63,9 +67,19 @@ struct Walk {
     const std::uint32_t attributes = data.dwFileAttributes;
     const bool readOnly = (attributes & platform::kAttributeReadOnly) != 0;
     const bool sparse = (attributes & platform::kAttributeSparseFile) != 0;
+    // A name surrogate (junction, directory or file symbolic link, mount point) stands
+    // for an entry elsewhere: following it would see files twice, loop back to an
+    // ancestor until paths reach the limit, or reach another volume's files. Counted,
+    // never followed. WIN32_FIND_DATA: dwReserved0 is the reparse tag of such an entry.
+    const bool surrogate = (attributes & platform::kAttributeReparsePoint) != 0 &&
+                           platform::IsNameSurrogateTag(data.dwReserved0);
     if (attributes & platform::kAttributeDirectory) {
       ++gWork.scannedFolders;
-      if (rules.passOverReadOnly && (readOnly || sparse)) return;
+      if (surrogate) return;
+      // Read-only folders are always entered: on a folder the bit only marks it as
+      // customised (Windows sets it on Documents, Pictures, Downloads), it protects
+      // nothing inside.
+      if (rules.passOverReadOnly && sparse) return;
       if (overlong) return;
       if (FolderExcluded(data.cFileName)) {
         if (excluded.step) ExcludedFolder(prefix + data.cFileName, folderSystem);
@@ -80,7 +94,7 @@ struct Walk {
       return;
     }
     ++gWork.scannedFiles;
-    if (sparse || (rules.passOverReadOnly && readOnly)) return;
+    if (surrogate || sparse || (rules.passOverReadOnly && readOnly)) return;
     const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (rules.smallFileBytes != 0 && size <= rules.smallFileBytes) return;
     if (overlong) return;
@@ -109,13 +123,17 @@ struct Walk {
       if (data.cFileName[0] == '.') continue;
       const std::string full = folder + "\\" + data.cFileName;
       if (platform::NameTextLength(full) > kMaxWalkPath) continue;
+      if ((data.dwFileAttributes & platform::kAttributeReparsePoint) != 0 &&
+          platform::IsNameSurrogateTag(data.dwReserved0)) {
+        continue;
+      }
       if (data.dwFileAttributes & platform::kAttributeDirectory) {
         ExcludedFolder(full, folderSystem);
       } else if ((data.dwFileAttributes & platform::kAttributeSparseFile) == 0) {
         const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         excluded.step({full, size, data.dwFileAttributes, FileIsSystem(full, folderSystem)});
       }
-    } while (!stopped && machine.FindNext(search.Get(), &data));
+    } while (!stopped && !gWork.volumeGone && machine.FindNext(search.Get(), &data));
   }
 };
 

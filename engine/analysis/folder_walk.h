@@ -4,7 +4,9 @@
 // The walk lists a folder with the directory search ("C:\*" at the root, "C:\Data\*"
 // below), notes each entry's name in the work context for the status call, passes over
 // names starting with ".", counts every folder and file in the work context, descends
-// into folders the rules allow and hands every eligible file to the pass. It checks the
+// into folders the rules allow and hands every eligible file to the pass. Name-surrogate
+// reparse points (junctions, symbolic links, mount points) are counted, never followed
+// nor handed over. It checks the
 // stop flag on entering each folder and before each entry; a stop seen anywhere ends the
 // whole walk, which then reports that it was stopped.
 #pragma once
@@ -60,14 +62,17 @@ struct WalkRules {
   };
   FolderMatch folderMatch = FolderMatch::kWholeNameNoCase;
   SystemRule systemRule = SystemRule::kFolderPathNoCase;
-  // Read-only folders and files are passed over too (sparse files always are; sparse
-  // folders only with this).
+  // Read-only files are passed over too (sparse files always are; sparse folders only
+  // with this). Read-only folders are entered either way.
   bool passOverReadOnly = true;
   // Over-long entries are counted before they are passed over; otherwise they are
   // passed over uncounted.
   bool countOverlongEntries = true;
   // Files of at most this many bytes are counted but not handed over (0: every file).
   std::uint64_t smallFileBytes = 0;
+  // Called when a folder cannot be searched, so the pass can ask whether its volume is
+  // still there; the walk ends as soon as the work context says the volume is gone.
+  std::function<void()> searchFailed;
 };
 
 using WalkFileStep = std::function<void(const WalkedFile&)>;
@@ -82,7 +87,8 @@ struct ExcludedFileStep {
 
 // Walks the volume `letterText` ("C") of `machine` from its root, handing each eligible
 // file to `step`. `exclusions` is the set the pass took for this volume; it must
-// outlive the call. Returns false when the walk ended on a stop request. Counts and the
+// outlive the call. Returns false when the walk ended on a stop request (not when it
+// ended because the volume went away: the work context's volumeGone says that). Counts and the
 // current name go to the work context. The running worker only.
 [[nodiscard]] bool WalkVolume(platform::Machine& machine, const std::string& letterText,
                               const ExclusionLists& exclusions, const WalkRules& rules,

@@ -16,10 +16,11 @@ inline constexpr std::uint64_t kLargeFileBytes = 1048576;  // 1 MiB
 // the per-extent map updates of relocation.
 inline constexpr std::uint32_t kFragmentedExtents = 10;
 
-// The four pass variants: NTFS or not (cluster numbering), large or small (on
-// volumes with more than 1 GiB in use only files above 1 MiB are examined).
+// The four pass variants: cluster numbering (logical, or logical + 2 on the FAT
+// variants, whose clusters count from 2), large or small (on volumes with more than
+// 1 GiB in use only files above 1 MiB are examined).
 struct PassVariant {
-  bool ntfs = false;
+  bool ntfs = false;  // logical numbering: any file system but the FAT variants
   bool large = false;
 };
 

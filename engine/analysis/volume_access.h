@@ -3,7 +3,8 @@
 //
 // The bitmap buffer starts at 24 bytes and is re-sized to fit on kErrorMoreData (so
 // the first read of an engine run always grows it); the retrieval buffer starts at
-// 3232 bytes (the header and 201 extents) and grows by a step each caller chooses.
+// 3232 bytes (the header and 201 extents) and grows by a step each caller chooses
+// (geometrically for very fragmented files).
 // Neither shrinks: later reads reuse them without allocating.
 #pragma once
 
@@ -22,6 +23,7 @@ class ExtentBuffer {
 
   std::uint32_t Size() const { return size_; }
   void Resize(std::uint32_t size);  // replaces the contents
+  void Grow(std::uint32_t size);    // keeps the contents
   platform::RETRIEVAL_POINTERS_BUFFER* Data() {
     return reinterpret_cast<platform::RETRIEVAL_POINTERS_BUFFER*>(storage_.data());
   }
@@ -50,6 +52,9 @@ class BitmapBuffer {
   platform::VOLUME_BITMAP_BUFFER* Data() {
     return reinterpret_cast<platform::VOLUME_BITMAP_BUFFER*>(storage_.data());
   }
+  std::uint8_t* MutableBits() {
+    return reinterpret_cast<std::uint8_t*>(storage_.data()) + platform::kVolumeBitmapHeaderSize;
+  }
   const std::uint8_t* Bits() const {
     return reinterpret_cast<const std::uint8_t*>(storage_.data()) + platform::kVolumeBitmapHeaderSize;
   }
@@ -69,8 +74,9 @@ inline constexpr std::uint32_t kExtentGrowthLarge = 80000;  // relocation, file 
 [[nodiscard]] bool ReadBitmap(platform::Machine& machine, platform::Handle volume,
                               BitmapBuffer& buffer, std::int64_t* totalClusters);
 
-// Reads every extent of `file` into `buffer`, growing it by `growthStep` bytes per
-// kErrorMoreData and reading again from the start.
+// Reads every extent of `file` into `buffer`. On kErrorMoreData the buffer grows (by
+// `growthStep` bytes, or by half its size once that is more) and the read goes on
+// from the VCN where the extents returned so far end.
 [[nodiscard]] bool ReadExtents(platform::Machine& machine, platform::Handle file,
                                ExtentBuffer& buffer, std::uint32_t growthStep);
 

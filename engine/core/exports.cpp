@@ -80,6 +80,7 @@ const VexaVolumeInfo* VEXA_CALL DLL_GetVolumeInfo(char letter) {
   gVolumeInfo.freeClusters = v->freeClusters;
   gVolumeInfo.usedClusters = v->usedClusters;
   gVolumeInfo.bytesPerCluster = v->bytesPerCluster;
+  gVolumeInfo.solidState = v->solidState ? 1 : 0;
   return &gVolumeInfo;
 }
 

@@ -20,6 +20,7 @@ void BeginVolumePass(const VolumeRecord& v, int slot, std::int64_t totalClusters
   gWork.smallFragmentFiles = 0;
   gWork.defragmentedFiles = 0;
   gWork.systemFile = false;
+  gWork.volumeGone = false;
 }
 
 report::ReportVolumeFigures VolumeReportFigures(const VolumeRecord& v, char letter) {

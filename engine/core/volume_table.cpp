@@ -56,6 +56,7 @@ void ResetRecord(VolumeRecord& v) {
   v.totalSizeText.clear();
   v.usedSizeText.clear();
   v.fragmentationText.clear();
+  v.solidState = false;
   v.cells.reset();
   v.lists.reset();
 }
@@ -123,6 +124,9 @@ void LoadVolumeTable() {
         std::int64_t totalClusters = 0;
         if (ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &totalClusters)) {
           v.clustersPerCell = ClustersPerCell(static_cast<std::uint64_t>(totalClusters));
+          // A disk that cannot say counts as one with a seek penalty.
+          bool seekPenalty = true;
+          v.solidState = gMachine->SeekPenalty(v.volume, &seekPenalty) == platform::kErrorSuccess && !seekPenalty;
         } else {
           gMachine->CloseHandle(v.volume);
           v.volume = platform::kInvalidHandle;

@@ -28,6 +28,7 @@ struct VolumeRecord {
   std::string totalSizeText;    // "74.5 GB"
   std::string usedSizeText;
   std::string fragmentationText;  // set by the analysis, read by the defragmentation report
+  bool solidState = false;  // its disk reported no seek penalty (asked once, at load)
   std::unique_ptr<ClusterMap> cells;     // only for fixed volumes found at load
   std::unique_ptr<CellFileLists> lists;  // with the cells
 

@@ -19,7 +19,7 @@ struct WorkContext {
   std::atomic<std::uint64_t> bytesPerCluster{0};
   std::uint64_t clustersPerCell = 1;
   std::int64_t totalClusters = 0;
-  bool ntfs = false;  // cluster numbers for cells: logical (NTFS) or logical + 2
+  bool ntfs = false;  // cluster numbers for cells: logical, or logical + 2 (FAT variants)
   std::int64_t largestFreeRun = 0;
   FreeRunMap freeRuns;
 
@@ -37,6 +37,9 @@ struct WorkContext {
   // Set once an analysis has marked any cell; cell updates of the moves need it.
   bool currentCellSet = false;
   bool stopped = false;  // a walk, a file's moves or the in-depth pass noticed a stop
+  // The volume went away mid-pass (core/volume_state.h): the pass over it ends, the
+  // job goes on with the next volume.
+  bool volumeGone = false;
   SharedText<platform::kFindNameSize> currentName;  // name of the directory entry found last
 
   // --- moves (read by the status call) ---

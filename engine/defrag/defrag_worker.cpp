@@ -3,10 +3,13 @@
 //
 // It visits the job's letters again after the analysis. Per volume: free-space check
 // (at least 50 MiB free at engine start, or the minimum set for volumes of the volume
-// map, else a message and the next volume), header
-// link, bitmap and cell geometry, the walk that offers every eligible file to file
-// relocation, the date record, in an in-depth job the in-depth pass, once the moves are
-// durable the fingerprint of the allocation the job leaves, then the page.
+// map, else a message and the next volume), the volume's state (a file system the
+// engine does not defragment or a set dirty bit: a message and the next volume, see
+// core/volume_state.h), header link, bitmap and cell geometry, the walk that offers
+// every eligible file to file relocation, the date record, in an in-depth job the
+// in-depth pass, once the moves are durable the fingerprint of the allocation the job
+// leaves, then the page. A volume that goes away mid-pass ends its pass with a
+// message; no date is recorded and the job goes on with the next volume.
 // Its walk (analysis/folder_walk.h) passes over names starting with ".", folders whose
 // name contains an excluded-folder entry (case-sensitive), sparse files and excluded
 // files; it enters read-only folders and offers read-only files, which relocation moves
@@ -30,11 +33,13 @@
 #include "core/free_space_rule.h"
 #include "core/job_control.h"
 #include "core/volume_pass.h"
+#include "core/volume_state.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
 #include "defrag/candidates.h"
 #include "defrag/in_depth_pass.h"
 #include "defrag/left_fragmented.h"
+#include "defrag/pass_free_space.h"
 #include "defrag/per_file.h"
 #include "defrag/relocation.h"
 #include "platform/message_box.h"
@@ -93,9 +98,17 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
     platform::ShowMessage(text.c_str(), "Tolvane Disk Defrag");
     return;
   }
+  // Checked before anything is moved: a dirty volume's bitmap may call clusters free
+  // that a file still owns.
+  if (const std::string reason = ReasonNotToMove(v, letter); !reason.empty()) {
+    platform::ShowMessage(reason.c_str(), "Tolvane Disk Defrag");
+    return;
+  }
   gReport.AppendHeaderLink(report::ReportKind::kDefrag, number, letter);
   std::int64_t totalClusters = 0;
   if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &totalClusters)) return;
+  // The relocation walk works from this one bitmap, kept up to date after each move.
+  gPassFreeSpace.Build(gBitmapBuffer.MutableBits(), totalClusters);
   const int slot = SlotOfLetter(letter);
   BeginVolumePass(v, slot, totalClusters);
   const std::shared_ptr<const ExclusionLists> exclusions = CurrentExclusions();
@@ -108,20 +121,25 @@ void DefragVolume(VolumeRecord& v, char letter, int number, std::int32_t mode) {
   gWork.ntfs = variant.ntfs;
 
   CandidateMap* offered = mode == kJobOptimize ? &candidates : nullptr;
-  if (!WalkVolume(*gMachine, v.letterText, *exclusions, DefragWalkRules(),
+  WalkRules rules = DefragWalkRules();
+  rules.searchFailed = [&v] { (void)NoteIfVolumeGone(v); };
+  if (!WalkVolume(*gMachine, v.letterText, *exclusions, rules,
                   [&](const WalkedFile& file) { DefragFile(file, variant.large, offered); },
                   {[letter](const WalkedFile& file) { NoteExcludedFile(file, letter); }})) {
     gWork.stopped = true;
   }
 
-  const bool recorded = !gWork.stopped && RecordDefragmentation(slot);
-  const bool inDepthPassRan = !gWork.stopped && mode == kJobOptimize;
+  const bool recorded = !gWork.stopped && !gWork.volumeGone && RecordDefragmentation(slot);
+  const bool inDepthPassRan = !gWork.stopped && !gWork.volumeGone && mode == kJobOptimize;
   if (inDepthPassRan) {
     gWork.optimizing.store(true, std::memory_order_relaxed);
     RunInDepthPass(candidates);
     gWork.optimizing.store(false, std::memory_order_relaxed);
   }
+  // A volume that went away ends its pass with the reason, and the job goes on.
+  if (gWork.volumeGone) platform::ShowMessage(VolumeGoneText(letter).c_str(), "Tolvane Disk Defrag");
   candidates.clear();
+  gPassFreeSpace.Clear();
   // The volume's moves end here: the FAT provider makes them durable and marks the
   // volume clean. Nothing can be done about a failure but what the next job finds.
   (void)gMachine->FlushFileBuffers(v.volume);

@@ -1,12 +1,12 @@
 // The in-depth pass: candidates largest first, each into the first free run before it
 // that holds it whole.
 //
-// For every candidate the bitmap is read again and the free runs by start rebuilt, so
-// each placement sees the space the previous moves left. The runs are examined from
-// the start of the volume; the examination stops at the first run that starts at or
-// after the file, or that is long enough; that run is taken only when it is both
-// before the file and long enough. A moved file leaves the map at once; the moving
-// flag is lowered before its entry is removed.
+// The pass reads the bitmap once and keeps its free runs up to date after each move
+// (defrag/pass_free_space.h); it reads it again only after the volume refused a move.
+// Clusters the pass's moves free are used after such a read only, as NTFS refuses them
+// as targets until then. The rule is the one ChooseInDepthRun states: the first run by
+// position that is long enough, taken when it lies before the file. A moved file leaves
+// the map at once; the moving flag is lowered before its entry is removed.
 #include "defrag/in_depth_pass.h"
 
 #include <optional>
@@ -18,8 +18,10 @@
 #include "core/engine.h"
 #include "core/job_control.h"
 #include "core/text.h"
+#include "core/volume_state.h"
 #include "core/volume_table.h"
 #include "core/work_context.h"
+#include "defrag/pass_free_space.h"
 #include "report/job_report.h"
 
 namespace vexa {
@@ -44,6 +46,15 @@ bool StillAsWalked(platform::Handle file, std::int64_t first, std::int64_t clust
          gExtentBuffer.NextVcn(0) == clusters;
 }
 
+// Whether NTFS would move the file's `clusters` clusters in one call: not when some of
+// them lie past its size rounded up to whole clusters (preallocated), which it refuses
+// to move; such a file stays where it is rather than be split.
+bool MovableWhole(const VolumeRecord& v, const platform::WIN32_FIND_DATAA& data, std::int64_t clusters) {
+  if (v.fileSystem != "NTFS" || v.bytesPerCluster == 0) return true;
+  const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return static_cast<std::uint64_t>(clusters) <= (size + v.bytesPerCluster - 1) / v.bytesPerCluster;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ChooseInDepthRun(const FreeRunsByStart& runs, std::int64_t first, std::int64_t clusters) {
@@ -59,12 +70,14 @@ std::optional<std::int64_t> ChooseInDepthRun(const FreeRunsByStart& runs, std::i
 
 void RunInDepthPass(CandidateMap& candidates) {
   VolumeRecord& v = gVolumes[gWork.walkSlot.load(std::memory_order_relaxed)];
+  // A fresh bitmap: the relocation walk's moves freed clusters it could not use.
+  gPassFreeSpace.MarkStale();
   gWork.inDepthCount.store(static_cast<std::int32_t>(candidates.size()), std::memory_order_relaxed);
   gWork.inDepthIndex.store(1, std::memory_order_relaxed);
   auto nextIndex = [] { gWork.inDepthIndex.fetch_add(1, std::memory_order_relaxed); };
 
   auto cursor = candidates.begin();
-  while (cursor != candidates.end() && !StopRequested()) {
+  while (cursor != candidates.end() && !StopRequested() && !gWork.volumeGone) {
     const std::int64_t clusters = cursor->first;
     const Candidate& candidate = cursor->second;
     const auto first = static_cast<std::int64_t>(candidate.firstCluster);
@@ -77,19 +90,28 @@ void RunInDepthPass(CandidateMap& candidates) {
     platform::WIN32_FIND_DATAA data{};
     const bool found = FindEntry(candidate.path, &data);
 
-    std::int64_t volumeClusters = 0;
-    if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &volumeClusters)) {
-      ++cursor;
-      nextIndex();
-      continue;
+    if (!gPassFreeSpace.Ready()) {
+      std::int64_t volumeClusters = 0;
+      if (!ReadBitmap(*gMachine, v.volume, gBitmapBuffer, &volumeClusters)) {
+        if (NoteIfVolumeGone(v)) break;
+        ++cursor;
+        nextIndex();
+        continue;
+      }
+      gPassFreeSpace.Build(gBitmapBuffer.MutableBits(), volumeClusters);
     }
-    FreeRunsByStart runs;
-    BuildFreeRunsByStart(gBitmapBuffer.Bits(), volumeClusters, runs);
-    const std::optional<std::int64_t> run = found ? ChooseInDepthRun(runs, first, clusters) : std::nullopt;
+    std::optional<std::int64_t> run;
+    if (found && MovableWhole(v, data, clusters)) {
+      run = gPassFreeSpace.FirstHolding(clusters);
+      if (run && *run >= first) run.reset();
+    }
 
     bool moved = false;
     if (run) {
-      const platform::Handle file = gMachine->OpenFileForQuery(candidate.path.c_str());
+      // MOVE_FILE_DATA: an encrypted file moves only through a handle with data access.
+      const platform::Handle file = (data.dwFileAttributes & platform::kAttributeEncrypted) != 0
+                                        ? gMachine->OpenFileWithDataAccess(candidate.path.c_str())
+                                        : gMachine->OpenFileForQuery(candidate.path.c_str());
       if (file != platform::kInvalidHandle && StillAsWalked(file, first, clusters)) {
         BeginMove();
         platform::MOVE_FILE_DATA move{};
@@ -100,7 +122,18 @@ void RunInDepthPass(CandidateMap& candidates) {
         gWork.moveStartingVcn.store(0, std::memory_order_relaxed);
         gWork.moveTargetLcn.store(static_cast<std::uint64_t>(*run), std::memory_order_relaxed);
         const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        if (!StopRequested() && gMachine->MoveFile(v.volume, move) == platform::kErrorSuccess) {
+        bool done = false;
+        if (!StopRequested()) {
+          const std::uint32_t error = gMachine->MoveFile(v.volume, move);
+          done = error == platform::kErrorSuccess;
+          if (done) {
+            gPassFreeSpace.Take(*run, clusters);
+          } else {
+            gPassFreeSpace.MarkStale();
+            (void)NoteIfVolumeGone(v, error);
+          }
+        }
+        if (done) {
           if (gWork.currentCellSet && size > kLargeFileBytes && data.dwFileAttributes != platform::kAttributeReadOnly) {
             const bool system = ContainsNoCase(candidate.path, "system32");
             UnmarkContiguousFile(*v.cells, first, clusters, gWork.clustersPerCell, gWork.ntfs, system);

@@ -3,11 +3,19 @@
 // A file in several pieces, none a hole and no two back to back, is moved extent by
 // extent into the smallest free run that holds it whole (of equal lengths, the run
 // nearest the start), with one move call per extent; the map follows the moves, the
-// report gets one row, and in an in-depth job the file becomes a candidate. The
-// extents are read when the file is opened and again after the moves: only a file that
-// now lies in one piece where it was moved gets its row. One that changed meanwhile
-// (another program wrote to it) is tried once more as it is then, and otherwise passed
-// over. A file left in pieces is noted with the reason (defrag/left_fragmented.h).
+// report gets one row, and in an in-depth job the file becomes a candidate. The free
+// runs are the pass's (defrag/pass_free_space.h): one bitmap read per pass, read again
+// only after a refused move. The extents are read when the file is opened and again
+// after the moves: only a file that now lies in one piece where it was moved gets its
+// row. One that changed meanwhile (another program wrote to it), or whose target was
+// taken after the bitmap was read, is tried once more as it is then, in a fresh run,
+// and otherwise passed over. A file left in pieces is noted with the reason
+// (defrag/left_fragmented.h).
+//
+// On NTFS the moves keep to what the file system accepts: compressed and sparse files
+// move in 16-cluster units, clusters past the file's size rounded to whole clusters
+// (preallocated) are not moved, and encrypted files are opened with data access (or
+// passed over with the reason when the account has none).
 #pragma once
 
 #include <cstdint>

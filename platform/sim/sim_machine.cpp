@@ -4,6 +4,7 @@
 #include "platform/path_parts.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstring>
 
@@ -18,6 +19,12 @@ struct Node {
   bool failOpen = false;
   bool failExtents = false;
   bool failSearch = false;
+  bool noDataAccess = false;
+  // A name-surrogate reparse point (junction, mount point): searches and opens through
+  // it reach `link` on `linkVolume`.
+  std::uint32_t reparseTag = 0;
+  Node* link = nullptr;
+  SimVolume* linkVolume = nullptr;
 
   bool IsFolder() const { return (attributes & kAttributeDirectory) != 0; }
 };
@@ -76,6 +83,8 @@ WIN32_FIND_DATAA EntryOf(const std::string& name, const Node& node) {
   data.dwFileAttributes = node.attributes == 0 ? kAttributeNormal : node.attributes;
   data.nFileSizeHigh = static_cast<std::uint32_t>(node.size >> 32);
   data.nFileSizeLow = static_cast<std::uint32_t>(node.size);
+  // WIN32_FIND_DATA: dwReserved0 holds the reparse tag when the entry is a reparse point.
+  data.dwReserved0 = node.reparseTag;
   CopyName(data.cFileName, sizeof data.cFileName, name);
   return data;
 }
@@ -98,14 +107,39 @@ SimVolume::SimVolume(char letter, std::string fileSystem, std::uint64_t totalClu
 
 SimVolume::~SimVolume() = default;
 
-Node* SimVolume::Lookup(const std::string& path) const {
+Node* SimVolume::Lookup(const std::string& path, SimVolume** owner) const {
   Node* node = root_.get();
+  const SimVolume* volume = this;
   for (const auto& part : Components(path)) {
     if (!node->IsFolder()) return nullptr;
     node = Child(node, part);
     if (node == nullptr) return nullptr;
+    // Windows resolves a reparse point met on the way.
+    if (node->link != nullptr) {
+      volume = node->linkVolume;
+      node = node->link;
+    }
   }
+  if (owner != nullptr) *owner = const_cast<SimVolume*>(volume);
   return node;
+}
+
+void SimVolume::AddJunction(const std::string& path, const std::string& target) {
+  Node* to = Lookup(target);
+  if (to == nullptr) return;
+  Node* node = MakeFolders(path);
+  node->attributes = kAttributeDirectory | kAttributeReparsePoint;
+  node->reparseTag = kReparseTagMountPoint;
+  node->link = to;
+  node->linkVolume = this;
+}
+
+void SimVolume::AddMountPoint(const std::string& path, SimVolume& other) {
+  Node* node = MakeFolders(path);
+  node->attributes = kAttributeDirectory | kAttributeReparsePoint;
+  node->reparseTag = kReparseTagMountPoint;
+  node->link = other.root_.get();
+  node->linkVolume = &other;
 }
 
 Node* SimVolume::MakeFolders(const std::string& path) {
@@ -163,8 +197,17 @@ void SimVolume::GrowFile(const std::string& path, const ClusterRun& run) {
 void SimVolume::MarkUsed(std::int64_t first, std::int64_t count) { SetUsed(first, count, true); }
 
 void SimVolume::SetUsed(std::int64_t first, std::int64_t count, bool used) {
-  for (std::int64_t c = first; c < first + count; ++c) {
-    if (c < 0 || static_cast<std::uint64_t>(c) >= totalClusters_) continue;
+  const auto total = static_cast<std::int64_t>(totalClusters_);
+  std::int64_t c = std::max<std::int64_t>(first, 0);
+  const std::int64_t end = std::min(first + count, total);
+  // Whole bytes at once, so large simulated volumes are built quickly.
+  for (; c < end; ++c) {
+    if (c % 8 == 0 && c + 8 <= end) {
+      const std::int64_t bytes = (end - c) / 8;
+      std::memset(bitmap_.data() + c / 8, used ? 0xFF : 0, static_cast<std::size_t>(bytes));
+      c += bytes * 8 - 1;
+      continue;
+    }
     const auto bit = static_cast<std::uint8_t>(1u << (c % 8));
     if (used) {
       bitmap_[c / 8] |= bit;
@@ -180,9 +223,11 @@ bool SimVolume::IsUsed(std::int64_t cluster) const {
 }
 
 std::uint64_t SimVolume::FreeClusters() const {
-  std::uint64_t free = 0;
-  for (std::uint64_t c = 0; c < totalClusters_; ++c) free += IsUsed(static_cast<std::int64_t>(c)) ? 0 : 1;
-  return free;
+  std::uint64_t used = 0;
+  const std::uint64_t wholeBytes = totalClusters_ / 8;
+  for (std::uint64_t b = 0; b < wholeBytes; ++b) used += static_cast<std::uint64_t>(std::popcount(bitmap_[b]));
+  for (std::uint64_t c = wholeBytes * 8; c < totalClusters_; ++c) used += IsUsed(static_cast<std::int64_t>(c)) ? 1 : 0;
+  return totalClusters_ - used;
 }
 
 void SimVolume::FailOpen(const std::string& path) {
@@ -193,6 +238,26 @@ void SimVolume::FailExtents(const std::string& path) {
 }
 void SimVolume::FailSearch(const std::string& folder) {
   if (Node* n = Lookup(folder)) n->failSearch = true;
+}
+void SimVolume::DenyDataAccess(const std::string& path) {
+  if (Node* n = Lookup(path)) n->noDataAccess = true;
+}
+
+std::uint32_t SimVolume::NtfsMoveRule(const Node& n, bool dataAccess, std::int64_t vcn, std::int64_t count) const {
+  // MOVE_FILE_DATA: an encrypted file moves only through a handle with data access.
+  if ((n.attributes & kAttributeEncrypted) != 0 && !dataAccess) return kErrorAccessDenied;
+  // Compressed and sparse files move by whole compression units of 16 clusters; only
+  // the file's last unit may be shorter.
+  if ((n.attributes & (kAttributeCompressed | kAttributeSparseFile)) != 0) {
+    std::int64_t fileClusters = 0;
+    for (const ClusterRun& r : n.runs) fileClusters += r.length;
+    if (vcn % 16 != 0 || (count % 16 != 0 && vcn + count != fileClusters)) return kErrorInvalidParameter;
+  }
+  // Clusters past the file's size rounded up to whole clusters (preallocated space)
+  // are not moved.
+  const auto rounded = static_cast<std::int64_t>((n.size + bytesPerCluster_ - 1) / bytesPerCluster_);
+  if (vcn + count > rounded) return kErrorInvalidParameter;
+  return kErrorSuccess;
 }
 
 std::optional<std::vector<ClusterRun>> SimVolume::RunsOf(const std::string& path) const {
@@ -209,6 +274,7 @@ struct SimMachine::Open {
   Node* node = nullptr;
   std::vector<WIN32_FIND_DATAA> entries;
   std::size_t next = 0;
+  bool dataAccess = false;
 };
 
 SimMachine::SimMachine() = default;
@@ -282,17 +348,58 @@ bool SimMachine::FreeSpace(char letter, DiskFreeSpace* out) {
 
 Handle SimMachine::OpenVolume(char letter) {
   SimVolume* v = Volume(letter);
-  if (v == nullptr || v->failOpenVolume_) return kInvalidHandle;
+  if (v == nullptr || v->failOpenVolume_ || v->gone_) return kInvalidHandle;
   return Add({Open::Kind::Volume, v, nullptr, {}, 0});
 }
 
-Handle SimMachine::OpenFileForQuery(const char* path) {
+Handle SimMachine::OpenFileForQuery(const char* path) { return OpenFile(path, false); }
+
+Handle SimMachine::OpenFileWithDataAccess(const char* path) { return OpenFile(path, true); }
+
+Handle SimMachine::OpenFile(const char* path, bool dataAccess) {
   SimVolume* v = VolumeOfPath(path);
   if (v == nullptr) return kInvalidHandle;
   if (v->onOpenFile_) v->onOpenFile_(path);
-  Node* n = v->Lookup(path);
+  if (v->gone_) return kInvalidHandle;
+  SimVolume* owner = v;
+  Node* n = v->Lookup(path, &owner);
   if (n == nullptr || n == v->root_.get() || n->IsFolder() || n->failOpen) return kInvalidHandle;
-  return Add({Open::Kind::File, v, n, {}, 0});
+  if (dataAccess && n->noDataAccess) return kInvalidHandle;
+  // A file reached through a mount point belongs to the other volume.
+  Open open{Open::Kind::File, owner, n, {}, 0};
+  open.dataAccess = dataAccess;
+  return Add(std::move(open));
+}
+
+SimVolume* SimMachine::VolumeOfHandle(Handle volume) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = open_.find(volume);
+  if (it == open_.end() || it->second->kind != Open::Kind::Volume) return nullptr;
+  return it->second->volume;
+}
+
+std::uint32_t SimMachine::IsVolumeDirty(Handle volume, bool* dirty) {
+  *dirty = false;
+  SimVolume* v = VolumeOfHandle(volume);
+  if (v == nullptr) return kErrorInvalidHandle;
+  if (v->gone_) return kErrorNotReady;
+  *dirty = v->dirty_;
+  return kErrorSuccess;
+}
+
+std::uint32_t SimMachine::SeekPenalty(Handle volume, bool* incursSeekPenalty) {
+  *incursSeekPenalty = true;
+  SimVolume* v = VolumeOfHandle(volume);
+  if (v == nullptr) return kErrorInvalidHandle;
+  if (v->gone_) return kErrorNotReady;
+  *incursSeekPenalty = !v->solidState_;
+  return kErrorSuccess;
+}
+
+std::uint32_t SimMachine::IsVolumeMounted(Handle volume) {
+  SimVolume* v = VolumeOfHandle(volume);
+  if (v == nullptr) return kErrorInvalidHandle;
+  return v->gone_ ? kErrorNotReady : kErrorSuccess;
 }
 
 std::uint32_t SimMachine::GetVolumeBitmap(Handle volume, std::int64_t startingLcn,
@@ -305,7 +412,9 @@ std::uint32_t SimMachine::GetVolumeBitmap(Handle volume, std::int64_t startingLc
     v = it->second->volume;
   }
   ++v->bitmapCalls_;
+  if (v->gone_) return kErrorNotReady;
   if (v->failBitmap_) return kErrorReadFault;
+  v->pendingFree_.clear();
   if (outSize < sizeof(VOLUME_BITMAP_BUFFER)) return kErrorInsufficientBuffer;
   const auto total = static_cast<std::int64_t>(v->totalClusters_);
   if (startingLcn < 0 || startingLcn >= total) return kErrorInvalidParameter;
@@ -332,6 +441,7 @@ std::uint32_t SimMachine::GetRetrievalPointers(Handle file, std::int64_t startin
     v = it->second->volume;
   }
   ++v->extentCalls_;
+  if (v->gone_) return kErrorNotReady;
   if (n->failExtents) return kErrorAccessDenied;
   if (outSize < sizeof(RETRIEVAL_POINTERS_BUFFER)) return kErrorInsufficientBuffer;
   if (n->runs.empty()) return kErrorHandleEof;
@@ -360,6 +470,7 @@ std::uint32_t SimMachine::GetRetrievalPointers(Handle file, std::int64_t startin
 std::uint32_t SimMachine::MoveFile(Handle volume, const MOVE_FILE_DATA& move) {
   SimVolume* v = nullptr;
   Node* n = nullptr;
+  bool dataAccess = false;
   {
     std::lock_guard<std::mutex> guard(lock_);
     auto vol = open_.find(volume);
@@ -369,14 +480,37 @@ std::uint32_t SimMachine::MoveFile(Handle volume, const MOVE_FILE_DATA& move) {
     if (file->second->volume != vol->second->volume) return kErrorInvalidParameter;
     v = vol->second->volume;
     n = file->second->node;
+    dataAccess = file->second->dataAccess;
   }
   ++v->moveCalls_;
   if (v->onMove_) v->onMove_(move);
+  const std::uint32_t error = MoveChecked(*v, *n, dataAccess, move);
+  if (error != kErrorSuccess) ++v->refusedMoves_;
+  return error;
+}
+
+// The move itself: refusals first, as NTFS checks them, then the clusters change hands.
+std::uint32_t SimMachine::MoveChecked(SimVolume& volume, Node& file, bool dataAccess, const MOVE_FILE_DATA& move) {
+  SimVolume* v = &volume;
+  Node* n = &file;
+  if (v->gone_) return kErrorNotReady;
   if (v->refuseMoves_) return kErrorAccessDenied;
   const std::int64_t count = move.ClusterCount;
   if (count == 0 || move.StartingVcn < 0 || move.StartingLcn < 0 ||
       static_cast<std::uint64_t>(move.StartingLcn + count) > v->totalClusters_) {
     return kErrorInvalidParameter;
+  }
+  if (v->Ntfs()) {
+    if (const std::uint32_t refusal = v->NtfsMoveRule(*n, dataAccess, move.StartingVcn, count);
+        refusal != kErrorSuccess) {
+      return refusal;
+    }
+    // A target freed by an earlier move is not free yet for the file system.
+    if (!v->pendingFree_.empty()) {
+      for (std::int64_t c = move.StartingLcn; c < move.StartingLcn + count; ++c) {
+        if ((v->pendingFree_[c / 8] >> (c % 8)) & 1) return kErrorAccessDenied;
+      }
+    }
   }
   // Expand the file to one logical cluster per virtual cluster.
   std::vector<std::int64_t> lcns;
@@ -395,7 +529,14 @@ std::uint32_t SimMachine::MoveFile(Handle volume, const MOVE_FILE_DATA& move) {
                               lcns.begin() + move.StartingVcn + count;
     if (v->IsUsed(target) && !ownedByRange) return kErrorAccessDenied;
   }
-  for (std::int64_t i = 0; i < count; ++i) v->SetUsed(lcns[move.StartingVcn + i], 1, false);
+  for (std::int64_t i = 0; i < count; ++i) {
+    const std::int64_t old = lcns[move.StartingVcn + i];
+    v->SetUsed(old, 1, false);
+    if (v->Ntfs() && (old < move.StartingLcn || old >= move.StartingLcn + count)) {
+      if (v->pendingFree_.empty()) v->pendingFree_.assign(v->bitmap_.size(), 0);
+      v->pendingFree_[old / 8] |= static_cast<std::uint8_t>(1u << (old % 8));
+    }
+  }
   for (std::int64_t i = 0; i < count; ++i) {
     lcns[move.StartingVcn + i] = move.StartingLcn + i;
     v->SetUsed(move.StartingLcn + i, 1, true);
@@ -411,13 +552,14 @@ std::uint32_t SimMachine::FileSize(Handle file, std::uint64_t* size) {
   std::lock_guard<std::mutex> guard(lock_);
   auto it = open_.find(file);
   if (it == open_.end() || it->second->kind != Open::Kind::File) return kErrorInvalidHandle;
+  if (it->second->volume->gone_) return kErrorNotReady;
   *size = it->second->node->size;
   return kErrorSuccess;
 }
 
 Handle SimMachine::FindFirst(const char* pattern, WIN32_FIND_DATAA* data) {
   SimVolume* v = VolumeOfPath(pattern);
-  if (v == nullptr) return kInvalidHandle;
+  if (v == nullptr || v->gone_) return kInvalidHandle;
   std::string folder = pattern;
   if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "\\*") != 0) {
     // A plain path finds that one entry, as FindFirstFileA does.
@@ -447,7 +589,7 @@ bool SimMachine::FindNext(Handle search, WIN32_FIND_DATAA* data) {
   auto it = open_.find(search);
   if (it == open_.end() || it->second->kind != Open::Kind::Search) return false;
   Open& s = *it->second;
-  if (s.next >= s.entries.size()) return false;
+  if (s.volume->gone_ || s.next >= s.entries.size()) return false;
   *data = s.entries[s.next++];
   return true;
 }

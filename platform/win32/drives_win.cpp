@@ -18,8 +18,9 @@ class WindowsDrives final : public Drives {
  public:
   std::uint32_t LogicalDrives() override { return ::GetLogicalDrives(); }
   std::uint32_t DriveType(char letter) override {
-    const char name[] = {letter, ':', 0};
-    return ::GetDriveTypeA(name);
+    // GetDriveType: "The root directory for the drive. A trailing backslash is
+    // required." Without it the call may answer for the drive's current directory.
+    return ::GetDriveTypeA(Root(letter).c_str());
   }
   bool VolumeInformation(char letter, std::string* label, std::string* fileSystem) override {
     char labelText[MAX_PATH + 1] = {};

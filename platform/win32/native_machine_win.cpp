@@ -106,9 +106,63 @@ static_assert(kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kAttributeArchive == FILE_ATTRIBUTE_ARCHIVE);
 static_assert(kAttributeNormal == FILE_ATTRIBUTE_NORMAL);
 static_assert(kAttributeSparseFile == FILE_ATTRIBUTE_SPARSE_FILE);
+static_assert(kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
+static_assert(kAttributeCompressed == FILE_ATTRIBUTE_COMPRESSED);
+static_assert(kAttributeEncrypted == FILE_ATTRIBUTE_ENCRYPTED);
+static_assert(kReparseTagMountPoint == IO_REPARSE_TAG_MOUNT_POINT);
+static_assert(kReparseTagSymlink == IO_REPARSE_TAG_SYMLINK);
+static_assert(IsNameSurrogateTag(IO_REPARSE_TAG_MOUNT_POINT) && IsNameSurrogateTag(IO_REPARSE_TAG_SYMLINK));
 static_assert(FSCTL_GET_VOLUME_BITMAP == 0x0009006F);
 static_assert(FSCTL_GET_RETRIEVAL_POINTERS == 0x00090073);
 static_assert(FSCTL_MOVE_FILE == 0x00090074);
+static_assert(FSCTL_IS_VOLUME_DIRTY == 0x00090078);
+static_assert(FSCTL_IS_VOLUME_MOUNTED == 0x00090028);
+
+// File-system redirection off for the calling thread while one call by path runs.
+//
+// Wow64DisableWow64FsRedirection: a 32-bit process on 64-bit Windows sees SysWOW64
+// under the name System32 unless it turns redirection off; it is per thread, "every
+// successful call ... must have a matching call to Wow64RevertWow64FsRedirection", and
+// while it is off LoadLibrary and other implicit loads look in the wrong folder, so it is
+// off around exactly one FindFirstFile or CreateFile and nothing else. The functions are
+// looked up at run time: kernel32 of Windows before XP SP2 has neither, and a 64-bit
+// process or 32-bit Windows has nothing to turn off (the call then fails harmlessly).
+class RedirectionOff {
+ public:
+  RedirectionOff() {
+    if (Functions().disable != nullptr) off_ = Functions().disable(&old_) != FALSE;
+  }
+  ~RedirectionOff() {
+    if (off_) Functions().revert(old_);
+  }
+  RedirectionOff(const RedirectionOff&) = delete;
+  RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+ private:
+  using Disable = BOOL(WINAPI*)(PVOID*);
+  using Revert = BOOL(WINAPI*)(PVOID);
+  struct Calls {
+    Disable disable = nullptr;
+    Revert revert = nullptr;
+  };
+  static const Calls& Functions() {
+    static const Calls calls = [] {
+      Calls found;
+      if (const HMODULE kernel = GetModuleHandleA("kernel32.dll")) {
+        found.disable = reinterpret_cast<Disable>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+        found.revert = reinterpret_cast<Revert>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+      }
+      if (found.disable == nullptr || found.revert == nullptr) found = {};
+      return found;
+    }();
+    return calls;
+  }
+
+  PVOID old_ = nullptr;
+  bool off_ = false;
+};
 
 HANDLE ToWin(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 Handle FromWin(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
@@ -165,7 +219,61 @@ class WindowsMachine final : public Machine {
   Handle OpenFileForQuery(const char* path) override {
     // No access and no sharing: enough for the extent, size and move calls, and
     // granted even while other programs hold the file open.
+    const RedirectionOff real;
     return FromWin(CreateFileA(path, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  }
+
+  Handle OpenFileWithDataAccess(const char* path) override {
+    // MOVE_FILE_DATA: "If the file is encrypted, the handle must have the
+    // FILE_READ_DATA, FILE_WRITE_DATA, FILE_APPEND_DATA, or FILE_EXECUTE access right."
+    // Read access with full sharing, so programs holding the file open keep it.
+    const RedirectionOff real;
+    return FromWin(CreateFileA(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               0, nullptr));
+  }
+
+  std::uint32_t IsVolumeDirty(Handle volume, bool* dirty) override {
+    // FSCTL_IS_VOLUME_DIRTY: the output is a ULONG of flags; VOLUME_IS_DIRTY is the one
+    // that asks for a disk check.
+    ULONG flags = 0;
+    DWORD returned = 0;
+    *dirty = false;
+    if (!DeviceIoControl(ToWin(volume), FSCTL_IS_VOLUME_DIRTY, nullptr, 0, &flags, sizeof flags, &returned,
+                         nullptr)) {
+      return GetLastError();
+    }
+    *dirty = (flags & VOLUME_IS_DIRTY) != 0;
+    return kErrorSuccess;
+  }
+
+  std::uint32_t SeekPenalty(Handle volume, bool* incursSeekPenalty) override {
+    // IOCTL_STORAGE_QUERY_PROPERTY: a STORAGE_PROPERTY_QUERY in, for
+    // StorageDeviceSeekPenaltyProperty a DEVICE_SEEK_PENALTY_DESCRIPTOR out. A volume
+    // handle is enough: the code needs no access rights (FILE_ANY_ACCESS).
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceSeekPenaltyProperty;
+    query.QueryType = PropertyStandardQuery;
+    DEVICE_SEEK_PENALTY_DESCRIPTOR descriptor{};
+    DWORD returned = 0;
+    *incursSeekPenalty = true;
+    if (!DeviceIoControl(ToWin(volume), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &descriptor,
+                         sizeof descriptor, &returned, nullptr)) {
+      return GetLastError();
+    }
+    if (returned < sizeof descriptor) return ERROR_INVALID_FUNCTION;
+    *incursSeekPenalty = descriptor.IncursSeekPenalty != FALSE;
+    return kErrorSuccess;
+  }
+
+  std::uint32_t IsVolumeMounted(Handle volume) override {
+    // FSCTL_IS_VOLUME_MOUNTED: no input, no output; a failure says why the volume
+    // no longer answers.
+    DWORD returned = 0;
+    if (DeviceIoControl(ToWin(volume), FSCTL_IS_VOLUME_MOUNTED, nullptr, 0, nullptr, 0, &returned, nullptr)) {
+      return kErrorSuccess;
+    }
+    return GetLastError();
   }
 
   std::uint32_t GetVolumeBitmap(Handle volume, std::int64_t startingLcn, VOLUME_BITMAP_BUFFER* out,
@@ -214,6 +322,8 @@ class WindowsMachine final : public Machine {
   }
 
   Handle FindFirst(const char* pattern, WIN32_FIND_DATAA* data) override {
+    // The search handle lists the real folder; FindNextFile needs no redirection change.
+    const RedirectionOff real;
     return FromWin(FindFirstFileA(pattern, reinterpret_cast<::WIN32_FIND_DATAA*>(data)));
   }
 

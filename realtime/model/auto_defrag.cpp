@@ -50,6 +50,11 @@ std::string RunSummaryText(const std::vector<VolumeResult>& results, std::time_t
   std::string text;
   bool stopped = false;
   for (const VolumeResult& result : results) {
+    if (result.solidState) {
+      if (!text.empty()) text += ", ";
+      text += LetterText(result.letter) + " passed over (solid-state drive)";
+      continue;
+    }
     // A volume stopped before the engine wrote anything (during its analysis) still
     // tells the user the run was cut short; one the engine refused says nothing.
     if (!result.ran && !result.stopped) continue;
@@ -146,7 +151,8 @@ void AutoDefrag::RunEnded(const Observation& now, const std::string& fixedVolume
   if (!fixedVolumes.empty()) knownVolumes_ = fixedVolumes;
   bool refused = false;
   for (const VolumeResult& result : results_) {
-    refused = refused || (!result.ran && !result.stopped);
+    // A solid-state drive passed over is no refusal: retrying would pass it over again.
+    refused = refused || (!result.ran && !result.stopped && !result.solidState);
   }
   if (refused) {
     // The engine started nothing: another job held the machine. Try again shortly,

@@ -52,6 +52,7 @@ struct VolumeResult {
   bool stopped = false;                  // the job was asked to stop before it ended
   std::int64_t filesDefragmented = -1;   // from the volume's report page; -1 unknown
   std::string message;                   // what the engine would have shown in a message box
+  bool solidState = false;               // passed over, not run: a solid-state drive
 };
 
 enum class Command {

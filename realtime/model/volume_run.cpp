@@ -26,6 +26,11 @@ std::string TakeMessage() {
 
 }  // namespace
 
+std::string SolidStatePassedOverText(char letter) {
+  return std::string(1, letter) + ": is a solid-state drive: defragmenting it adds wear and does not make it faster, so it "
+                                  "was passed over";
+}
+
 std::string FixedVolumes(const cli::EngineApi& api) {
   std::string letters;
   for (char letter = 'C'; letter <= 'Z'; ++letter) {
@@ -42,6 +47,14 @@ void DefragDueVolumes(const cli::EngineApi& api, const std::string& workingFolde
   for (const char letter : letters) {
     if (stop.load()) break;
     if (!due(letter)) continue;
+    if (const VexaVolumeInfo* info = api.getVolumeInfo(letter); info != nullptr && info->solidState != 0) {
+      VolumeResult result;
+      result.letter = letter;
+      result.message = SolidStatePassedOverText(letter);
+      result.solidState = true;
+      events.volumeFinished(result);
+      continue;
+    }
     events.volumeStarted(letter);
     TakeMessage();
     const cli::PageStamp before = cli::PageWriteTime(page);

@@ -22,7 +22,13 @@ struct RunEvents {
   std::function<void(const VolumeResult& result)> volumeFinished;
 };
 
+// What a run says of a volume on a solid-state drive, which it passes over:
+// defragmenting it adds wear and does not make it faster.
+std::string SolidStatePassedOverText(char letter);
+
 // Runs DLL_DefragVolume for each letter of `letters` for which `due(letter)` holds,
+// except volumes the engine reports on a solid-state drive (VexaVolumeInfo::solidState):
+// those are not started, and their result (not run) says so in its message,
 // until `stop` is raised (checked before each volume; the caller also calls
 // DLL_WorkingStop to cut the running volume short). `workingFolder` is the engine's
 // folder, ending with its separator: a volume's figures come from "defragreport1.html"

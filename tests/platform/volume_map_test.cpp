@@ -1,6 +1,8 @@
 // The volume map: which lines serve a letter, and the warnings for those that cannot.
 #include "platform/volume_map.h"
 
+#include "platform/sim_machine.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -56,6 +58,57 @@ class ScopedVolumesVariable {
  private:
   std::string saved_;
 };
+
+TEST(VolumeMapTest, TheRouterPassesTheVolumeStateAndDataAccessCallsToTheLettersProvider) {
+  auto provider = std::make_unique<sim::SimMachine>();
+  sim::SimMachine& sim = *provider;
+  auto& e = sim.AddVolume('E', "NTFS", 100);
+  e.AddFile("secret.bin", 4096, {{10, 1}}, kAttributeEncrypted);
+  e.DenyDataAccess("secret.bin");
+  e.AddFile("plain.bin", 4096, {{20, 1}});
+  e.SetDirty();
+  RoutedMachine routed(CreateEmptyMachine());
+  routed.Route('E', std::move(provider));
+  const Handle volume = routed.OpenVolume('E');
+  bool dirty = false;
+  EXPECT_EQ(routed.IsVolumeDirty(volume, &dirty), kErrorSuccess);
+  EXPECT_TRUE(dirty);
+  EXPECT_EQ(routed.IsVolumeMounted(volume), kErrorSuccess);
+  EXPECT_EQ(routed.OpenFileWithDataAccess("E:\\secret.bin"), kInvalidHandle);
+  const Handle plain = routed.OpenFileWithDataAccess("E:\\plain.bin");
+  EXPECT_NE(plain, kInvalidHandle);
+  e.GoAway();
+  EXPECT_EQ(routed.IsVolumeMounted(volume), kErrorNotReady);
+  EXPECT_EQ(routed.IsVolumeMounted(plain + 1000), kErrorInvalidHandle);
+  routed.CloseHandle(plain);
+  routed.CloseHandle(volume);
+  EXPECT_EQ(sim.OpenHandles(), 0u);
+}
+
+TEST(VolumeMapTest, DevicePathsOfMountedVolumesAreRefused) {
+  // A provider writing to \\.\E: or a physical drive would write beneath the file system
+  // Windows has mounted there.
+  const std::string text =
+      "[volumes]\n"
+      "E=\\\\.\\E:\n"
+      "F=\\\\?\\Volume{0a1b2c3d-0000-0000-0000-100000000000}\\\n"
+      "G=\\\\.\\PhysicalDrive1\n"
+      "H=//./PhysicalDrive2\n"
+      "I=\\\\server\\share\\card.img\n"
+      "J=D:\\images\\card.img\n";
+  std::vector<std::string> warnings;
+  const std::vector<VolumeMapEntry> map = ParseVolumeMap(text, "/maps/", &warnings);
+  ASSERT_EQ(map.size(), 2u);
+  EXPECT_EQ(map[0].letter, 'I') << "a file on a share is an image, not a device";
+  EXPECT_EQ(map[1].path, "D:\\images\\card.img");
+  ASSERT_EQ(warnings.size(), 4u);
+  EXPECT_EQ(warnings[0],
+            "line 2: E: names a device path (\\\\.\\E:); writing beneath a mounted file system is refused; "
+            "passed over");
+  EXPECT_NE(warnings[1].find("line 3: F: names a device path (\\\\?\\Volume{"), std::string::npos);
+  EXPECT_NE(warnings[2].find("line 4: G: names a device path"), std::string::npos);
+  EXPECT_NE(warnings[3].find("line 5: H: names a device path"), std::string::npos);
+}
 
 TEST(VolumeMapTest, WarnsAboutANamedMapThatIsMissingAndPrefixesTheFileName) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vexa-map-" + std::to_string(::getpid()));

@@ -172,6 +172,16 @@ TEST_F(AutoDefragTest, ARunTheEngineRefusedIsTriedAgainAMinuteLaterInTheSamePeri
   EXPECT_EQ(TickAt(11 * kMinute + 1000), Command::StartRun);
 }
 
+TEST_F(AutoDefragTest, ASolidStateDrivePassedOverIsNoRefusalAndTheRunIsNotRetried) {
+  ASSERT_EQ(TickAt(10 * kMinute), Command::StartRun);
+  VolumeResult passedOver;
+  passedOver.letter = 'C';
+  passedOver.solidState = true;
+  EndRun(10 * kMinute + 1000, {passedOver});
+  EXPECT_EQ(rules.TipText(), "Last run: C: passed over (solid-state drive), 14:10");
+  EXPECT_EQ(TickAt(11 * kMinute + 1000), Command::None) << "the idle period had its run";
+}
+
 TEST_F(AutoDefragTest, TheTipFollowsTheEngineStatusDuringARun) {
   ASSERT_EQ(TickAt(10 * kMinute), Command::StartRun);
   EXPECT_EQ(rules.TipText(), "Defragmenting");

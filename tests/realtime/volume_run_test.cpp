@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "model/solid_state_question.h"
 #include "support/job_fixture.h"
 #include "vexa/vexa.h"
 
@@ -127,6 +128,41 @@ TEST_F(VolumeRunTest, TheEnginesMessageIsCaughtInsteadOfShown) {
   const auto results = Run("C", [](char) { return true; });
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].message, "Not enough disk space, volume C can not be defragged.");
+}
+
+TEST_F(VolumeRunTest, AVolumeWithoutSeekPenaltyIsPassedOverSayingSoAndAskedAboutByDefragShell) {
+  // IOCTL_STORAGE_QUERY_PROPERTY / StorageDeviceSeekPenaltyProperty: IncursSeekPenalty
+  // false on C's disk.
+  auto& c = Volume('C', 2);
+  auto& d = Volume('D', 2);
+  c.SetSolidState();
+  Start();
+  ASSERT_NE(DLL_GetVolumeInfo('C'), nullptr);
+  EXPECT_EQ(DLL_GetVolumeInfo('C')->solidState, 1);
+  EXPECT_EQ(DLL_GetVolumeInfo('D')->solidState, 0);
+  // Analysed as usual.
+  EXPECT_EQ(DLL_AnalyseVolume("C"), 1);
+  EXPECT_GT(c.ExtentCalls(), 0);
+
+  const auto results = Run("CD", [](char) { return true; });
+  EXPECT_EQ(started, "D") << "the job never starts on C";
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].letter, 'C');
+  EXPECT_FALSE(results[0].ran);
+  EXPECT_TRUE(results[0].solidState);
+  EXPECT_EQ(results[0].message, SolidStatePassedOverText('C'));
+  EXPECT_EQ(results[0].message,
+            "C: is a solid-state drive: defragmenting it adds wear and does not make it faster, so it was passed over");
+  EXPECT_EQ(c.MoveCalls(), 0);
+  EXPECT_EQ(d.RunsOf("f1.bin")->size(), 1u);
+  EXPECT_EQ(RunSummaryText(results, 0).rfind("C: passed over (solid-state drive), D: 2 files defragmented, ", 0), 0u);
+
+  // DefragShell asks before defragmenting C, and only C.
+  EXPECT_EQ(shell::SolidStateQuestion('C', DLL_GetVolumeInfo('C')),
+            "C: is a solid-state drive: defragmenting it adds wear and does not make it faster. Defragment it "
+            "anyway?");
+  EXPECT_EQ(shell::SolidStateQuestion('D', DLL_GetVolumeInfo('D')), std::nullopt);
+  EXPECT_EQ(shell::SolidStateQuestion('Q', DLL_GetVolumeInfo('Q')), std::nullopt);
 }
 
 }  // namespace

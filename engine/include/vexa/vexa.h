@@ -70,7 +70,10 @@ typedef struct VexaVolumeInfo {
   uint64_t freeClusters;
   uint64_t usedClusters;
   uint32_t bytesPerCluster;
-  char padding2[4];
+  char solidState;      /* 1: its disk has no seek penalty (a solid-state drive), which
+                           scheduled and real-time runs pass over and front ends ask about;
+                           0: a disk with a seek penalty, or one that cannot say */
+  char padding2[3];
 } VexaVolumeInfo;
 
 /* What DLL_GetVolumeSectorFileInfo returns (300 bytes): three decimal texts. */
@@ -281,8 +284,10 @@ enum {
   VEXA_LEFT_STOPPED = 5,     /* the job was stopped while it was moved */
   VEXA_LEFT_CHANGED = 6,     /* it changed while it was moved, so it was passed over */
   VEXA_LEFT_MOVE_FAILED = 7, /* the volume refused a move: see error */
-  VEXA_LEFT_ENTRY_SPANS_SECTORS = 8 /* exFAT: its directory entry set spans two sectors, so no
-                                       single write can switch it to new clusters */
+  VEXA_LEFT_ENTRY_SPANS_SECTORS = 8, /* exFAT: its directory entry set spans two sectors, so no
+                                        single write can switch it to new clusters */
+  VEXA_LEFT_ENCRYPTED = 9 /* encrypted, and this account may not read its data, which NTFS
+                             requires of the handle that moves it (error: access denied) */
 };
 
 /* One file left in more than one piece (32 bytes). */
@@ -341,7 +346,8 @@ static_assert(offsetof(VexaVolumeInfo, clustersPerCell) == 216, "volume informat
 static_assert(offsetof(VexaVolumeInfo, freeClusters) == 224, "volume information layout");
 static_assert(offsetof(VexaVolumeInfo, usedClusters) == 232, "volume information layout");
 static_assert(offsetof(VexaVolumeInfo, bytesPerCluster) == 240, "volume information layout");
-static_assert(offsetof(VexaVolumeInfo, padding2) == 244, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, solidState) == 244, "volume information layout");
+static_assert(offsetof(VexaVolumeInfo, padding2) == 245, "volume information layout");
 
 static_assert(sizeof(VexaFileDetails) == 300, "file details layout");
 static_assert(offsetof(VexaFileDetails, clusters) == 100, "file details layout");

@@ -104,6 +104,37 @@ class Machine {
     return kErrorSuccess;
   }
 
+  // FSCTL_IS_VOLUME_DIRTY on a volume handle: *dirty tells whether the volume's dirty
+  // bit is set (a disk check is due, and its bitmap may call clusters free that files
+  // still own). Providers whose volumes keep no such bit answer clean (the default).
+  [[nodiscard]] virtual std::uint32_t IsVolumeDirty(Handle volume, bool* dirty) {
+    (void)volume;
+    *dirty = false;
+    return kErrorSuccess;
+  }
+  // FSCTL_IS_VOLUME_MOUNTED on a volume handle: kErrorSuccess while the volume is
+  // there; kErrorNotReady or kErrorInvalidHandle once it went away (removed,
+  // dismounted). The default answers that it is there.
+  [[nodiscard]] virtual std::uint32_t IsVolumeMounted(Handle volume) {
+    (void)volume;
+    return kErrorSuccess;
+  }
+  // IOCTL_STORAGE_QUERY_PROPERTY with StorageDeviceSeekPenaltyProperty on a volume
+  // handle: *incursSeekPenalty is false for a solid-state drive. Providers that cannot
+  // tell answer kErrorNotSupported (the default), which callers treat as a disk with a
+  // seek penalty.
+  [[nodiscard]] virtual std::uint32_t SeekPenalty(Handle volume, bool* incursSeekPenalty) {
+    (void)volume;
+    *incursSeekPenalty = true;
+    return kErrorNotSupported;
+  }
+  // CreateFileA on a full path with FILE_READ_DATA | FILE_READ_ATTRIBUTES, sharing
+  // read, write and delete, OPEN_EXISTING: the handle an encrypted file's move needs
+  // (NTFS moves an encrypted file only through a handle with data access).
+  // kInvalidHandle on failure, as when the account cannot read the file. Providers
+  // without encryption open it as OpenFileForQuery does (the default).
+  virtual Handle OpenFileWithDataAccess(const char* path) { return OpenFileForQuery(path); }
+
   // Why the provider never moves the file behind `file` (a handle from
   // OpenFileForQuery), as the reports say it (e.g. "its directory entry spans two
   // sectors"), or null when nothing about the file itself forbids a move. Not a Windows

@@ -3,7 +3,8 @@
 // A SimMachine holds SimVolumes by drive letter and answers the volume seam as
 // Windows would for them: the same records, kErrorMoreData when a buffer is short,
 // Lcn -1 for virtual extents, and moves that really relocate clusters and update the
-// bitmap. Files carry no data. Paths given to the builders may be full ("C:\A\b.txt")
+// bitmap. Files carry no data. A volume named "NTFS" also refuses the moves NTFS
+// refuses (SimMachine::MoveFile lists them). Paths given to the builders may be full ("C:\A\b.txt")
 // or relative to the volume root ("A\b.txt"); names compare case-insensitively.
 #pragma once
 
@@ -50,6 +51,11 @@ class SimVolume {
   // Appends a run to an existing file and grows its size by the run's bytes, as when
   // another program writes to the file (a test calls it from a hook mid-pass).
   void GrowFile(const std::string& path, const ClusterRun& run);
+  // A junction at `path` to the folder `target` of this volume (an ancestor makes a
+  // loop), and a mount point at `path` to the root of `other`: folders carrying the
+  // name-surrogate tag IO_REPARSE_TAG_MOUNT_POINT that Windows resolves on the way.
+  void AddJunction(const std::string& path, const std::string& target);
+  void AddMountPoint(const std::string& path, SimVolume& other);
   // Marks clusters in use that belong to no file (metadata, other programs).
   void MarkUsed(std::int64_t first, std::int64_t count);
   // Sets the drive type the volume reports (default kDriveFixed).
@@ -60,7 +66,18 @@ class SimVolume {
   // volume is put in the drive.
   void SetSerialNumber(std::uint32_t serial) { serial_ = serial; }
 
+  // Makes the volume's disk a solid-state drive (no seek penalty).
+  void SetSolidState(bool solidState = true) { solidState_ = solidState; }
+  // Sets the volume's dirty bit, as a crash or a failing disk leaves it.
+  void SetDirty(bool dirty = true) { dirty_ = dirty; }
+  // Marks the file encrypted with a key the account lacks: opening it with data access
+  // fails, so no handle can move it.
+  void DenyDataAccess(const std::string& path);
+
   // --- injected failures ---
+  // The volume goes away (a USB disk pulled, a dismount): every later call on it, old
+  // handles included, fails with kErrorNotReady.
+  void GoAway() { gone_ = true; }
   void FailOpenVolume() { failOpenVolume_ = true; }
   void FailBitmap() { failBitmap_ = true; }
   void FailVolumeInformation() { failVolumeInformation_ = true; }
@@ -80,14 +97,22 @@ class SimVolume {
   // The file's runs, merged where adjacent; nullopt when there is no such file.
   std::optional<std::vector<ClusterRun>> RunsOf(const std::string& path) const;
   int MoveCalls() const { return moveCalls_; }
+  // Move calls refused, whatever the reason.
+  int RefusedMoves() const { return refusedMoves_; }
   int BitmapCalls() const { return bitmapCalls_; }
   int ExtentCalls() const { return extentCalls_; }
 
  private:
   friend class SimMachine;
-  Node* Lookup(const std::string& path) const;
+  // The node at `path`, through any junction or mount point on the way; *owner (when
+  // given) is the volume the node belongs to.
+  Node* Lookup(const std::string& path, SimVolume** owner = nullptr) const;
   Node* MakeFolders(const std::string& path);
   void SetUsed(std::int64_t first, std::int64_t count, bool used);
+  bool Ntfs() const { return fileSystem_ == "NTFS"; }
+  // NTFS's refusal of a move of `count` clusters from `vcn` of file `n` through a handle
+  // with or without data access, or kErrorSuccess.
+  std::uint32_t NtfsMoveRule(const Node& n, bool dataAccess, std::int64_t vcn, std::int64_t count) const;
 
   char letter_;
   std::string fileSystem_;
@@ -104,6 +129,14 @@ class SimVolume {
   bool refuseMoves_ = false;
   std::function<void(const std::string&)> onOpenFile_;
   std::function<void(const MOVE_FILE_DATA&)> onMove_;
+  bool dirty_ = false;
+  bool solidState_ = false;
+  bool gone_ = false;
+  // NTFS: clusters a move freed stay unusable as move targets until the next bitmap
+  // read (the file system releases them at a checkpoint, which a bitmap read stands
+  // for here); empty when none are pending.
+  std::vector<std::uint8_t> pendingFree_;
+  int refusedMoves_ = 0;
   int moveCalls_ = 0;
   int bitmapCalls_ = 0;
   int extentCalls_ = 0;
@@ -139,10 +172,17 @@ class SimMachine final : public Machine {
   bool FindNext(Handle search, WIN32_FIND_DATAA* data) override;
   void FindClose(Handle search) override;
   void CloseHandle(Handle handle) override;
+  std::uint32_t IsVolumeDirty(Handle volume, bool* dirty) override;
+  std::uint32_t IsVolumeMounted(Handle volume) override;
+  std::uint32_t SeekPenalty(Handle volume, bool* incursSeekPenalty) override;
+  Handle OpenFileWithDataAccess(const char* path) override;
 
  private:
   struct Open;
   SimVolume* VolumeOfPath(const char* path);
+  SimVolume* VolumeOfHandle(Handle volume);
+  Handle OpenFile(const char* path, bool dataAccess);
+  std::uint32_t MoveChecked(SimVolume& volume, Node& file, bool dataAccess, const MOVE_FILE_DATA& move);
   Handle Add(Open open);
 
   std::map<char, std::unique_ptr<SimVolume>> volumes_;

@@ -24,8 +24,10 @@ struct VolumeMapEntry {
 // Parses map text. Lines outside [volumes], comments (; or #), blank lines and
 // malformed lines are passed over; a later line for the same letter replaces an
 // earlier one. `baseFolder` (ending with a separator, or empty) prefixes relative paths.
-// A letter may be written "C" or "C:". `warnings`, when not null, receives a text per
-// malformed line of [volumes] ("line 3: ..."): no "=", a letter outside C to Z, no path.
+// A letter may be written "C" or "C:". Device paths (\\.\E:, \\?\Volume{...},
+// \\.\PhysicalDrive1) are refused: they name volumes Windows has mounted. `warnings`,
+// when not null, receives a text per malformed or refused line of [volumes] ("line 3:
+// ..."): no "=", a letter outside C to Z, no path, a device path.
 std::vector<VolumeMapEntry> ParseVolumeMap(std::string_view text, const std::string& baseFolder,
                                            std::vector<std::string>* warnings = nullptr);
 
@@ -54,6 +56,10 @@ class RoutedMachine final : public Machine {
   bool FreeSpace(char letter, DiskFreeSpace* out) override;
   Handle OpenVolume(char letter) override;
   Handle OpenFileForQuery(const char* path) override;
+  Handle OpenFileWithDataAccess(const char* path) override;
+  std::uint32_t IsVolumeDirty(Handle volume, bool* dirty) override;
+  std::uint32_t IsVolumeMounted(Handle volume) override;
+  std::uint32_t SeekPenalty(Handle volume, bool* incursSeekPenalty) override;
   std::uint32_t GetVolumeBitmap(Handle volume, std::int64_t startingLcn, VOLUME_BITMAP_BUFFER* out,
                                 std::uint32_t outSize) override;
   std::uint32_t GetRetrievalPointers(Handle file, std::int64_t startingVcn,

@@ -60,9 +60,19 @@ inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 inline constexpr std::uint32_t kAttributeArchive = 0x20;
 inline constexpr std::uint32_t kAttributeNormal = 0x80;
 inline constexpr std::uint32_t kAttributeSparseFile = 0x200;
+inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
+inline constexpr std::uint32_t kAttributeCompressed = 0x800;
+inline constexpr std::uint32_t kAttributeEncrypted = 0x4000;
 
 // An Lcn of -1 marks a virtual extent (sparse hole or compressed part): no clusters.
 inline constexpr std::int64_t kVirtualLcn = -1;
+
+// Reparse tags (WIN32_FIND_DATA::dwReserved0 of an entry with kAttributeReparsePoint).
+inline constexpr std::uint32_t kReparseTagMountPoint = 0xA0000003;  // junctions and mount points
+inline constexpr std::uint32_t kReparseTagSymlink = 0xA000000C;
+// IsReparseTagNameSurrogate: the entry stands for another named entity (a link), so a
+// walk that follows it sees files again or files of another volume.
+inline constexpr bool IsNameSurrogateTag(std::uint32_t tag) { return (tag & 0x20000000u) != 0; }
 
 // FSCTL_GET_VOLUME_BITMAP output. Cluster n is bit n%8 of Buffer[n/8]; set = in use.
 struct VOLUME_BITMAP_BUFFER {

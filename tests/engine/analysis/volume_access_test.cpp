@@ -66,6 +66,33 @@ TEST(VolumeAccess, FileWithTwoHundredTwoExtentsGrowsTheBufferOnce) {
   EXPECT_EQ(buffer.ExtentCount(), 2u);
 }
 
+TEST(VolumeAccess, ExtentReadOfAHundredThousandExtentsContinuesFromTheLastVcnReturned) {
+  // FSCTL_GET_RETRIEVAL_POINTERS answers ERROR_MORE_DATA with as many extents as fit;
+  // the next call starts at the last returned extent's NextVcn, so no extent is read
+  // twice and the calls grow with the logarithm of the count.
+  SimMachine machine;
+  auto& volume = machine.AddVolume('C', "NTFS", 200001);
+  constexpr int kExtents = 100000;
+  std::vector<SimRun> runs;
+  for (int i = 0; i < kExtents; ++i) runs.push_back({i * 2, 1});
+  volume.AddFile("shredded.bin", std::uint64_t{kExtents} * 4096, runs);
+  ExtentBuffer buffer;
+  const auto file = machine.OpenFileForQuery("C:\\shredded.bin");
+  ASSERT_TRUE(ReadExtents(machine, file, buffer, kExtentGrowthSmall));
+  EXPECT_LE(volume.ExtentCalls(), 20);
+  ASSERT_EQ(buffer.ExtentCount(), static_cast<std::uint32_t>(kExtents));
+  EXPECT_EQ(buffer.StartingVcn(), 0);
+  for (std::uint32_t i = 0; i < buffer.ExtentCount(); ++i) {
+    ASSERT_EQ(buffer.Lcn(i), 2 * static_cast<std::int64_t>(i)) << i;
+    ASSERT_EQ(buffer.NextVcn(i), static_cast<std::int64_t>(i) + 1) << i;
+  }
+  // The grown buffer serves the next file in one call.
+  const int before = volume.ExtentCalls();
+  ASSERT_TRUE(ReadExtents(machine, file, buffer, kExtentGrowthSmall));
+  EXPECT_EQ(volume.ExtentCalls(), before + 1);
+  EXPECT_EQ(buffer.ExtentCount(), static_cast<std::uint32_t>(kExtents));
+}
+
 TEST(VolumeAccess, ExtentReadOfAFileWithoutClustersFails) {
   SimMachine machine;
   auto& volume = machine.AddVolume('C', "FAT32", 100);
