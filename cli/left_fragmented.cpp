@@ -53,6 +53,7 @@ const char* LeftReasonName(std::int32_t reason) {
     case VEXA_LEFT_STOPPED: return "stopped";
     case VEXA_LEFT_CHANGED: return "changed";
     case VEXA_LEFT_ENTRY_SPANS_SECTORS: return "entrySpansSectors";
+    case VEXA_LEFT_ENCRYPTED: return "encrypted";
     default: return "moveFailed";
   }
 }
@@ -68,6 +69,7 @@ std::string LeftReasonText(const VexaLeftFile& file) {
     case VEXA_LEFT_STOPPED: return "the job was stopped";
     case VEXA_LEFT_CHANGED: return "it changed while it was moved, so it was passed over";
     case VEXA_LEFT_ENTRY_SPANS_SECTORS: return "its directory entry spans two sectors";
+    case VEXA_LEFT_ENCRYPTED: return "it is encrypted and this account may not read its data";
     default: return "the volume refused a move (Windows error " + std::to_string(file.error) + ")";
   }
 }
