@@ -6,7 +6,7 @@
 namespace cli {
 namespace {
 
-TEST(VolumeStateTest, LostSpaceIsNamedWithTheRemedyThatFreesIt) {
+TEST(LostSpaceTextTest, LostSpaceIsNamedWithTheRemedyThatFreesIt) {
   LostSpace lost;
   EXPECT_EQ(LostSpaceLine('C', lost), "") << "not known: nothing said";
   lost.known = true;
@@ -28,7 +28,7 @@ TEST(VolumeStateTest, LostSpaceIsNamedWithTheRemedyThatFreesIt) {
             "program left them: the next defrag, optimize, contig or put gives them back");
 }
 
-TEST(VolumeStateTest, SizesHaveTwoDecimals) {
+TEST(LostSpaceTextTest, SizesHaveTwoDecimals) {
   EXPECT_EQ(TwoDecimalSize(1), "1 byte");
   EXPECT_EQ(TwoDecimalSize(512), "512 bytes");
   EXPECT_EQ(TwoDecimalSize(1024), "1.00 KiB");
