@@ -171,12 +171,22 @@ void AddHolders(const fs::path& folder, const VolumeIdentity& volume, const Syst
 }
 
 // Other processes with the image file, or a device on its bytes, open. Processes that
-// cannot be looked into (another user's, for an unprivileged caller) are passed over.
+// cannot be looked into (another user's, for an unprivileged caller) are passed over, and
+// so are other copies of this program: they take the volume's lock before they write,
+// and between their checks they hold it open only for a moment, so the lock (not this
+// list) decides which of two copies goes on.
 void AddProcesses(const VolumeIdentity& volume, const SystemRoots& roots, std::vector<VolumeUser>* users) {
   const std::string self = std::to_string(::getpid());
+  struct stat ownProgram {};
+  const bool ownKnown = ::stat((fs::path(roots.proc) / "self" / "exe").c_str(), &ownProgram) == 0;
   for (const fs::path& process : SortedEntries(roots.proc)) {
     const std::string pid = process.filename().string();
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    struct stat program {};
+    if (ownKnown && ::stat((process / "exe").c_str(), &program) == 0 && program.st_dev == ownProgram.st_dev &&
+        program.st_ino == ownProgram.st_ino) {
+      continue;
+    }
     bool uses = false;
     for (const fs::path& fd : SortedEntries(process / "fd")) {
       struct stat st {};
