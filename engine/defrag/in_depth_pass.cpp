@@ -1,10 +1,12 @@
 // The in-depth pass: candidates largest first, each into the first free run before it
 // that holds it whole.
 //
-// The pass reads the bitmap once and keeps its free runs up to date after each move
-// (defrag/pass_free_space.h); it reads it again only after the volume refused a move.
-// Clusters the pass's moves free are used after such a read only, as NTFS refuses them
-// as targets until then. The rule is the one ChooseInDepthRun states: the first run by
+// On NTFS the pass reads the bitmap once and keeps its free runs up to date after each
+// move (defrag/pass_free_space.h); it reads it again only after the volume refused a
+// move. Clusters the pass's moves free are used after such a read only, as NTFS refuses
+// them as targets until then. FAT volumes free a moved file's old clusters as the move
+// commits, so there the bitmap is read again after each move and the next candidate may
+// take what the last one left. The rule is the one ChooseInDepthRun states: the first run by
 // position that is long enough, taken when it lies before the file. A moved file leaves
 // the map at once; the moving flag is lowered before its entry is removed.
 #include "defrag/in_depth_pass.h"
@@ -126,8 +128,12 @@ void RunInDepthPass(CandidateMap& candidates) {
         if (!StopRequested()) {
           const std::uint32_t error = gMachine->MoveFile(v.volume, move);
           done = error == platform::kErrorSuccess;
-          if (done) {
+          if (done && v.fileSystem == "NTFS") {
             gPassFreeSpace.Take(*run, clusters);
+          } else if (done) {
+            // FAT frees the old clusters as the move commits: the next candidate may
+            // take them, so it sees the volume as it is now.
+            gPassFreeSpace.MarkStale();
           } else {
             gPassFreeSpace.MarkStale();
             (void)NoteIfVolumeGone(v, error);
