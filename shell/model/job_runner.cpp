@@ -1,7 +1,6 @@
 // The job thread and the polling thread.
 #include "model/job_runner.h"
 
-#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -107,17 +106,23 @@ void JobRunner::Poll(Shared& shared, const Job& job) {
 }
 
 void JobRunner::PollThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> job) {
-  int passes = 0;
+  PollClock& clock = shared->timing.clock != nullptr ? *shared->timing.clock : SteadyPollClock();
+  const int interval = shared->timing.pollIntervalMs;
+  // Polls fall due on a deadline: a sleep of 1 ms may last a whole timer tick, so
+  // counting passes would stretch the period by the tick's length.
+  std::int64_t due = clock.NowMs() + interval;
   while (job->running.load()) {
-    if (passes == shared->timing.passesPerPoll - 1) {
-      passes = 0;
+    const std::int64_t now = clock.NowMs();
+    if (now >= due) {
       Poll(*shared, *job);
-    } else {
-      ++passes;
+      due += interval;
+      // After a long stall (a slow notify), the next poll is a whole period away
+      // rather than a burst of late ones.
+      if (due <= now) due = now + interval;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    clock.SleepMs(1);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(shared->timing.finalPollDelayMs));
+  clock.SleepMs(shared->timing.finalPollDelayMs);
   Poll(*shared, *job);
   char drive;
   {
