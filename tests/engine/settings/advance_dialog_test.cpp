@@ -42,13 +42,15 @@ class AdvanceDialogTest : public test::EngineTest {
 
 TEST_F(AdvanceDialogTest, ShownWhileRunningReadsTurnOffAndThePressEndsTheProcessFoundThen) {
   Start();
-  processes.running = {{7, "explorer.exe"}, {42, "vexaauto.EXE"}};
+  const std::string ours = dir.Path() + "VEXAAUTO.exe";
+  processes.running = {{7, "explorer.exe", "C:\\Windows\\explorer.exe"}, {42, "vexaauto.EXE", dir.Path() + "vexaauto.EXE"}};
   EXPECT_STREQ(RealTimeShown(), "Turn off");
   EXPECT_EQ(RealTimeProcessId(), 42u);
-  // It restarted meanwhile under another id: the press ends the one running now.
-  processes.running = {{7, "explorer.exe"}, {99, "VEXAAUTO.exe"}};
+  // It restarted meanwhile under another id: the press ends the one running now, gently.
+  processes.running = {{7, "explorer.exe", "C:\\Windows\\explorer.exe"}, {99, "VEXAAUTO.exe", ours}};
+  processes.calls.clear();
   EXPECT_STREQ(RealTimePressed(Recorder()), "Turn on");
-  EXPECT_EQ(processes.calls.back(), "end VEXAAUTO.exe wait=3000");
+  EXPECT_EQ(processes.calls, (std::vector<std::string>{"find-in-session " + ours, "close 99"}));
   ASSERT_EQ(processes.running.size(), 1u);
   EXPECT_EQ(processes.running[0].id, 7u);
   EXPECT_FALSE(RealTimeRunning());
@@ -56,9 +58,53 @@ TEST_F(AdvanceDialogTest, ShownWhileRunningReadsTurnOffAndThePressEndsTheProcess
   EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(AdvanceDialogTest, OnlyOurCopyInOurSessionCountsAndIsEnded) {
+  Start();
+  const std::string ours = dir.Path() + "VEXAAUTO.exe";
+  // Another user's copy of ours, and an unrelated program of the same name in our session.
+  processes.running = {{5, "VEXAAUTO.exe", ours, 2}, {6, "VEXAAUTO.exe", "C:\\Other\\VEXAAUTO.exe"}};
+  EXPECT_STREQ(RealTimeShown(), "Turn on");
+  EXPECT_EQ(RealTimeProcessId(), 0u);
+  // "Turn on" starts ours in this session; neither of the others is taken for it.
+  processes.calls.clear();
+  EXPECT_STREQ(RealTimePressed(Recorder()), "Turn off");
+  EXPECT_EQ(processes.calls[0], "start " + ours + " in " + dir.Path());
+  EXPECT_EQ(RealTimeProcessId(), 1000u);
+  // "Turn off" ends only ours.
+  EXPECT_STREQ(RealTimePressed(Recorder()), "Turn on");
+  ASSERT_EQ(processes.running.size(), 2u);
+  EXPECT_EQ(processes.running[0].id, 5u);
+  EXPECT_EQ(processes.running[1].id, 6u);
+}
+
+TEST_F(AdvanceDialogTest, ACopyThatIgnoresTheCloseIsEndedAfterTheBoundedWait) {
+  Start();
+  const std::string ours = dir.Path() + "VEXAAUTO.exe";
+  processes.running = {{42, "VEXAAUTO.exe", ours, platform::FakeProcesses::kOwnSession, 777, false}};
+  EXPECT_STREQ(RealTimeShown(), "Turn off");
+  processes.calls.clear();
+  EXPECT_STREQ(RealTimePressed(Recorder()), "Turn on");
+  EXPECT_EQ(processes.calls, (std::vector<std::string>{"find-in-session " + ours, "close 42", "terminate 42"}));
+  EXPECT_GE(processes.now, kRealTimeCloseWaitMs);
+  EXPECT_TRUE(processes.running.empty());
+}
+
+TEST(FakeProcessesTest, EndGentlyRefusesAProcessThatIsNoLongerTheOneFound) {
+  platform::FakeProcesses processes;
+  processes.running = {{42, "VEXAAUTO.exe", "C:\\P\\VEXAAUTO.exe", platform::FakeProcesses::kOwnSession, 10}};
+  const platform::ProcessIdentity found = processes.FindInSession("c:\\p\\vexaauto.exe");
+  ASSERT_EQ(found.id, 42u);
+  // The id now names a later process (another start time), then another program.
+  processes.running[0].startTime = 11;
+  EXPECT_FALSE(processes.EndGently(found, 3000, 3000));
+  processes.running[0] = {42, "other.exe", "C:\\P\\other.exe", platform::FakeProcesses::kOwnSession, 10};
+  EXPECT_FALSE(processes.EndGently(found, 3000, 3000));
+  EXPECT_EQ(processes.running.size(), 1u);
+}
+
 TEST_F(AdvanceDialogTest, EndingAProcessThatIsGoneStillTurnsTheButtonOff) {
   Start();
-  processes.running = {{42, "VEXAAUTO.exe"}};
+  processes.running = {{42, "VEXAAUTO.exe", dir.Path() + "VEXAAUTO.exe"}};
   EXPECT_STREQ(RealTimeShown(), "Turn off");
   processes.running.clear();
   EXPECT_STREQ(RealTimePressed(Recorder()), "Turn on");
