@@ -154,8 +154,10 @@ void JobRunner::JobThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> j
   // never a job the user stopped.
   if (!analysis && !job->stopRequested.load() && !job->refused.load()) {
     try {
+      // With both switches on only the power-off is asked for: a restart request after
+      // it would race it, and the machine might come back up.
       const bool turnOff = shared->engine.Logout() && shared->hooks.turnOff;
-      const bool restart = shared->engine.Restart() && shared->hooks.restart;
+      const bool restart = !turnOff && shared->engine.Restart() && shared->hooks.restart;
       if (turnOff || restart) shared->engine.SaveState();
       if (turnOff) shared->hooks.turnOff();
       if (restart) shared->hooks.restart();

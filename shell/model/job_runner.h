@@ -3,7 +3,7 @@
 //
 // Starting a job makes two threads that free themselves: the job thread makes the one
 // blocking engine call, opens the report, sends the finished notice and then, when a
-// defragmentation ran to its end, applies the turn-off and restart switches; the
+// defragmentation ran to its end, applies the turn-off or else the restart switch; the
 // polling thread reads the engine's status record every 51 ms (by the clock, whatever
 // the length of the system's sleep) while the job runs,
 // turns it into texts, a progress length and a fresh colour copy, and notifies the

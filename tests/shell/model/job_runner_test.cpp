@@ -198,7 +198,7 @@ TEST_F(JobRunnerTest, PollsAboutTwentyTimesASecondWhenEverySleepLastsATimerTick)
   EXPECT_EQ(recorder_.Count(Notice::kStatus), polls + 1) << "one final poll after the job";
 }
 
-TEST_F(JobRunnerTest, FinishedDefragmentationTurnsOffThenRestarts) {
+TEST_F(JobRunnerTest, FinishedDefragmentationWithBothSwitchesOnlyTurnsOff) {
   engine_.logout = true;
   engine_.restart = true;
   Make();
@@ -207,8 +207,19 @@ TEST_F(JobRunnerTest, FinishedDefragmentationTurnsOffThenRestarts) {
   ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
   EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"3:E", "report2", "save"}));
   EXPECT_EQ(recorder_.Count(Notice::kDefragFinished), 1);
-  // The engine's state is saved before the session is asked to end.
-  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save", "restart after save"}));
+  // The engine's state is saved before the session is asked to end; no restart request
+  // follows the power-off.
+  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save"}));
+}
+
+TEST_F(JobRunnerTest, FinishedDefragmentationWithTheRestartSwitchAloneRestarts) {
+  engine_.restart = true;
+  Make();
+  ASSERT_TRUE(runner_->Start(JobKind::kDefragment, "E"));
+  engine_.Release();
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"2:E", "report2", "save"}));
+  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"restart after save"}));
 }
 
 TEST_F(JobRunnerTest, AJobRefusedForAnotherProcessOpensNoReportAndNeverEndsTheSession) {
