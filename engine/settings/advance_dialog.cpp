@@ -7,6 +7,7 @@
 #include "core/engine.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "settings/logon_switch.h"
 #include "settings/switches.h"
 
 namespace vexa {
@@ -76,20 +77,8 @@ std::string RealTimeStartupCommand(const std::string& workingFolder) {
 void ConfirmAdvance(std::int32_t checked, const Notify& notify) {
   gCheckBox.store(checked);
   if (checked == GetSwitch(Switch::kRealTimeStartup)) return;
-  platform::Registry& registry = platform::CurrentRegistry();
-  if (!registry.CreateKey(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath)) {
-    notify(kFailCreateKey, kProductTitle);
-    return;
-  }
-  if (checked != 0) {
-    if (!registry.SetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kRealTimeValueName,
-                            RealTimeStartupCommand(gWorkingFolder))) {
-      notify(kFailWriteKey, kProductTitle);
-      return;
-    }
-  } else if (!registry.DeleteValue(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath,
-                                   kRealTimeValueName)) {
-    notify(kFailDeleteKey, kProductTitle);
+  if (!SetLogonSwitch(kRealTimeTaskPurpose, checked != 0, RealTimeImagePath(gWorkingFolder), gWorkingFolder,
+                      kRealTimeValueName, notify)) {
     return;
   }
   SetSwitch(Switch::kRealTimeStartup, checked);

@@ -1,5 +1,5 @@
 // The advanced dialog's logic: the real-time button against a recording process table
-// (its clock moves only when the code waits), and the "VEXAAUTO" Run value.
+// (its clock moves only when the code waits), and the real-time log-on task.
 #include "settings/advance_dialog.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/logon_tasks.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "settings/switches.h"
@@ -27,6 +28,7 @@ class AdvanceDialogTest : public test::EngineTest {
   void TearDown() override {
     platform::SetProcesses(nullptr);
     platform::SetRegistry(nullptr);
+    platform::SetLogonTasks(nullptr);
     test::EngineTest::TearDown();
   }
   Notify Recorder() {
@@ -35,8 +37,11 @@ class AdvanceDialogTest : public test::EngineTest {
     };
   }
 
+  static std::string RealTimeTask() { return platform::LogonTaskName("Real-time", platform::CurrentUserName()); }
+
   platform::FakeProcesses processes;
   platform::FakeRegistry registry;
+  platform::FakeLogonTasks tasks;
   std::vector<std::string> messages;
 };
 
@@ -141,16 +146,22 @@ TEST_F(AdvanceDialogTest, TurnOnStartsByFullPathAndWaitsForTheProcessAtMostTenSe
   EXPECT_EQ(messages.size(), 1u);
 }
 
-TEST_F(AdvanceDialogTest, CheckBoxReachesTheRunKeyOnlyWhenItChanged) {
+TEST_F(AdvanceDialogTest, CheckBoxReachesTheLogonTaskOnlyWhenItChanged) {
+  platform::SetLogonTasks(&tasks);
+  ASSERT_TRUE(registry.SetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, "VEXAAUTO", "old"));
   WriteFile(dir.File("Setting"), std::string(13, '\0'));
   Start();
   EXPECT_EQ(AdvanceCheckBox(), 0);
+  tasks.calls.clear();
   ConfirmAdvance(0, Recorder());  // OK without a change
-  EXPECT_TRUE(registry.calls.empty());
+  EXPECT_TRUE(tasks.calls.empty());
 
   ConfirmAdvance(1, Recorder());
-  EXPECT_EQ(registry.GetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, "VEXAAUTO"),
-            "\"" + dir.Path() + "VEXAAUTO.exe\"");
+  ASSERT_EQ(tasks.tasks.size(), 1u);
+  EXPECT_EQ(tasks.tasks[0], (platform::LogonTask{RealTimeTask(), platform::CurrentUserName(),
+                                                 dir.Path() + "VEXAAUTO.exe", dir.Path()}));
+  EXPECT_FALSE(registry.GetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, "VEXAAUTO"))
+      << "the earlier version's Run value is removed";
   EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 1);
   Stop();
   EXPECT_EQ(ReadFile(dir.File("Setting"))[12], 1);
@@ -158,23 +169,24 @@ TEST_F(AdvanceDialogTest, CheckBoxReachesTheRunKeyOnlyWhenItChanged) {
   EXPECT_EQ(AdvanceCheckBox(), 1);
 
   ConfirmAdvance(0, Recorder());
-  EXPECT_FALSE(registry.GetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, "VEXAAUTO"));
+  EXPECT_TRUE(tasks.tasks.empty());
   EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 0);
   EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(AdvanceDialogTest, RegistryFailuresShowTheirMessageAndKeepTheSwitch) {
+TEST_F(AdvanceDialogTest, SchedulerFailuresShowTheirMessageAndKeepTheSwitch) {
+  platform::SetLogonTasks(&tasks);
   Start();
-  registry.failCreateKey = true;
+  tasks.unavailable = true;
   ConfirmAdvance(1, Recorder());
-  registry.failCreateKey = false;
-  registry.failSet = true;
+  tasks.unavailable = false;
+  tasks.failSave = true;
   ConfirmAdvance(1, Recorder());
   EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 0);
-  registry.failSet = false;
+  tasks.failSave = false;
   ConfirmAdvance(1, Recorder());
   EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 1);
-  registry.failDelete = true;
+  tasks.failSave = true;
   ConfirmAdvance(0, Recorder());
   EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 1);
   EXPECT_EQ(messages, (std::vector<std::string>{"Fail to create a registry key.|Tolvane Disk Defrag",
