@@ -56,12 +56,14 @@ TEST(PosixProcesses, FindsAProgramByItsFileNameAndEndsIt) {
 
 TEST(PosixProcesses, FindsOursByFullPathAndEndsItOnlyWhileItIsTheOneFound) {
   vexa::test::TempDir dir;
-  const std::string program = dir.File("VEXAAUTO.exe");
+  // Another name than the test above uses: run side by side, its look-up by name must
+  // not find this copy.
+  const std::string program = dir.File("RealTimeCopy.exe");
   std::filesystem::copy_file("/bin/sleep", program);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    execl(program.c_str(), "VEXAAUTO.exe", "30", static_cast<char*>(nullptr));
+    execl(program.c_str(), "RealTimeCopy.exe", "30", static_cast<char*>(nullptr));
     _exit(127);
   }
   Processes& processes = SystemProcesses();
@@ -72,7 +74,7 @@ TEST(PosixProcesses, FindsOursByFullPathAndEndsItOnlyWhileItIsTheOneFound) {
   }
   ASSERT_EQ(found.id, static_cast<std::uint32_t>(child));
   EXPECT_NE(found.startTime, 0u);
-  EXPECT_EQ(processes.FindInSession(dir.File("other") + "/VEXAAUTO.exe").id, 0u) << "same name, another folder";
+  EXPECT_EQ(processes.FindInSession(dir.File("other") + "/RealTimeCopy.exe").id, 0u) << "same name, another folder";
 
   // A later process under the same id (another start time) is not touched.
   ProcessIdentity stale = found;
