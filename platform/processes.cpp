@@ -32,7 +32,7 @@ void SetProcesses(Processes* processes) { gProcesses.store(processes, std::memor
 
 void FakeProcesses::Arrive() {
   if (!pending_.empty() && now >= pendingAt_) {
-    running.push_back({nextId++, pending_});
+    running.push_back({nextId++, pending_, pendingPath_, kOwnSession, now, true});
     pending_.clear();
   }
 }
@@ -57,10 +57,45 @@ bool FakeProcesses::EndByName(const std::string& imageName, std::uint32_t waitMs
   return true;
 }
 
+ProcessIdentity FakeProcesses::FindInSession(const std::string& imagePath) {
+  calls.push_back("find-in-session " + imagePath);
+  Arrive();
+  for (const Entry& entry : running) {
+    if (entry.session == kOwnSession && SameNameIgnoringCase(entry.imagePath, imagePath)) {
+      return {entry.id, entry.imagePath, entry.startTime};
+    }
+  }
+  return {};
+}
+
+bool FakeProcesses::EndGently(const ProcessIdentity& found, std::uint32_t closeWaitMs, std::uint32_t endWaitMs) {
+  Arrive();
+  const auto same = std::find_if(running.begin(), running.end(), [&](const Entry& entry) {
+    return entry.id == found.id && entry.session == kOwnSession && SameNameIgnoringCase(entry.imagePath, found.imagePath) &&
+           entry.startTime == found.startTime;
+  });
+  if (same == running.end()) {
+    calls.push_back("refuse " + std::to_string(found.id));
+    return false;
+  }
+  calls.push_back("close " + std::to_string(found.id));
+  if (same->closesOnRequest) {
+    running.erase(same);
+    return true;
+  }
+  now += closeWaitMs;
+  calls.push_back("terminate " + std::to_string(found.id));
+  if (endFails) return false;
+  now += endWaitMs > 0 ? 1 : 0;
+  running.erase(same);
+  return true;
+}
+
 bool FakeProcesses::Start(const std::string& path, const std::string& folder) {
   calls.push_back("start " + path + " in " + folder);
   if (!startSucceeds) return false;
   pending_ = BaseName(path);
+  pendingPath_ = path;
   pendingAt_ = now + appearAfterMs;
   return true;
 }

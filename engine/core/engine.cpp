@@ -15,6 +15,7 @@
 #include "settings/advance_dialog.h"
 #include "settings/options_dialog.h"
 #include "settings/exclusions.h"
+#include "settings/logon_switch.h"
 #include "settings/switches.h"
 
 namespace vexa {
@@ -121,6 +122,7 @@ void StartupSteps(platform::Machine& machine, const std::string& workingFolder, 
   gExtentBuffer.Resize(ExtentBuffer::kStartSize);
   LoadExclusions(gWorkingFolder);
   LoadSwitches(gWorkingFolder);
+  ReadLogonSwitchesBack();
   ResetOptionsDialogFlags();
   ResetAdvanceDialog();
   LoadVolumeTable();

@@ -7,6 +7,7 @@
 #include "core/engine.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "settings/logon_switch.h"
 #include "settings/switches.h"
 
 namespace vexa {
@@ -32,8 +33,10 @@ bool RealTimeRunning() { return gRunning.load(); }
 
 std::uint32_t RealTimeProcessId() { return gProcessId.load(); }
 
+std::string RealTimeImagePath(const std::string& workingFolder) { return workingFolder + kRealTimeImageName; }
+
 const char* RealTimeShown() {
-  const std::uint32_t id = platform::CurrentProcesses().Find(kRealTimeImageName);
+  const std::uint32_t id = platform::CurrentProcesses().FindInSession(RealTimeImagePath(gWorkingFolder)).id;
   gProcessId.store(id);
   gRunning.store(id != 0);
   return id != 0 ? kTurnOffText : kTurnOnText;
@@ -43,15 +46,16 @@ const char* RealTimePressed(const Notify& notify) {
   platform::Processes& processes = platform::CurrentProcesses();
   if (gRunning.load()) {
     // An end that fails (it has ended already) still leaves it off.
-    static_cast<void>(processes.EndByName(kRealTimeImageName, kRealTimeEndWaitMs));
+    const platform::ProcessIdentity found = processes.FindInSession(RealTimeImagePath(gWorkingFolder));
+    if (found.id != 0) static_cast<void>(processes.EndGently(found, kRealTimeCloseWaitMs, kRealTimeEndWaitMs));
     gRunning.store(false);
     gProcessId.store(0);
     return kTurnOnText;
   }
-  if (processes.Start(gWorkingFolder + kRealTimeImageName, gWorkingFolder)) {
+  if (processes.Start(RealTimeImagePath(gWorkingFolder), gWorkingFolder)) {
     const std::uint64_t started = processes.NowMs();
     for (;;) {
-      if (const std::uint32_t id = processes.Find(kRealTimeImageName); id != 0) {
+      if (const std::uint32_t id = processes.FindInSession(RealTimeImagePath(gWorkingFolder)).id; id != 0) {
         gProcessId.store(id);
         gRunning.store(true);
         return kTurnOffText;
@@ -73,20 +77,8 @@ std::string RealTimeStartupCommand(const std::string& workingFolder) {
 void ConfirmAdvance(std::int32_t checked, const Notify& notify) {
   gCheckBox.store(checked);
   if (checked == GetSwitch(Switch::kRealTimeStartup)) return;
-  platform::Registry& registry = platform::CurrentRegistry();
-  if (!registry.CreateKey(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath)) {
-    notify(kFailCreateKey, kProductTitle);
-    return;
-  }
-  if (checked != 0) {
-    if (!registry.SetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kRealTimeValueName,
-                            RealTimeStartupCommand(gWorkingFolder))) {
-      notify(kFailWriteKey, kProductTitle);
-      return;
-    }
-  } else if (!registry.DeleteValue(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath,
-                                   kRealTimeValueName)) {
-    notify(kFailDeleteKey, kProductTitle);
+  if (!SetLogonSwitch(kRealTimeTaskPurpose, checked != 0, RealTimeImagePath(gWorkingFolder), gWorkingFolder,
+                      kRealTimeValueName, notify)) {
     return;
   }
   SetSwitch(Switch::kRealTimeStartup, checked);

@@ -6,6 +6,7 @@
 #include "core/engine.h"
 #include "platform/registry.h"
 #include "settings/exclusions.h"
+#include "settings/logon_switch.h"
 #include "settings/switches.h"
 
 namespace vexa {
@@ -19,24 +20,11 @@ void SetDialogFlags(const OptionsFlags& flags) {
   gDialogFlags = flags;
 }
 
-// Sets or deletes "Vexarun"; true when the registry now says what `on` asks for.
+// Creates or removes the log-on task that starts DefragShell; true when the scheduler
+// now holds what `on` asks for.
 bool UpdateStartupEntry(bool on, const Notify& notify) {
-  platform::Registry& registry = platform::CurrentRegistry();
-  if (!registry.CreateKey(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath)) {
-    notify(kFailCreateKey, kProductTitle);
-    return false;
-  }
-  if (on) {
-    if (!registry.SetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kStartupValueName,
-                            StartupCommand(gWorkingFolder))) {
-      notify(kFailWriteKey, kProductTitle);
-      return false;
-    }
-  } else if (!registry.DeleteValue(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kStartupValueName)) {
-    notify(kFailDeleteKey, kProductTitle);
-    return false;
-  }
-  return true;
+  return SetLogonSwitch(kStartupTaskPurpose, on, StartupProgram(gWorkingFolder), ProgramFolderOf(gWorkingFolder),
+                        kStartupValueName, notify);
 }
 
 }  // namespace
@@ -72,14 +60,19 @@ void OptionsSession::Cancel() {
   SetDialogFlags(snapshot_.flags);
 }
 
-std::string StartupCommand(const std::string& workingFolder) {
+std::string ProgramFolderOf(const std::string& workingFolder) {
   std::string folder = workingFolder;
   // Drop the working folder's own separator, then its last name: the program folder.
   if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
   const std::size_t cut = folder.find_last_of("\\/");
-  folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
-  return "\"" + folder + "DefragShell.exe\"";
+  return cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
 }
+
+std::string StartupProgram(const std::string& workingFolder) {
+  return ProgramFolderOf(workingFolder) + "DefragShell.exe";
+}
+
+std::string StartupCommand(const std::string& workingFolder) { return "\"" + StartupProgram(workingFolder) + "\""; }
 
 bool ApplyConfirmedOptions(const Notify& notify) {
   const bool written = RewriteExclusions();

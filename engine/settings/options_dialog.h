@@ -1,12 +1,12 @@
 // The logic of the Options dialog (class Filter), apart from its window: the dialog
 // data that lives as long as the engine, the snapshot taken when it is shown, the
 // mutual exclusion of the turn-off and restart boxes, and what a confirmed dialog
-// changes (the preset file, the "Vexarun" start-up entry, the live switches).
+// changes (the preset file, the start-up log-on task, the live switches).
 //
 // The three texts are the engine's exclusion texts themselves (settings/exclusions.h);
 // the three flags are the dialog's own, copied from the live switches at load and kept
-// between openings. A live switch changes only when the registry agrees with it, so a
-// failed registry write leaves the start-up switch as it was (and the next confirmed
+// between openings. A live switch changes only when the scheduler agrees with it, so a
+// failed task change leaves the start-up switch as it was (and the next confirmed
 // dialog tries again).
 #pragma once
 
@@ -18,7 +18,8 @@
 
 namespace vexa {
 
-// The value name of the start-up entry under the machine's Run key.
+// The value name of the start-up entry an earlier version wrote under the machine's Run
+// key; removed when the switch is next confirmed.
 inline constexpr char kStartupValueName[] = "Vexarun";
 
 // The check boxes: start-up (104), turn-off (105), restart (106); 0 or 1 each.
@@ -62,9 +63,12 @@ class OptionsSession {
   OptionsData snapshot_;
 };
 
-// The data of the start-up entry: the quoted full path of DefragShell.exe, which lives
-// in the parent folder of the engine's working folder (`workingFolder` ends with its
-// separator).
+// The program folder: the parent of the engine's working folder (`workingFolder` ends
+// with its separator), with its own separator.
+std::string ProgramFolderOf(const std::string& workingFolder);
+// The program the start-up task starts: the full path of DefragShell.exe in the program
+// folder; StartupCommand quotes it.
+std::string StartupProgram(const std::string& workingFolder);
 std::string StartupCommand(const std::string& workingFolder);
 
 // What a confirmed dialog changes, after the dialog data holds the controls' values:

@@ -15,6 +15,7 @@ Unicode true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define USER_KEY "Software\${PRODUCT}"
+!define MACHINE_KEY "Software\${PRODUCT}"
 !define TASK_NAME "Tolvane Disk Defrag Schedule"
 
 !if "${ARCH}" == "win64"
@@ -107,8 +108,9 @@ Section "Tolvane Disk Defrag" SecMain
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\DefragShell.exe"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\Uninstall.exe"
 
-  ; The update check compares the server's version with this one.
-  WriteRegStr HKCU "${USER_KEY}" "Version" "${VERSION}"
+  ; The update check compares the server's version with this one. The machine's key: it
+  ; holds for every user, and only an administrator may change it.
+  WriteRegStr HKLM "${MACHINE_KEY}" "Version" "${VERSION}"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -174,6 +176,7 @@ Section "Uninstall"
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKCU "${USER_KEY}"
+  DeleteRegKey HKLM "${MACHINE_KEY}"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
 SectionEnd

@@ -3,6 +3,6 @@
 
 namespace platform {
 
-bool DownloadToFile(const std::string&, const std::string&, int) { return false; }
+bool DownloadToFile(const std::string&, const std::string&, int, std::size_t) { return false; }
 
 }  // namespace platform

@@ -9,8 +9,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/processes.h"
 
@@ -42,8 +45,85 @@ std::string ImageName(const std::string& pid) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The executable's full path of process `pid` ("" when unreadable).
+std::string ImagePath(const std::string& pid) {
+  char target[4096];
+  const ssize_t n = readlink(("/proc/" + pid + "/exe").c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The start time of process `pid` in clock ticks since boot (field 22 of its stat), 0
+// when unreadable.
+std::uint64_t StartTime(const std::string& pid) {
+  const int fd = open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[1024];
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return 0;
+  text[got] = '\0';
+  // The command name may hold blanks and parentheses: count fields after its last ')'.
+  const char* field = std::strrchr(text, ')');
+  if (field == nullptr) return 0;
+  for (int index = 2; index < 22 && field != nullptr; ++index) field = std::strchr(field + 1, ' ');
+  return field != nullptr ? std::strtoull(field + 1, nullptr, 10) : 0;
+}
+
+bool OwnedByMe(const std::string& pid) {
+  struct stat info{};
+  return stat(("/proc/" + pid).c_str(), &info) == 0 && info.st_uid == geteuid();
+}
+
 class PosixProcesses : public Processes {
  public:
+  ProcessIdentity FindInSession(const std::string& imagePath) override {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return {};
+    ProcessIdentity found;
+    const pid_t self = getpid();
+    while (dirent* entry = readdir(proc)) {
+      char* end = nullptr;
+      const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
+      if (end == entry->d_name || *end != '\0' || pid == static_cast<unsigned long>(self)) continue;
+      if (!OwnedByMe(entry->d_name)) continue;
+      const std::string path = ImagePath(entry->d_name);
+      if (path.empty() || !SameNameIgnoringCase(path, imagePath)) continue;
+      found = {static_cast<std::uint32_t>(pid), path, StartTime(entry->d_name)};
+      break;
+    }
+    closedir(proc);
+    return found;
+  }
+
+  bool EndGently(const ProcessIdentity& found, std::uint32_t closeWaitMs, std::uint32_t endWaitMs) override {
+    if (found.id == 0) return false;
+#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
+    // The pidfd pins the process: checked once it is held, its id cannot be recycled.
+    const int handle = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(found.id), 0));
+    if (handle < 0) return false;
+    const std::string pid = std::to_string(found.id);
+    bool ok = SameNameIgnoringCase(ImagePath(pid), found.imagePath) && StartTime(pid) == found.startTime;
+    auto signalAndWait = [handle](int signal, std::uint32_t waitMs) {
+      if (syscall(SYS_pidfd_send_signal, handle, signal, nullptr, 0) != 0) return false;
+      pollfd wait{handle, POLLIN, 0};
+      int ready;
+      while ((ready = poll(&wait, 1, static_cast<int>(waitMs))) < 0 && errno == EINTR) {
+      }
+      return ready > 0;
+    };
+    if (ok && !signalAndWait(SIGTERM, closeWaitMs)) {
+      ok = syscall(SYS_pidfd_send_signal, handle, SIGKILL, nullptr, 0) == 0;
+      if (ok) signalAndWait(0, endWaitMs);
+    }
+    close(handle);
+    return ok;
+#else
+    static_cast<void>(closeWaitMs);
+    static_cast<void>(endWaitMs);
+    return false;
+#endif
+  }
+
   std::uint32_t Find(const std::string& imageName) override {
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return 0;

@@ -7,6 +7,8 @@
 // its temporary file before it ends.
 #include "platform/http.h"
 
+#include "platform/download_body.h"
+
 #include <windows.h>
 #include <wininet.h>
 
@@ -20,37 +22,34 @@ struct Download {
   std::string address;
   std::string path;
   std::string temporary;
+  std::size_t maxBytes = 0;
   HINTERNET session = nullptr;
   std::atomic<bool> abandoned{false};
   bool ok = false;
 };
 
 bool Fetch(Download& d) {
+  // Certificates are checked (no INTERNET_FLAG_IGNORE_CERT_* flag), and WinINet refuses a
+  // redirect from HTTPS to plain HTTP unless told otherwise.
+  const bool secure = d.address.compare(0, 8, "https://") == 0;
   HINTERNET request = ::InternetOpenUrlA(d.session, d.address.c_str(), nullptr, 0,
                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                             INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI,
+                                             INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                             (secure ? INTERNET_FLAG_SECURE : 0),
                                          0);
   if (request == nullptr) return false;
   DWORD status = 0;
   DWORD size = sizeof status;
   bool ok = ::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
             status == 200;
-  HANDLE file = ok ? ::CreateFileA(d.temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr)
-                   : INVALID_HANDLE_VALUE;
-  ok = ok && file != INVALID_HANDLE_VALUE;
-  char buffer[8192];
-  while (ok) {
-    DWORD read = 0;
-    if (!::InternetReadFile(request, buffer, sizeof buffer, &read)) {
-      ok = false;
-      break;
-    }
-    if (read == 0) break;
-    DWORD written = 0;
-    ok = ::WriteFile(file, buffer, read, &written, nullptr) && written == read && !d.abandoned.load();
+  if (ok) {
+    const BodyReader read = [request](char* buffer, std::size_t capacity) -> long {
+      DWORD got = 0;
+      if (!::InternetReadFile(request, buffer, static_cast<DWORD>(capacity), &got)) return -1;
+      return static_cast<long>(got);
+    };
+    ok = ReceiveBody(read, d.temporary, d.maxBytes, [&d] { return d.abandoned.load(); });
   }
-  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
   ::InternetCloseHandle(request);
   return ok && !d.abandoned.load();
 }
@@ -70,8 +69,9 @@ DWORD WINAPI FetchThread(void* parameter) {
 
 }  // namespace
 
-bool DownloadToFile(const std::string& address, const std::string& path, int timeoutMs) {
+bool DownloadToFile(const std::string& address, const std::string& path, int timeoutMs, std::size_t maxBytes) {
   auto d = std::make_shared<Download>();
+  d->maxBytes = maxBytes;
   d->address = address;
   d->path = path;
   d->temporary = path + ".download";

@@ -35,4 +35,9 @@ std::string DetailsText(const FileNode& node, const VexaFileDetails* details) {
   return text;
 }
 
+std::vector<FileNode> CellFiles(std::int32_t written, const std::function<std::string()>& readFile) {
+  if (written == 0) return {};
+  return ParseFileList(readFile());
+}
+
 }  // namespace shell

@@ -1,7 +1,6 @@
 // The job thread and the polling thread.
 #include "model/job_runner.h"
 
-#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -119,17 +118,23 @@ void JobRunner::Poll(Shared& shared, const Job& job) {
 }
 
 void JobRunner::PollThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> job) {
-  int passes = 0;
+  PollClock& clock = shared->timing.clock != nullptr ? *shared->timing.clock : SteadyPollClock();
+  const int interval = shared->timing.pollIntervalMs;
+  // Polls fall due on a deadline: a sleep of 1 ms may last a whole timer tick, so
+  // counting passes would stretch the period by the tick's length.
+  std::int64_t due = clock.NowMs() + interval;
   while (job->running.load()) {
-    if (passes == shared->timing.passesPerPoll - 1) {
-      passes = 0;
+    const std::int64_t now = clock.NowMs();
+    if (now >= due) {
       Poll(*shared, *job);
-    } else {
-      ++passes;
+      due += interval;
+      // After a long stall (a slow notify), the next poll is a whole period away
+      // rather than a burst of late ones.
+      if (due <= now) due = now + interval;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    clock.SleepMs(1);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(shared->timing.finalPollDelayMs));
+  clock.SleepMs(shared->timing.finalPollDelayMs);
   Poll(*shared, *job);
   char drive;
   {
@@ -161,8 +166,10 @@ void JobRunner::JobThread(std::shared_ptr<Shared> shared, std::shared_ptr<Job> j
   // never a job the user stopped.
   if (!analysis && !job->stopRequested.load() && !job->refused.load()) {
     try {
+      // With both switches on only the power-off is asked for: a restart request after
+      // it would race it, and the machine might come back up.
       const bool turnOff = shared->engine.Logout() && shared->hooks.power;
-      const bool restart = shared->engine.Restart() && shared->hooks.power;
+      const bool restart = !turnOff && shared->engine.Restart() && shared->hooks.power;
       if (turnOff || restart) shared->engine.SaveState();
       if (turnOff) shared->hooks.power(platform::PowerRequest::kTurnOff);
       if (restart) shared->hooks.power(platform::PowerRequest::kRestart);

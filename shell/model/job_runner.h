@@ -3,8 +3,9 @@
 //
 // Starting a job makes two threads that free themselves: the job thread makes the one
 // blocking engine call, opens the report, sends the finished notice and then, when a
-// defragmentation ran to its end, applies the turn-off and restart switches; the
-// polling thread reads the engine's status record every 51 ms while the job runs,
+// defragmentation ran to its end, applies the turn-off or else the restart switch; the
+// polling thread reads the engine's status record every 51 ms (by the clock, whatever
+// the length of the system's sleep) while the job runs,
 // turns it into texts, a progress length and a fresh colour copy, and notifies the
 // window. After the job it waits 200 ms, polls once more and refreshes the colours.
 //
@@ -25,6 +26,7 @@
 
 #include "model/cluster_map.h"
 #include "platform/power.h"
+#include "model/poll_clock.h"
 #include "vexa/vexa.h"
 
 namespace shell {
@@ -85,10 +87,11 @@ struct JobHooks {
   std::function<void(platform::PowerRequest request)> power;
 };
 
-// Timing of the polling thread; tests shorten it.
+// Timing of the polling thread; tests shorten it or give it a clock of their own.
 struct PollTiming {
-  int passesPerPoll = 51;   // a poll on every 51st pass of 1 ms
+  int pollIntervalMs = 51;  // elapsed time between two polls
   int finalPollDelayMs = 200;
+  PollClock* clock = nullptr;  // null: the steady clock
 };
 
 // What the window's buttons need of the jobs (JobRunner; a scripted one in tests).

@@ -59,12 +59,21 @@ bool ReadCheckUpdateSwitch(platform::Registry& registry) {
 }
 
 std::string ConfiguredHost(platform::Registry& registry, const char* overrideValue, const std::string& buildDefault) {
-  const auto value = registry.GetString(RegistryRoot::kCurrentUser, kProgramKey, overrideValue);
+  const auto value = registry.GetString(RegistryRoot::kLocalMachine, kProgramKey, overrideValue);
   if (value && !Trim(*value).empty()) return std::string(Trim(*value));
   return buildDefault;
 }
 
 std::string HttpAddress(const std::string& host, const char* path) { return "http://" + host + path; }
+
+std::string HttpsAddress(const std::string& host, const char* path) { return "https://" + host + path; }
+
+std::vector<std::string> UpdateAddresses(const std::string& host, const char* path, UpdateTransport transport) {
+  std::vector<std::string> addresses;
+  if (transport.https) addresses.push_back(HttpsAddress(host, path));
+  if (!transport.https || transport.httpFallback) addresses.push_back(HttpAddress(host, path));
+  return addresses;
+}
 
 bool IsNewerVersion(const std::string& downloaded, const std::string& installed) {
   if (Trim(downloaded).empty()) return false;
@@ -98,12 +107,17 @@ std::string IniValue(const std::string& text, const std::string& section, const 
 }
 
 UpdateOutcome RunUpdateCheck(platform::Registry& registry, const std::string& updateHost,
-                             const std::string& programFolder, const UpdateCheckSeams& seams) {
+                             const std::string& programFolder, const UpdateCheckSeams& seams,
+                             UpdateTransport transport) {
   const std::string iniPath = programFolder + "Update.ini";
-  if (!seams.download(HttpAddress(updateHost, kUpdatePath), iniPath)) return UpdateOutcome::kNoUpdate;
+  bool downloaded = false;
+  for (const std::string& address : UpdateAddresses(updateHost, kUpdatePath, transport)) {
+    if ((downloaded = seams.download(address, iniPath))) break;
+  }
+  if (!downloaded) return UpdateOutcome::kNoUpdate;
   const std::string offered = IniValue(seams.readFile(iniPath), "Version", "Ver");
   const std::string installed =
-      registry.GetString(platform::RegistryRoot::kCurrentUser, kProgramKey, "Version").value_or("");
+      registry.GetString(platform::RegistryRoot::kLocalMachine, kProgramKey, "Version").value_or("");
   if (!IsNewerVersion(offered, installed)) return UpdateOutcome::kNoUpdate;
   if (!seams.askToUpdate()) return UpdateOutcome::kDeclined;
   if (seams.startProgram(programFolder + "Update.exe")) return UpdateOutcome::kUpdaterStarted;

@@ -6,33 +6,53 @@
 // the real download (platform/win32/http_win.cpp, WinINet), message box and program start.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/registry.h"
 
 namespace shell {
 
-// DefragShell's key under HKEY_CURRENT_USER (no leading backslash: the registry takes
-// paths relative to the root).
+// DefragShell's key, under HKEY_CURRENT_USER for the user's switches and under
+// HKEY_LOCAL_MACHINE for what only an administrator may set (the installed "Version",
+// the server hosts). No leading backslash: the registry takes paths relative to the root.
 inline constexpr char kProgramKey[] = "Software\\Tolvane Disk Defrag";
 // Paths on the maker's servers.
 inline constexpr char kUpdatePath[] = "/products/system-utility/tolvane-disk-defrag/update/Update.ini";
 inline constexpr char kHelpPath[] = "/products/system-utility/tolvane-disk-defrag/help";
 // How long the download may take: connecting, sending and reading, in ms.
 inline constexpr int kUpdateTimeoutMs = 5000;
+// The largest "Update.ini" taken: a larger body fails the check and leaves no file.
+inline constexpr std::size_t kUpdateBodyLimit = 64 * 1024;
 
 // Reads the start-up settings: creates the key when missing, writes "CheckUpdate" as "0"
 // when it is missing or empty, and returns whether it is exactly "1". Main thread.
 bool ReadCheckUpdateSwitch(platform::Registry& registry);
 
 // The host (optionally "host:port") of the update server or of the web help: the string
-// value `overrideValue` ("UpdateHost", "HelpHost") under the program's key when it is set
-// and not empty, else the build's default. Any thread.
+// value `overrideValue` ("UpdateHost", "HelpHost") under the program's key of the machine
+// when it is set and not empty, else the build's default. The user's key is never read:
+// any program the user runs may write there, and the elevated DefragShell saves what the
+// host sends into the program folder. Any thread.
 std::string ConfiguredHost(platform::Registry& registry, const char* overrideValue, const std::string& buildDefault);
 
 // The address of a path on a host: "http://" host path.
 std::string HttpAddress(const std::string& host, const char* path);
+// The same over TLS: "https://" host path.
+std::string HttpsAddress(const std::string& host, const char* path);
+
+// How the update server is reached, from the build settings: HTTPS (with the server's
+// certificate checked) when `https`, plain HTTP when HTTPS is off or, after a failed
+// HTTPS download, when `httpFallback`.
+struct UpdateTransport {
+  bool https = true;
+  bool httpFallback = false;
+};
+
+// The addresses of `path` on `host` to try, in order.
+std::vector<std::string> UpdateAddresses(const std::string& host, const char* path, UpdateTransport transport);
 
 // Whether the downloaded version text is newer than the installed one: both split at
 // "."; each part's leading digits read as a number (none: 0); a missing part counts as
@@ -47,8 +67,9 @@ std::string IniValue(const std::string& text, const std::string& section, const 
 
 // What the check needs from the outside world; every member is required.
 struct UpdateCheckSeams {
-  // Downloads `address` into the file `path` (replacing it whole only on success; a failed
-  // or timed-out download leaves no file behind). True on an HTTP 200 answer read whole.
+  // Downloads `address` into the file `path` (replacing it whole only on success; a failed,
+  // timed-out or over-long download leaves no file behind). True on an HTTP 200 answer of
+  // at most kUpdateBodyLimit bytes read whole.
   std::function<bool(const std::string& address, const std::string& path)> download;
   // The contents of a file ("" when it cannot be read).
   std::function<std::string(const std::string& path)> readFile;
@@ -68,10 +89,12 @@ enum class UpdateOutcome {
 };
 
 // The update check: downloads "Update.ini" from `updateHost` into `programFolder` (ending
-// with the separator), compares its [Version] Ver with the registry's "Version", asks, and
-// starts "Update.exe" from `programFolder` on Yes. Main thread, during start-up.
+// with the separator) by the addresses `transport` allows, compares its [Version] Ver with
+// the "Version" the installer wrote under the machine's key, asks, and starts
+// "Update.exe" from `programFolder` on Yes. Main thread, during start-up.
 UpdateOutcome RunUpdateCheck(platform::Registry& registry, const std::string& updateHost,
-                             const std::string& programFolder, const UpdateCheckSeams& seams);
+                             const std::string& programFolder, const UpdateCheckSeams& seams,
+                             UpdateTransport transport = {});
 
 // The update question's text.
 inline constexpr char kUpdateQuestion[] =

@@ -86,14 +86,18 @@ void RunChooser(HWND owner, const std::function<void(JobKind)>& start) {
   }
   ::EnableWindow(owner, FALSE);
   ::ShowWindow(window, SW_SHOW);
-  MSG msg;
-  while (!chooser.done && ::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  MSG msg{};
+  BOOL got = 1;
+  while (!chooser.done && (got = ::GetMessageA(&msg, nullptr, 0, 0)) > 0) {
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
   }
   ::EnableWindow(owner, TRUE);
   ::DestroyWindow(window);
   ::SetForegroundWindow(owner);
+  // A WM_QUIT this loop took belongs to the program's own loop: handed on, or the
+  // program would keep running without a window after the session asked it to end.
+  if (got == 0) ::PostQuitMessage(static_cast<int>(msg.wParam));
 }
 
 }  // namespace shell::win32

@@ -117,12 +117,14 @@ void MainWindow::OnMapPress(int x, int y) {
   if (!cells_.Select(index, &previous)) return;
   if (previous >= 0) PaintCell(previous, cells_.Picture(previous));
   const char drive = runner_->Snapshot().drive;
-  DLL_GetVolumeSectorFilesList(drive, index);
+  const std::int32_t written = DLL_GetVolumeSectorFilesList(drive, index);
   ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-  std::ifstream file(programFolder_ + "vexa\\FileList.txt", std::ios::binary);
-  std::ostringstream text;
-  if (file) text << file.rdbuf();
-  files_ = ParseFileList(text.str());
+  files_ = CellFiles(written, [this] {
+    std::ifstream file(programFolder_ + "vexa\\FileList.txt", std::ios::binary);
+    std::ostringstream text;
+    if (file) text << file.rdbuf();
+    return text.str();
+  });
   for (std::size_t i = 0; i < files_.size(); ++i) {
     TVINSERTSTRUCTA insert{};
     insert.hParent = TVI_ROOT;

@@ -40,11 +40,16 @@ add_executable(DefragShell WIN32 ${SHELL_WIN32_SOURCES} ${CMAKE_CURRENT_SOURCE_D
 add_dependencies(DefragShell shell_vexa_import vexa)
 target_include_directories(DefragShell PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 # The maker's servers: build settings with neutral defaults; a string value "UpdateHost"
-# or "HelpHost" under HKEY_CURRENT_USER\Software\Tolvane Disk Defrag overrides each.
+# or "HelpHost" under HKEY_LOCAL_MACHINE\Software\Tolvane Disk Defrag overrides each.
+# The update server is asked over HTTPS (certificate checked); plain HTTP is used only when
+# HTTPS is off or, after a failed HTTPS download, when the fallback is on.
 set(VEXA_UPDATE_HOST "update.tolvane.example" CACHE STRING "Host (host[:port]) of the update server")
 set(VEXA_HELP_HOST "www.tolvane.example" CACHE STRING "Host (host[:port]) of the web help")
+option(VEXA_UPDATE_HTTPS "Fetch Update.ini over HTTPS" ON)
+option(VEXA_UPDATE_HTTP_FALLBACK "Fetch Update.ini over plain HTTP when HTTPS fails" OFF)
 target_compile_definitions(DefragShell PRIVATE NOMINMAX VEXA_VERSION="${PROJECT_VERSION}"
-  VEXA_UPDATE_HOST="${VEXA_UPDATE_HOST}" VEXA_HELP_HOST="${VEXA_HELP_HOST}")
+  VEXA_UPDATE_HOST="${VEXA_UPDATE_HOST}" VEXA_HELP_HOST="${VEXA_HELP_HOST}"
+  VEXA_UPDATE_HTTPS=$<BOOL:${VEXA_UPDATE_HTTPS}> VEXA_UPDATE_HTTP_FALLBACK=$<BOOL:${VEXA_UPDATE_HTTP_FALLBACK}>)
 target_link_libraries(DefragShell PRIVATE defragshell_model vexa_platform shell_libjpeg ${shellImport}
                       comctl32 gdi32 user32 advapi32 shell32 wininet)
 set_target_properties(DefragShell PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VEXA_STAGE_DIR})

@@ -17,6 +17,12 @@
 #ifndef VEXA_HELP_HOST
 #define VEXA_HELP_HOST "www.tolvane.example"
 #endif
+#ifndef VEXA_UPDATE_HTTPS
+#define VEXA_UPDATE_HTTPS 1
+#endif
+#ifndef VEXA_UPDATE_HTTP_FALLBACK
+#define VEXA_UPDATE_HTTP_FALLBACK 0
+#endif
 
 namespace shell::win32 {
 namespace {
@@ -51,7 +57,7 @@ bool RunStartup(HINSTANCE instance) {
   if (checkUpdate) {
     UpdateCheckSeams seams;
     seams.download = [](const std::string& address, const std::string& path) {
-      return platform::DownloadToFile(address, path, kUpdateTimeoutMs);
+      return platform::DownloadToFile(address, path, kUpdateTimeoutMs, kUpdateBodyLimit);
     };
     seams.readFile = ReadWholeFile;
     seams.askToUpdate = [splash] {
@@ -63,7 +69,11 @@ bool RunStartup(HINSTANCE instance) {
       return result > 32;
     };
     seams.reportUpdaterMissing = [splash] { ::MessageBoxA(splash, kUpdaterMissingText, kTitle, MB_OK); };
-    outcome = RunUpdateCheck(registry, ConfiguredHost(registry, "UpdateHost", VEXA_UPDATE_HOST), ProgramFolder(), seams);
+    UpdateTransport transport;
+    transport.https = VEXA_UPDATE_HTTPS != 0;
+    transport.httpFallback = VEXA_UPDATE_HTTP_FALLBACK != 0;
+    outcome = RunUpdateCheck(registry, ConfiguredHost(registry, "UpdateHost", VEXA_UPDATE_HOST), ProgramFolder(), seams,
+                             transport);
   }
   if (outcome == UpdateOutcome::kUpdaterStarted) {
     if (splash != nullptr) ::DestroyWindow(splash);

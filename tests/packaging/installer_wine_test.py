@@ -27,6 +27,7 @@ SKIP = 77
 SCRIPT = os.path.join(HERE, "..", "..", "packaging", "windows", "installer.nsi")
 PRODUCT = "Tolvane Disk Defrag"
 USER_KEY = "HKCU\\Software\\Tolvane Disk Defrag"
+MACHINE_KEY = "HKLM\\Software\\Tolvane Disk Defrag"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tolvane Disk Defrag"
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 
@@ -118,8 +119,8 @@ def install_and_use(args, work, wine):
     vexa = os.path.join(folder, "vexa", "vexa.exe")
     version_text = wine.run(vexa, "--version").stdout.strip()
     version = re.search(r"vexa ([0-9.]+)", version_text).group(1)
-    check(wine.reg_value(USER_KEY, "Version") == version,
-          "Version in the registry %r, vexa --version %r" % (wine.reg_value(USER_KEY, "Version"), version_text))
+    check(wine.reg_value(MACHINE_KEY, "Version") == version,
+          "Version in the registry %r, vexa --version %r" % (wine.reg_value(MACHINE_KEY, "Version"), version_text))
     check(wine.reg_value(UNINSTALL_KEY, "DisplayName") == PRODUCT, "no entry in the installed programs")
     check(wine.reg_value(UNINSTALL_KEY, "DisplayVersion") == version, "the entry's version is not %s" % version)
     size = wine.reg_value(UNINSTALL_KEY, "EstimatedSize")
@@ -178,6 +179,7 @@ def install_and_use(args, work, wine):
     check(wine.reg_value(RUN_KEY, "Vexarun") is None and wine.reg_value(RUN_KEY, "VEXAAUTO") is None,
           "the Run values are still there")
     check(not wine.key_exists(USER_KEY), "the program's registry key is still there")
+    check(not wine.key_exists(MACHINE_KEY), "the program's machine key is still there")
     check(not wine.key_exists(UNINSTALL_KEY), "the installed-programs entry is still there")
     print("installer_wine_test: all checks passed")
 

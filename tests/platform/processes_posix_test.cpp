@@ -54,6 +54,41 @@ TEST(PosixProcesses, FindsAProgramByItsFileNameAndEndsIt) {
   EXPECT_FALSE(processes.EndByName("VEXAAUTO.exe", 100)) << "nothing left to end";
 }
 
+TEST(PosixProcesses, FindsOursByFullPathAndEndsItOnlyWhileItIsTheOneFound) {
+  vexa::test::TempDir dir;
+  // Another name than the test above uses: run side by side, its look-up by name must
+  // not find this copy.
+  const std::string program = dir.File("RealTimeCopy.exe");
+  std::filesystem::copy_file("/bin/sleep", program);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    execl(program.c_str(), "RealTimeCopy.exe", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  Processes& processes = SystemProcesses();
+  ProcessIdentity found;
+  for (int i = 0; i < 200 && found.id == 0; ++i) {
+    found = processes.FindInSession(std::filesystem::canonical(program).string());
+    if (found.id == 0) processes.SleepMs(10);
+  }
+  ASSERT_EQ(found.id, static_cast<std::uint32_t>(child));
+  EXPECT_NE(found.startTime, 0u);
+  EXPECT_EQ(processes.FindInSession(dir.File("other") + "/RealTimeCopy.exe").id, 0u) << "same name, another folder";
+
+  // A later process under the same id (another start time) is not touched.
+  ProcessIdentity stale = found;
+  stale.startTime += 1;
+  EXPECT_FALSE(processes.EndGently(stale, 100, 100));
+  EXPECT_EQ(kill(child, 0), 0) << "still running";
+
+  EXPECT_TRUE(processes.EndGently(found, 3000, 3000));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM) << "asked to close, not killed";
+}
+
 TEST(PosixProcesses, StartsAProgramInItsFolder) {
   vexa::test::TempDir dir;
   const std::string script = dir.File("starter");

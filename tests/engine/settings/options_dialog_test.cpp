@@ -1,5 +1,5 @@
 // The Options dialog's logic on a started engine: snapshot and Close, the exclusive
-// switches, and what OK changes (preset.ini, the "Vexarun" entry, the live switches).
+// switches, and what OK changes (preset.ini, the start-up log-on task, the live switches).
 #include "settings/options_dialog.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/logon_tasks.h"
 #include "platform/registry.h"
+#include "platform/scheduler.h"
 #include "settings/exclusions.h"
 #include "settings/switches.h"
 #include "support/engine_fixture.h"
@@ -26,8 +28,12 @@ class OptionsDialogTest : public test::EngineTest {
   void SetUp() override { platform::SetRegistry(&registry); }
   void TearDown() override {
     platform::SetRegistry(nullptr);
+    platform::SetLogonTasks(nullptr);
     test::EngineTest::TearDown();
   }
+  // The log-on task scheduler in a test's hands (without it, none can be reached here).
+  void UseTasks() { platform::SetLogonTasks(&tasks); }
+  static std::string StartupTask() { return platform::LogonTaskName("Startup", platform::CurrentUserName()); }
   Notify Recorder() {
     return [this](const char* text, const char* title) {
       messages.push_back(std::string(text) + "|" + (title != nullptr ? title : "(default)"));
@@ -35,6 +41,7 @@ class OptionsDialogTest : public test::EngineTest {
   }
 
   platform::FakeRegistry registry;
+  platform::FakeLogonTasks tasks;
   std::vector<std::string> messages;
 };
 
@@ -103,7 +110,10 @@ TEST_F(OptionsDialogTest, OkRewritesThePresetEveryTimeAndLeavesTheRegistryAloneW
   EXPECT_TRUE(registry.calls.empty());
 }
 
-TEST_F(OptionsDialogTest, StartupSwitchWritesTheQuotedShellPathAndDeletesIt) {
+TEST_F(OptionsDialogTest, StartupSwitchMakesAndRemovesTheUsersLogonTaskAndDropsTheOldRunValue) {
+  UseTasks();
+  ASSERT_TRUE(registry.SetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kStartupValueName,
+                                 "left by an earlier version"));
   Start();
   OptionsSession on;
   OptionsData data = on.Shown();
@@ -111,10 +121,12 @@ TEST_F(OptionsDialogTest, StartupSwitchWritesTheQuotedShellPathAndDeletesIt) {
   on.Confirm(data);
   ApplyConfirmedOptions(Recorder());
   EXPECT_EQ(DLL_GetAutoRun(), 1);
-  const std::optional<std::string> value =
-      registry.GetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kStartupValueName);
-  ASSERT_TRUE(value);
-  EXPECT_EQ(*value, StartupCommand(dir.Path()));
+  ASSERT_FALSE(platform::CurrentUserName().empty());
+  ASSERT_EQ(tasks.tasks.size(), 1u);
+  EXPECT_EQ(tasks.tasks[0], (platform::LogonTask{StartupTask(), platform::CurrentUserName(),
+                                                 StartupProgram(dir.Path()), ProgramFolderOf(dir.Path())}));
+  EXPECT_FALSE(registry.GetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kStartupValueName))
+      << "Windows would block the Run value at every log-on";
   EXPECT_TRUE(messages.empty());
 
   OptionsSession off;
@@ -123,11 +135,38 @@ TEST_F(OptionsDialogTest, StartupSwitchWritesTheQuotedShellPathAndDeletesIt) {
   off.Confirm(data);
   ApplyConfirmedOptions(Recorder());
   EXPECT_EQ(DLL_GetAutoRun(), 0);
-  EXPECT_FALSE(registry.GetString(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kStartupValueName));
-  // Deleting once more (the value is gone) is no failure: nothing to show.
-  registry.calls.clear();
-  EXPECT_TRUE(registry.DeleteValue(platform::RegistryRoot::kLocalMachine, platform::kRunKeyPath, kStartupValueName));
+  EXPECT_TRUE(tasks.tasks.empty());
   EXPECT_TRUE(messages.empty());
+  Stop();
+}
+
+TEST_F(OptionsDialogTest, TheSwitchesAreReadBackFromTheTasksAtLoad) {
+  UseTasks();
+  // A crash after the task was removed, before "Setting" was saved: the task decides.
+  WriteFile(dir.File("Setting"), std::string(9, '\0') + '\x01' + std::string(2, '\0') + '\x01');
+  Start();
+  EXPECT_EQ(DLL_GetAutoRun(), 0);
+  EXPECT_EQ(OptionsDialogFlags().startup, 0);
+  EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 0);
+  Stop();
+  EXPECT_EQ(ReadFile(dir.File("Setting"))[9], 0) << "saved as it is in force";
+
+  // And the other way: tasks made, "Setting" never saved.
+  WriteFile(dir.File("Setting"), std::string(13, '\0'));
+  tasks.tasks = {{StartupTask(), platform::CurrentUserName(), "x", "y"},
+                 {platform::LogonTaskName("Real-time", platform::CurrentUserName()), platform::CurrentUserName(), "x", "y"}};
+  Start();
+  EXPECT_EQ(DLL_GetAutoRun(), 1);
+  EXPECT_EQ(OptionsDialogFlags().startup, 1);
+  EXPECT_EQ(GetSwitch(Switch::kRealTimeStartup), 1);
+  Stop();
+
+  // A scheduler that cannot be asked leaves "Setting" in force.
+  tasks.unavailable = true;
+  WriteFile(dir.File("Setting"), std::string(9, '\0') + '\x01' + std::string(3, '\0'));
+  Start();
+  EXPECT_EQ(DLL_GetAutoRun(), 1);
+  Stop();
 }
 
 TEST_F(OptionsDialogTest, StartupCommandIsTheShellInTheParentOfTheWorkingFolder) {
@@ -136,23 +175,25 @@ TEST_F(OptionsDialogTest, StartupCommandIsTheShellInTheParentOfTheWorkingFolder)
   EXPECT_EQ(StartupCommand("/opt/tolvane/vexa/"), "\"/opt/tolvane/DefragShell.exe\"");
 }
 
-TEST_F(OptionsDialogTest, RegistryFailureShowsItsMessageAndLeavesTheSwitchAsItWas) {
+TEST_F(OptionsDialogTest, SchedulerFailureShowsItsMessageAndLeavesTheSwitchAsItWas) {
+  UseTasks();
   struct Case {
     int startupBefore;
-    bool failCreate, failSet, failDelete;
+    bool unavailable, failSave;
     const char* message;
   };
   const Case cases[] = {
-      {0, true, false, false, "Fail to create a registry key.|Tolvane Disk Defrag"},
-      {0, false, true, false, "Fail to write a registry key.|Tolvane Disk Defrag"},
-      {1, false, false, true, "Fail to delete a registry key.|Tolvane Disk Defrag"},
+      {0, true, false, "Fail to create a registry key.|Tolvane Disk Defrag"},
+      {0, false, true, "Fail to write a registry key.|Tolvane Disk Defrag"},
+      {1, false, true, "Fail to delete a registry key.|Tolvane Disk Defrag"},
   };
   for (const Case& c : cases) {
     WriteFile(dir.File("Setting"), std::string(9, '\0') + static_cast<char>(c.startupBefore) + std::string(3, '\0'));
+    tasks.tasks.clear();
+    if (c.startupBefore == 1) tasks.tasks.push_back({StartupTask(), platform::CurrentUserName(), "x", "y"});
     Start();
-    registry.failCreateKey = c.failCreate;
-    registry.failSet = c.failSet;
-    registry.failDelete = c.failDelete;
+    tasks.unavailable = c.unavailable;
+    tasks.failSave = c.failSave;
     messages.clear();
     OptionsSession session;
     OptionsData data = session.Shown();
@@ -164,15 +205,16 @@ TEST_F(OptionsDialogTest, RegistryFailureShowsItsMessageAndLeavesTheSwitchAsItWa
     EXPECT_EQ(messages, std::vector<std::string>{c.message});
     EXPECT_EQ(DLL_GetAutoRun(), c.startupBefore) << c.message;
     EXPECT_EQ(DLL_GetRestart(), 1) << "the other switches are taken all the same";
-    EXPECT_EQ(ReadFile(dir.File("preset.ini")), "[folder]\r\nKept\r\n[file]\r\n[type]") << "written before the registry";
+    EXPECT_EQ(ReadFile(dir.File("preset.ini")), "[folder]\r\nKept\r\n[file]\r\n[type]") << "written before the task";
     // The box stays ticked, so the next confirmed dialog tries again and succeeds.
-    registry.failCreateKey = registry.failSet = registry.failDelete = false;
+    tasks.unavailable = tasks.failSave = false;
     messages.clear();
     OptionsSession retry;
     retry.Confirm(retry.Shown());
     ApplyConfirmedOptions(Recorder());
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(DLL_GetAutoRun(), 1 - c.startupBefore);
+    EXPECT_EQ(tasks.tasks.size(), static_cast<std::size_t>(1 - c.startupBefore));
     Stop();
   }
 }

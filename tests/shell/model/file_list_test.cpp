@@ -25,6 +25,21 @@ TEST(FileListTest, LinesBecomeNodesNamedAfterTheirLastPart) {
   EXPECT_EQ(ParseFileList("C:\\DIR\\").at(0).name, "");
 }
 
+TEST(FileListTest, ACellsListIsReadOnlyWhenTheEngineWroteIt) {
+  int reads = 0;
+  const auto stale = [&reads] {
+    ++reads;
+    return std::string("E:\\OLD\\PREVIOUS.CELL\r\n");
+  };
+  // A failed write leaves the previous cell's file: none of it is shown, nor read.
+  EXPECT_TRUE(CellFiles(0, stale).empty());
+  EXPECT_EQ(reads, 0);
+  const std::vector<FileNode> files = CellFiles(1, stale);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].name, "PREVIOUS.CELL");
+  EXPECT_TRUE(CellFiles(1, [] { return std::string(); }).empty()) << "a cell without files";
+}
+
 TEST(FileListTest, DetailsTextIsExact) {
   VexaFileDetails details;
   std::memset(&details, 0, sizeof details);

@@ -115,9 +115,37 @@ bool WaitFor(const std::function<bool()>& done) {
   return done();
 }
 
+// Windows' default timer: every sleep, however short, ends on the next 15.6 ms tick, and
+// the clock reads in the same steps. Time stands still once `limitMs` is reached (the
+// sleeps then yield for real), so the polls made by then can be counted.
+class CoarseClock final : public PollClock {
+ public:
+  explicit CoarseClock(std::int64_t limitMs) : limitUs_(limitMs * 1000) {}
+  std::int64_t NowMs() override { return nowUs_.load() / 1000; }
+  void SleepMs(int ms) override {
+    const std::int64_t now = nowUs_.load();
+    if (now >= limitUs_) {
+      reachedLimit.store(true);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return;
+    }
+    const std::int64_t wake = now + ms * 1000;
+    nowUs_.store((wake + kTickUs - 1) / kTickUs * kTickUs);
+  }
+  std::atomic<bool> reachedLimit{false};
+
+ private:
+  static constexpr std::int64_t kTickUs = 15600;
+  const std::int64_t limitUs_;
+  std::atomic<std::int64_t> nowUs_{0};
+};
+
 class JobRunnerTest : public ::testing::Test {
  protected:
-  void Make() { runner_ = std::make_unique<JobRunner>(engine_, recorder_.Hooks(&raw_), PollTiming{5, 20}); raw_ = runner_.get(); }
+  void Make(PollTiming timing = PollTiming{5, 20}) {
+    runner_ = std::make_unique<JobRunner>(engine_, recorder_.Hooks(&raw_), timing);
+    raw_ = runner_.get();
+  }
   void TearDown() override {
     engine_.Release();
     ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
@@ -153,7 +181,21 @@ TEST_F(JobRunnerTest, AnalysisPollsThenReportsAndNotifiesOnce) {
   for (const auto& [notice, job] : recorder_.notices) EXPECT_EQ(job, 1);
 }
 
-TEST_F(JobRunnerTest, FinishedDefragmentationTurnsOffThenRestarts) {
+TEST_F(JobRunnerTest, PollsAboutTwentyTimesASecondWhenEverySleepLastsATimerTick) {
+  CoarseClock clock(1000);
+  Make(PollTiming{51, 200, &clock});
+  ASSERT_TRUE(runner_->Start(JobKind::kDefragment, "E"));
+  ASSERT_TRUE(WaitFor([&] { return clock.reachedLimit.load(); }));
+  // One simulated second at a 51 ms period: 19 polls (counting 51 sleeps would give 1).
+  const int polls = recorder_.Count(Notice::kStatus);
+  EXPECT_GE(polls, 18);
+  EXPECT_LE(polls, 20);
+  engine_.Release();
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_EQ(recorder_.Count(Notice::kStatus), polls + 1) << "one final poll after the job";
+}
+
+TEST_F(JobRunnerTest, FinishedDefragmentationWithBothSwitchesOnlyTurnsOff) {
   engine_.logout = true;
   engine_.restart = true;
   Make();
@@ -162,8 +204,19 @@ TEST_F(JobRunnerTest, FinishedDefragmentationTurnsOffThenRestarts) {
   ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
   EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"3:E", "report2", "save"}));
   EXPECT_EQ(recorder_.Count(Notice::kDefragFinished), 1);
-  // The engine's state is saved before the session is asked to end.
-  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save", "restart after save"}));
+  // The engine's state is saved before the session is asked to end; no restart request
+  // follows the power-off.
+  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"off after save"}));
+}
+
+TEST_F(JobRunnerTest, FinishedDefragmentationWithTheRestartSwitchAloneRestarts) {
+  engine_.restart = true;
+  Make();
+  ASSERT_TRUE(runner_->Start(JobKind::kDefragment, "E"));
+  engine_.Release();
+  ASSERT_TRUE(WaitFor([&] { return !runner_->ThreadsAlive(); }));
+  EXPECT_EQ(engine_.Calls(), (std::vector<std::string>{"2:E", "report2", "save"}));
+  EXPECT_EQ(recorder_.power, (std::vector<std::string>{"restart after save"}));
 }
 
 TEST_F(JobRunnerTest, EachSwitchAsksForItsOwnRequest) {
@@ -209,8 +262,8 @@ TEST(JobRunnerOrder, ReportThenNoticeThenFlagThenPower) {
   engine.Release();
   ASSERT_TRUE(WaitFor([&] { return !owned.ThreadsAlive(); }));
   EXPECT_FALSE(owned.JobRunning());
-  EXPECT_EQ(steps, (std::vector<std::string>{"notice after report2, running", "off, flag cleared",
-                                             "restart, flag cleared"}));
+  // Both switches on: the power-off alone is asked for.
+  EXPECT_EQ(steps, (std::vector<std::string>{"notice after report2, running", "off, flag cleared"}));
 }
 
 // Each job kind calls its own engine export.

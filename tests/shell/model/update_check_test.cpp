@@ -15,6 +15,7 @@ using platform::FakeRegistry;
 using platform::RegistryRoot;
 
 const std::string kKey = std::string("HKCU\\") + kProgramKey;
+const std::string kMachineKey = std::string("HKLM\\") + kProgramKey;
 
 TEST(UpdateCheckTest, TheSwitchIsWrittenWhenMissingAndOnOnlyForOne) {
   FakeRegistry registry;
@@ -40,16 +41,29 @@ TEST(UpdateCheckTest, TheSwitchIsWrittenWhenMissingAndOnOnlyForOne) {
   EXPECT_FALSE(ReadCheckUpdateSwitch(broken));
 }
 
-TEST(UpdateCheckTest, HostsComeFromTheBuildUnlessTheRegistryNamesOne) {
+TEST(UpdateCheckTest, HostsComeFromTheBuildUnlessTheMachinesKeyNamesOne) {
   FakeRegistry registry;
   EXPECT_EQ(ConfiguredHost(registry, "UpdateHost", "update.example"), "update.example");
-  registry.keys[kKey]["UpdateHost"] = FakeRegistry::Value{false, "  ", 0};
+  // The user's key is anyone's to write: an override there is never followed.
+  registry.keys[kKey]["UpdateHost"] = FakeRegistry::Value{false, "evil.example", 0};
+  registry.keys[kKey]["HelpHost"] = FakeRegistry::Value{false, "evil.example", 0};
   EXPECT_EQ(ConfiguredHost(registry, "UpdateHost", "update.example"), "update.example");
-  registry.keys[kKey]["UpdateHost"] = FakeRegistry::Value{false, "127.0.0.1:8123", 0};
-  EXPECT_EQ(ConfiguredHost(registry, "UpdateHost", "update.example"), "127.0.0.1:8123");
   EXPECT_EQ(ConfiguredHost(registry, "HelpHost", "help.example"), "help.example");
+  registry.keys[kMachineKey]["UpdateHost"] = FakeRegistry::Value{false, "  ", 0};
+  EXPECT_EQ(ConfiguredHost(registry, "UpdateHost", "update.example"), "update.example");
+  registry.keys[kMachineKey]["UpdateHost"] = FakeRegistry::Value{false, "127.0.0.1:8123", 0};
+  registry.keys[kMachineKey]["HelpHost"] = FakeRegistry::Value{false, "help.local", 0};
+  EXPECT_EQ(ConfiguredHost(registry, "UpdateHost", "update.example"), "127.0.0.1:8123");
+  EXPECT_EQ(ConfiguredHost(registry, "HelpHost", "help.example"), "help.local");
   EXPECT_EQ(HttpAddress("127.0.0.1:8123", kUpdatePath),
             "http://127.0.0.1:8123/products/system-utility/tolvane-disk-defrag/update/Update.ini");
+}
+
+TEST(UpdateCheckTest, PlainHttpIsTriedOnlyWhenTheBuildAllowsIt) {
+  using Addresses = std::vector<std::string>;
+  EXPECT_EQ(UpdateAddresses("h", "/u", UpdateTransport{true, false}), (Addresses{"https://h/u"}));
+  EXPECT_EQ(UpdateAddresses("h", "/u", UpdateTransport{true, true}), (Addresses{"https://h/u", "http://h/u"}));
+  EXPECT_EQ(UpdateAddresses("h", "/u", UpdateTransport{false, false}), (Addresses{"http://h/u"}));
 }
 
 TEST(UpdateCheckTest, VersionsCompareNumericallyPartByPart) {
@@ -91,12 +105,15 @@ struct World {
   std::map<std::string, std::string> files;
   std::vector<std::string> log;
 
+  bool httpsFails = false;  // the HTTPS download fails, a plain one would work
+
   UpdateCheckSeams Seams() {
     UpdateCheckSeams seams;
     seams.download = [this](const std::string& address, const std::string& path) {
       log.push_back("get " + address + " -> " + path);
-      if (downloads) files[path] = body;
-      return downloads;
+      const bool ok = downloads && !(httpsFails && address.rfind("https:", 0) == 0);
+      if (ok) files[path] = body;
+      return ok;
     };
     seams.readFile = [this](const std::string& path) { return files.count(path) ? files[path] : std::string(); };
     seams.askToUpdate = [this] {
@@ -114,14 +131,35 @@ struct World {
 
 TEST(UpdateCheckTest, TheCheckAsksOnlyForANewerVersionAndStartsTheUpdater) {
   FakeRegistry registry;
-  registry.keys[kKey]["Version"] = FakeRegistry::Value{false, "2.0", 0};
+  registry.keys[kMachineKey]["Version"] = FakeRegistry::Value{false, "2.0", 0};
 
   World newer;
   EXPECT_EQ(RunUpdateCheck(registry, "h:1", "C:\\P\\", newer.Seams()), UpdateOutcome::kUpdaterStarted);
   EXPECT_EQ(newer.log, (std::vector<std::string>{
-                           "get http://h:1/products/system-utility/tolvane-disk-defrag/update/Update.ini -> "
+                           "get https://h:1/products/system-utility/tolvane-disk-defrag/update/Update.ini -> "
                            "C:\\P\\Update.ini",
                            "ask", "start C:\\P\\Update.exe"}));
+
+  // A failed HTTPS download falls back to plain HTTP only when the build allows it.
+  World secureOnly;
+  secureOnly.httpsFails = true;
+  EXPECT_EQ(RunUpdateCheck(registry, "h", "P/", secureOnly.Seams(), UpdateTransport{true, false}),
+            UpdateOutcome::kNoUpdate);
+  EXPECT_EQ(secureOnly.log.size(), 1u);
+  World fallback;
+  fallback.httpsFails = true;
+  fallback.yes = false;
+  EXPECT_EQ(RunUpdateCheck(registry, "h", "P/", fallback.Seams(), UpdateTransport{true, true}),
+            UpdateOutcome::kDeclined);
+  ASSERT_EQ(fallback.log.size(), 3u);
+  EXPECT_EQ(fallback.log[1].rfind("get http://h/", 0), 0u) << fallback.log[1];
+
+  // The version in the user's key is not the installed one: only the machine's counts.
+  FakeRegistry userOnly;
+  userOnly.keys[kKey]["Version"] = FakeRegistry::Value{false, "99.0", 0};
+  World stale;
+  stale.yes = false;
+  EXPECT_EQ(RunUpdateCheck(userOnly, "h", "P/", stale.Seams()), UpdateOutcome::kDeclined);
 
   World declined;
   declined.yes = false;

@@ -1,0 +1,15 @@
+# Checks that each program's embedded manifest asks for the execution level given.
+#   cmake "-DCHECKS=program.exe=level;..." -P check_execution_level.cmake
+foreach(check IN LISTS CHECKS)
+  string(REGEX MATCH "^(.*)=([A-Za-z]+)$" whole "${check}")
+  set(program "${CMAKE_MATCH_1}")
+  set(level "${CMAKE_MATCH_2}")
+  file(STRINGS "${program}" found REGEX "requestedExecutionLevel[^>]*level=\"[A-Za-z]+\"")
+  if(found STREQUAL "")
+    message(FATAL_ERROR "${program} has no manifest with an execution level")
+  endif()
+  if(NOT found MATCHES "level=\"${level}\"")
+    message(FATAL_ERROR "${program} asks for ${found}, not ${level}")
+  endif()
+  message(STATUS "${program}: ${level}")
+endforeach()
