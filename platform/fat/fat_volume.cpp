@@ -559,15 +559,51 @@ std::int32_t FatVolume::Find(const std::string& path) const {
   return at;
 }
 
+std::uint64_t FatVolume::DistinctClusters(std::uint32_t first) const {
+  // Brent's cycle finding, in constant memory: `length` is the loop's length once the
+  // hare meets the tortoise; then two walkers `length` apart meet at the loop's start.
+  const auto next = [&](std::uint32_t c) { return fat_->Get(c); };
+  if (!fat_->IsLink(first)) return 0;
+  std::uint32_t tortoise = first;
+  std::uint32_t hare = next(first);
+  std::uint64_t power = 1;
+  std::uint64_t length = 1;
+  std::uint64_t steps = 1;
+  while (tortoise != hare) {
+    if (!fat_->IsLink(hare)) return steps;  // the chain ends: no loop
+    if (power == length) {
+      tortoise = hare;
+      power *= 2;
+      length = 0;
+    }
+    hare = next(hare);
+    ++length;
+    ++steps;
+  }
+  std::uint32_t behind = first;
+  std::uint32_t ahead = first;
+  for (std::uint64_t i = 0; i < length; ++i) ahead = next(ahead);
+  std::uint64_t start = 0;
+  while (behind != ahead) {
+    behind = next(behind);
+    ahead = next(ahead);
+    ++start;
+  }
+  return start + length;
+}
+
 std::vector<std::uint32_t> FatVolume::Chain(std::int32_t index) const {
   std::vector<std::uint32_t> chain;
   const FatNode& node = nodes_[static_cast<std::size_t>(index)];
   std::uint32_t c = node.firstCluster;
   // The bound keeps a chain finite even on a volume that failed validation: a file has
   // no more clusters than its size needs, a folder no more than the volume.
-  const std::uint64_t limit =
+  std::uint64_t limit =
       node.IsFolder() ? layout_.clusterCount
                       : (std::uint64_t{node.entry.size} + layout_.bytesPerCluster - 1) / layout_.bytesPerCluster;
+  // On a damaged volume a chain may loop back on itself: it ends before its first
+  // cluster met a second time, however large the size its entry claims.
+  if (damage_.brokenChains != 0) limit = std::min(limit, DistinctClusters(c));
   while (fat_->IsLink(c) && chain.size() < limit) {
     chain.push_back(c);
     const std::uint32_t v = fat_->Get(c);

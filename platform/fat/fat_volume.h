@@ -70,6 +70,9 @@ class FatVolume {
   std::int32_t Find(const std::string& path) const;
   // The FAT clusters of a node's chain, in order.
   std::vector<std::uint32_t> Chain(std::int32_t node) const;
+  // How many different clusters the chain from `first` visits before it ends or meets
+  // one of them again (0 when `first` is no cluster).
+  std::uint64_t DistinctClusters(std::uint32_t first) const;
   std::uint32_t FreeClusters() const { return freeClusters_; }
 
   // Moves `count` clusters of `node` from virtual cluster `vcn` to logical clusters

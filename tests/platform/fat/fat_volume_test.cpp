@@ -132,6 +132,27 @@ TEST_P(CorruptImageTest, OpensAsExpectedAnswersAndNeverWrites) {
 INSTANTIATE_TEST_SUITE_P(Corruptions, CorruptImageTest, testing::ValuesIn(kCorruptions),
                          [](const testing::TestParamInfo<Corruption>& info) { return std::string(info.param.name); });
 
+// A chain that loops back on itself ends before its first cluster comes round again,
+// however large its entry says the file is: a damaged image must not make every extent
+// read walk the loop for a gigabyte.
+TEST(FatVolumeTest, ALoopingChainEndsWhereItLoopsWhateverTheSize) {
+  std::vector<std::uint8_t> image = BaseImage();
+  fattest::SetFat(image, 16, 14, 13);                                    // A.BIN: 12, 13, 14, 13, 14, ...
+  fattest::Put32(image, fattest::EntryOffset(image, "A       BIN") + 28, 1u << 30);  // "1 GiB"
+  FatOpenStatus status;
+  auto m = OpenFatVolume('C', std::make_unique<MemoryFatIo>(image), &status);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(status, FatOpenStatus::kReadOnlyInconsistent);
+  const Handle a = m->OpenFileForQuery("C:\\A.BIN");
+  ASSERT_NE(a, kInvalidHandle);
+  std::vector<std::uint8_t> buffer(4096);
+  auto* r = reinterpret_cast<RETRIEVAL_POINTERS_BUFFER*>(buffer.data());
+  ASSERT_EQ(m->GetRetrievalPointers(a, 0, r, static_cast<std::uint32_t>(buffer.size())), kErrorSuccess);
+  ASSERT_EQ(r->ExtentCount, 1u);
+  EXPECT_EQ(r->Extents[0].Lcn, 10);
+  EXPECT_EQ(r->Extents[0].NextVcn, 3);
+}
+
 TEST(FatVolumeTest, ValidationCountsEveryProblemNotJustTheFirst) {
   std::vector<std::uint8_t> image = BaseImage();
   fattest::SetFat(image, 16, 23, 13);         // B.BIN runs into A.BIN
