@@ -145,6 +145,8 @@ class Vexa:
         if slow and self.slow:
             env["LD_PRELOAD"] = self.slow
             env["VEXA_SLOW_CARD"] = "%d,4000000" % slow
+            # A sanitizer runtime need not come first when a test preloads a library.
+            env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS", ""), "verify_asan_link_order=0"]))
         return subprocess.Popen([self.install.program, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 text=True, env=env)
 
