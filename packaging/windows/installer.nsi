@@ -131,6 +131,8 @@ SectionEnd
   Delete "$INSTDIR\vexa\diskdata"
   Delete "$INSTDIR\vexa\defragdate"
   Delete "$INSTDIR\vexa\defragvol"
+  Delete "$INSTDIR\vexa\defragprint"
+  Delete "$INSTDIR\vexa\claims-*"
   Delete "$INSTDIR\vexa\FileList.txt"
   Delete "$INSTDIR\vexa\volumes.ini"
   Delete "$INSTDIR\vexa\*.lock"
