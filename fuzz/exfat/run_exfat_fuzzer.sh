@@ -14,7 +14,7 @@ done
 mkdir -p "$work"
 fuzzer="$work/exfat_image_fuzzer"
 sources="$src/fuzz/exfat/exfat_image_fuzzer.cpp $src/platform/path_parts.cpp $src/platform/name_text.cpp $(ls "$src"/platform/text/*.cpp) $src/platform/new_file_runs.cpp $src/platform/claim_journal.cpp $src/platform/volume_identity.cpp $src/platform/posix/volume_identity_posix.cpp $(ls "$src"/platform/fat/*.cpp "$src"/platform/exfat/*.cpp)"
-newest=$(ls -t $sources "$src"/platform/fat/*.h "$src"/platform/exfat/*.h "$src"/platform/include/platform/*.h | head -1)
+newest=$(ls -t $sources "$src"/fuzz/read_extents.h "$src"/platform/fat/*.h "$src"/platform/exfat/*.h "$src"/platform/include/platform/*.h | head -1)
 if [ ! -x "$fuzzer" ] || [ "$newest" -nt "$fuzzer" ]; then
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I "$src/platform/include" $sources -o "$fuzzer"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/fat_io.h"
+#include "../read_extents.h"
 #include "platform/fat_provider.h"
 
 namespace {
@@ -14,41 +15,8 @@ namespace {
 using platform::Handle;
 using platform::kInvalidHandle;
 
-struct FirstFile {
-  std::string path;
-  std::int64_t clusters = 0;
-};
-
-// Reads the file's extents as the engine does: each call goes on at the VCN where the
-// last one stopped, with a buffer that doubles, so a file of many extents (a chain that
-// loops back and forth on a damaged volume) costs few calls.
-void ReadExtents(platform::Machine& m, const std::string& path, FirstFile* first) {
-  const Handle h = m.OpenFileForQuery(path.c_str());
-  if (h == kInvalidHandle) return;
-  std::vector<std::uint8_t> buffer(32);
-  std::int64_t vcn = 0;
-  for (;;) {
-    auto* r = reinterpret_cast<platform::RETRIEVAL_POINTERS_BUFFER*>(buffer.data());
-    const std::uint32_t rc = m.GetRetrievalPointers(h, vcn, r, static_cast<std::uint32_t>(buffer.size()));
-    if (rc != platform::kErrorSuccess && rc != platform::kErrorMoreData) break;
-    if (r->ExtentCount == 0) {
-      if (rc == platform::kErrorMoreData) __builtin_trap();  // more data, yet nothing given
-      break;
-    }
-    const std::int64_t next = r->Extents[r->ExtentCount - 1].NextVcn;
-    if (next <= vcn) __builtin_trap();  // every answer must move on
-    vcn = next;
-    if (rc == platform::kErrorSuccess) break;
-    if (buffer.size() < (std::size_t{1} << 20)) buffer.resize(buffer.size() * 2);
-  }
-  if (vcn > 0 && first->path.empty()) {
-    first->path = path;
-    first->clusters = vcn;
-  }
-  std::uint64_t size = 0;
-  (void)m.FileSize(h, &size);
-  m.CloseHandle(h);
-}
+using fuzz::FirstFile;
+using fuzz::ReadExtents;
 
 void Walk(platform::Machine& m, const std::string& folder, int depth, FirstFile* first) {
   if (depth > 200) __builtin_trap();  // the provider bounds folder depth itself
