@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -139,6 +140,27 @@ bool LockRange(int fd, bool writable, std::uint64_t start, std::uint64_t end, in
   return false;
 }
 
+// Runs `take` (0 when it took the lock, else an errno) again while it fails with `held`
+// (EACCES counts as held for byte-range locks), for at most half a second: another
+// process of ours opens a volume for a moment to check it before its engine opens it for
+// the job, so two started together would each find the other's check and both give up.
+// A job holds its volume far longer than this. errno is the last failure's on false.
+template <typename Take>
+bool RetryWhileHeld(Take take, int held) {
+  constexpr int kTries = 20;
+  for (int attempt = 0;; ++attempt) {
+    const int error = take();
+    if (error == 0) return true;
+    const bool busy = error == held || (held == EAGAIN && error == EACCES);
+    if (!busy || attempt + 1 == kTries) {
+      errno = error;
+      return false;
+    }
+    struct timespec pause {0, 25 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
+}
+
 // For a block device whose bytes live in a file (a loop device or a partition of one):
 // opens that file and locks the bytes the device shows. *lockFd is -1 when there is no
 // such file or it cannot be opened (then nothing else can reach it through its path
@@ -163,7 +185,7 @@ bool LockBackingFile(const struct stat& st, bool writable, int* lockFd, FatOpenS
     return true;
   }
   int error = 0;
-  if (!LockRange(fd, lockWritable, id.start, id.end, &error)) {
+  if (!RetryWhileHeld([&] { return LockRange(fd, lockWritable, id.start, id.end, &error) ? 0 : error; }, EAGAIN)) {
     ::close(fd);
     *status = error == EAGAIN || error == EACCES ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
     return false;
@@ -215,7 +237,7 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
   // One process at a time: every process of ours takes this lock before it reads or
   // writes the volume and holds it until it closes the volume (the lock goes with the
   // descriptor). A second process is told so and touches nothing.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (!RetryWhileHeld([fd] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno; }, EWOULDBLOCK)) {
     const int error = errno;
     ::close(fd);
     *status = error == EWOULDBLOCK ? (device ? FatOpenStatus::kMounted : FatOpenStatus::kInUse)
@@ -224,7 +246,7 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
   }
   int lockFd = -1;
   int lockError = 0;
-  if (!device && !LockRange(fd, writable, 0, 0, &lockError)) {
+  if (!device && !RetryWhileHeld([&] { return LockRange(fd, writable, 0, 0, &lockError) ? 0 : lockError; }, EAGAIN)) {
     ::close(fd);
     *status = lockError == EAGAIN || lockError == EACCES ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
     return nullptr;
