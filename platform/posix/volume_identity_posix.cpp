@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/volume_identity.h"
 
@@ -170,9 +171,33 @@ void AddHolders(const fs::path& folder, const VolumeIdentity& volume, const Syst
   }
 }
 
+// True when `program` is the file `own` (stat of `ownPath`) or a copy of it: another
+// installation of this very program takes the same locks.
+bool SameProgram(const fs::path& program, const struct stat& own, const fs::path& ownPath) {
+  struct stat st {};
+  if (::stat(program.c_str(), &st) != 0) return false;
+  if (st.st_dev == own.st_dev && st.st_ino == own.st_ino) return true;
+  if (st.st_size != own.st_size) return false;
+  std::ifstream a(program, std::ios::binary);
+  std::ifstream b(ownPath, std::ios::binary);
+  if (!a || !b) return false;
+  std::vector<char> left(1 << 16);
+  std::vector<char> right(1 << 16);
+  while (a && b) {
+    a.read(left.data(), static_cast<std::streamsize>(left.size()));
+    b.read(right.data(), static_cast<std::streamsize>(right.size()));
+    if (a.gcount() != b.gcount() ||
+        !std::equal(left.begin(), left.begin() + a.gcount(), right.begin())) {
+      return false;
+    }
+  }
+  return a.eof() && b.eof();
+}
+
 // Other processes with the image file, or a device on its bytes, open. Processes that
 // cannot be looked into (another user's, for an unprivileged caller) are passed over, and
-// so are other copies of this program: they take the volume's lock before they write,
+// so are other copies of this program (this very file, or a copy of it installed
+// elsewhere): they take the volume's lock before they write,
 // and between their checks they hold it open only for a moment, so the lock (not this
 // list) decides which of two copies goes on.
 void AddProcesses(const VolumeIdentity& volume, const SystemRoots& roots, std::vector<VolumeUser>* users) {
@@ -182,11 +207,6 @@ void AddProcesses(const VolumeIdentity& volume, const SystemRoots& roots, std::v
   for (const fs::path& process : SortedEntries(roots.proc)) {
     const std::string pid = process.filename().string();
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
-    struct stat program {};
-    if (ownKnown && ::stat((process / "exe").c_str(), &program) == 0 && program.st_dev == ownProgram.st_dev &&
-        program.st_ino == ownProgram.st_ino) {
-      continue;
-    }
     bool uses = false;
     for (const fs::path& fd : SortedEntries(process / "fd")) {
       struct stat st {};
@@ -202,7 +222,9 @@ void AddProcesses(const VolumeIdentity& volume, const SystemRoots& roots, std::v
         break;
       }
     }
-    if (!uses) continue;
+    if (!uses || (ownKnown && SameProgram(process / "exe", ownProgram, fs::path(roots.proc) / "self" / "exe"))) {
+      continue;
+    }
     VolumeUser user;
     user.kind = VolumeUser::Kind::kProcess;
     user.holder = FirstLine(process / "comm");

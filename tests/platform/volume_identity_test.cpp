@@ -199,6 +199,26 @@ TEST(VolumeIdentityTest, AProcessWithTheImageOpenIsAUserWhateverItsMountSays) {
   EXPECT_EQ(VolumeUsersText(VolumeUsers(other, m.roots)), "attached to /dev/loop5, open in cat (pid 4243)");
 }
 
+TEST(VolumeIdentityTest, OtherCopiesOfThisProgramAreLeftToTheLock) {
+  FakeMachine m;
+  const std::string program = m.dir.File("vexa");
+  const std::string copy = m.dir.File("copy-of-vexa");
+  const std::string lookalike = m.dir.File("lookalike");  // same size, other bytes
+  WriteFile(program, std::string(100000, 'v') + "end");
+  WriteFile(copy, std::string(100000, 'v') + "end");
+  WriteFile(lookalike, std::string(100000, 'v') + "END");
+  fs::create_directories(m.roots.proc + "/self");
+  fs::create_symlink(program, m.roots.proc + "/self/exe");
+  m.Process(501, "vexa", m.image);
+  fs::create_symlink(program, m.roots.proc + "/501/exe");
+  m.Process(502, "vexa", m.image);
+  fs::create_symlink(copy, m.roots.proc + "/502/exe");
+  m.Process(503, "vexa", m.image);
+  fs::create_symlink(lookalike, m.roots.proc + "/503/exe");
+  EXPECT_EQ(VolumeUsersText(VolumeUsers(IdentifyVolume(m.image, m.roots), m.roots)),
+            "attached to /dev/loop3, attached to /dev/loop4, open in vexa (pid 503)");
+}
+
 }  // namespace
 }  // namespace platform
 
