@@ -140,25 +140,25 @@ bool LockRange(int fd, bool writable, std::uint64_t start, std::uint64_t end, in
   return false;
 }
 
-// Runs `take` (0 when it took the lock, else an errno) again while it fails with `held`
-// (EACCES counts as held for byte-range locks), for at most half a second: another
-// process of ours opens a volume for a moment to check it before its engine opens it for
-// the job, so two started together would each find the other's check and both give up.
-// A job holds its volume far longer than this. errno is the last failure's on false.
+// True when a lock call failed because another holds the lock: flock says EWOULDBLOCK,
+// a byte-range lock EAGAIN or EACCES.
+bool LockHeld(int error) { return error == EWOULDBLOCK || error == EAGAIN || error == EACCES; }
+
+// Runs `take` (0 when it took the lock, else an errno) again while the lock is held
+// elsewhere, for at most half a second: another process of ours opens a volume for a
+// moment to check it before its engine opens it for the job, so two started together
+// would each find the other's check and both give up. A job holds its volume far longer
+// than this. The last errno on false.
 template <typename Take>
-bool RetryWhileHeld(Take take, int held) {
+int RetryWhileHeld(Take take) {
   constexpr int kTries = 20;
-  for (int attempt = 0;; ++attempt) {
-    const int error = take();
-    if (error == 0) return true;
-    const bool busy = error == held || (held == EAGAIN && error == EACCES);
-    if (!busy || attempt + 1 == kTries) {
-      errno = error;
-      return false;
-    }
+  int error = take();
+  for (int attempt = 1; error != 0 && LockHeld(error) && attempt < kTries; ++attempt) {
     struct timespec pause {0, 25 * 1000 * 1000};
     ::nanosleep(&pause, nullptr);
+    error = take();
   }
+  return error;
 }
 
 // For a block device whose bytes live in a file (a loop device or a partition of one):
@@ -185,9 +185,9 @@ bool LockBackingFile(const struct stat& st, bool writable, int* lockFd, FatOpenS
     return true;
   }
   int error = 0;
-  if (!RetryWhileHeld([&] { return LockRange(fd, lockWritable, id.start, id.end, &error) ? 0 : error; }, EAGAIN)) {
+  if (RetryWhileHeld([&] { return LockRange(fd, lockWritable, id.start, id.end, &error) ? 0 : error; }) != 0) {
     ::close(fd);
-    *status = error == EAGAIN || error == EACCES ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
+    *status = LockHeld(error) ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
     return false;
   }
   *lockFd = fd;
@@ -237,8 +237,7 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
   // One process at a time: every process of ours takes this lock before it reads or
   // writes the volume and holds it until it closes the volume (the lock goes with the
   // descriptor). A second process is told so and touches nothing.
-  if (!RetryWhileHeld([fd] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno; }, EWOULDBLOCK)) {
-    const int error = errno;
+  if (const int error = RetryWhileHeld([fd] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno; }); error != 0) {
     ::close(fd);
     *status = error == EWOULDBLOCK ? (device ? FatOpenStatus::kMounted : FatOpenStatus::kInUse)
                                    : FatOpenStatus::kAccessDenied;
@@ -246,9 +245,9 @@ std::unique_ptr<FatIo> OpenFatDevice(const std::string& path, FatOpenStatus* sta
   }
   int lockFd = -1;
   int lockError = 0;
-  if (!device && !RetryWhileHeld([&] { return LockRange(fd, writable, 0, 0, &lockError) ? 0 : lockError; }, EAGAIN)) {
+  if (!device && RetryWhileHeld([&] { return LockRange(fd, writable, 0, 0, &lockError) ? 0 : lockError; }) != 0) {
     ::close(fd);
-    *status = lockError == EAGAIN || lockError == EACCES ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
+    *status = LockHeld(lockError) ? FatOpenStatus::kInUse : FatOpenStatus::kAccessDenied;
     return nullptr;
   }
   if (device && !LockBackingFile(st, writable, &lockFd, status)) {

@@ -197,9 +197,9 @@ bool SameProgram(const fs::path& program, const struct stat& own, const fs::path
 // Other processes with the image file, or a device on its bytes, open. Processes that
 // cannot be looked into (another user's, for an unprivileged caller) are passed over, and
 // so are other copies of this program (this very file, or a copy of it installed
-// elsewhere): they take the volume's lock before they write,
-// and between their checks they hold it open only for a moment, so the lock (not this
-// list) decides which of two copies goes on.
+// elsewhere): they take the volume's lock before they write, and between their checks
+// they hold it open only for a moment, so the lock (not this list) decides which of two
+// copies goes on.
 void AddProcesses(const VolumeIdentity& volume, const SystemRoots& roots, std::vector<VolumeUser>* users) {
   const std::string self = std::to_string(::getpid());
   struct stat ownProgram {};
